@@ -1,0 +1,41 @@
+#pragma once
+
+#include "ports/ErrorReport.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+// Texts by string identifier in the current language, the language libraries beside the program, and the
+// conversions between Windows language identifiers, three-letter codes and language names.
+namespace modLocalize {
+
+QString mymyLoadString(int id);
+
+// The process-wide localisation state.
+std::int32_t CurrentLangID();
+void setCurrentLangID(std::int32_t langId);
+const QStringList& LanguageCodes();
+bool languageLibraryLoaded();
+
+void InitalizeLanguages();
+
+QString GetLangCode(std::int32_t langId);
+std::int32_t GetLangIDFromCode(const QString& code);
+QString GetLangName(std::int32_t langId);
+QString GetLangNameFromCode(const QString& code);
+
+// The program folder and file name the language libraries are named after (Culvane_DEU.dll beside
+// Culvane). Default: the running executable's; tests point it elsewhere.
+void setProgramLocation(const QString& folder, const QString& fileName);
+QString programFolder();
+QString programFileName();
+
+// Frees the library and forgets the language, as at process start (tests).
+void resetLocalisation();
+
+// The program's error report with "(error):" (string 15) and a closing string from the table.
+ErrorReport localizedReport(int closingId);
+
+} // namespace modLocalize

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+// A trapped runtime error: the number an administrator of the original platform knows, and its description.
+class CulvaneError : public std::exception {
+public:
+    CulvaneError(int number, QString description);
+
+    int number() const { return m_number; }
+    const QString& description() const { return m_description; }
+    const char* what() const noexcept override { return m_what.c_str(); }
+
+private:
+    int m_number;
+    QString m_description;
+    std::string m_what;
+};
+
+namespace ErrorNumbers {
+constexpr int InvalidProcedureCall = 5;
+constexpr int Overflow = 6;
+constexpr int SubscriptOutOfRange = 9;
+constexpr int TypeMismatch = 13;
+constexpr int FileNotFound = 53;
+constexpr int PermissionDenied = 70;
+constexpr int PathFileAccessError = 75;
+constexpr int InvalidUseOfNull = 94;
+constexpr int UnsupportedValueType = 1001;
+} // namespace ErrorNumbers
+
+[[noreturn]] void raiseError(int number, const QString& description);
+[[noreturn]] void raiseOverflow();
+
+// Conversions with the original's 16-bit overflow rule (error 6 "Overflow" instead of wrapping).
+std::int16_t toInt16(long long value);
+// Adds one to a 16-bit counter, raising "Overflow" past 32767.
+std::int16_t increment16(std::int16_t value);

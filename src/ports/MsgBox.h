@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+// Every message of the program goes through here. The application installs a handler that shows a real
+// dialog with the application's title; tests install one that records the texts and answers from a queue.
+namespace MsgBox {
+
+enum Buttons { vbOKOnly = 0, vbOKCancel = 1, vbYesNo = 4 };
+enum Answer { vbOK = 1, vbCancel = 2, vbYes = 6, vbNo = 7 };
+
+using Handler = std::function<Answer(const QString& text, Buttons buttons)>;
+
+Answer show(const QString& text, Buttons buttons = vbOKOnly);
+
+// Installs a handler and returns the previous one. Without a handler the text goes to standard error and
+// the first button is the answer.
+Handler setHandler(Handler handler);
+
+} // namespace MsgBox

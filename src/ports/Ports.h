@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+// The program's seams to what a person does and to time and processes. The program installs the real
+// implementations; tests install their own.
+
+namespace FileDialog {
+struct Request {
+    QString initialFolder;
+    QString title;
+    QString fileName;
+    QString filter;
+};
+// The chosen full file name, or nothing when the dialog was cancelled.
+using Handler = std::function<std::optional<QString>(const Request&)>;
+std::optional<QString> getOpenFileName(const Request& request);
+Handler setHandler(Handler handler);
+} // namespace FileDialog
+
+namespace Clock {
+using Sleeper = std::function<void(int milliseconds)>;
+// Blocks the calling thread; nothing else runs meanwhile.
+void sleep(int milliseconds);
+Sleeper setSleeper(Sleeper sleeper);
+} // namespace Clock
+
+namespace Launcher {
+// Starts a program without waiting for it (the text editor, a command file, the browser).
+using Handler = std::function<bool(const QString& program, const QStringList& arguments)>;
+bool start(const QString& program, const QStringList& arguments);
+Handler setHandler(Handler handler);
+} // namespace Launcher
