@@ -19,10 +19,14 @@ public:
 
     // Starts a section [HKEY_LOCAL_MACHINE\path].
     RegFile& key(const QString& path);
-    RegFile& sz(const QString& name, const QString& text);     // "name"="text" (escapes \ and ")
-    RegFile& dword(const QString& name, quint32 value);        // "name"=dword:0000000a
+    RegFile& sz(const QString& name, const QString& text);                // "name"="text" (escapes \ and ")
+    RegFile& dword(const QString& name, quint32 value);                   // "name"=dword:0000000a
     RegFile& hex(const QString& name, int type, const QByteArray& bytes); // hex: / hex(n):, wrapped
-    RegFile& raw(const QString& line);                         // any line, written as given
+    RegFile& raw(const QString& line);                                    // any line, written as given
+    // REG_EXPAND_SZ / REG_MULTI_SZ as regedit writes them: hex(2) / hex(7) with the text in the file's
+    // string form (UTF-16LE for 5.00, narrow for REGEDIT4), terminators included.
+    RegFile& expandSz(const QString& name, const QString& text);
+    RegFile& multiSz(const QString& name, const QStringList& texts);
 
     // Convenience for the version keys of the server.
     RegFile& currentVersion(int major, int minor, int release, int build);
@@ -30,8 +34,14 @@ public:
     QString path() const;
     // Writes the file and makes the registry read it anew.
     void save();
+    // The file's bytes as save() writes them.
+    QByteArray bytes() const;
+    // Writes any bytes as the file (damaged or hand-made files) and makes the registry read it anew.
+    void saveBytes(const QByteArray& content);
 
 private:
+    QByteArray stringBytes(const QString& text) const;
+
     QTemporaryDir m_dir;
     Format m_format;
     QStringList m_lines;
