@@ -26,13 +26,15 @@ std::int32_t GetLangIDFromCode(const QString& code);
 QString GetLangName(std::int32_t langId);
 QString GetLangNameFromCode(const QString& code);
 
-// The program folder and file name the language libraries are named after (Culvane_DEU.dll beside
-// Culvane). Default: the running executable's; tests point it elsewhere.
+// The program folder and file name (without extension) the language libraries are named after
+// (Culvane_DEU.dll beside Culvane). Default: the running executable's; tests point it elsewhere. An empty
+// text restores the default.
 void setProgramLocation(const QString& folder, const QString& fileName);
 QString programFolder();
 QString programFileName();
 
-// Frees the library and forgets the language, as at process start (tests).
+// Frees the library and forgets the language and the codes, as at process start (tests). The program
+// location stays as set.
 void resetLocalisation();
 
 // The program's error report with "(error):" (string 15) and a closing string from the table.
