@@ -36,6 +36,7 @@ public:
     int RecordCount() const;
     bool EOF_() const;
     bool BOF_() const;
+    // Both raise 3021 when there is no record to move to (MoveFirst on an empty recordset, MoveNext at EOF).
     void MoveFirst();
     void MoveNext();
     // Criteria of the form  Column='value'  (or Column=number); moves to the first match at or after the

@@ -1,0 +1,574 @@
+// The database layer against a fresh stand-in OrvaneDb, through Qt's ODBC driver and the SQLite ODBC driver.
+#include "common/StandinFixture.h"
+#include "ports/CulvaneError.h"
+#include "server/Command.h"
+#include "server/Recordset.h"
+#include "server/SqlDialect.h"
+#include "server/Statements.h"
+#include "server/modOrvaneDB.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+const QString kConnection = Statements::ConnectionText;
+const char* const kChildVariable = "CULVANE_TEST_DATABASE_CHILD";
+
+// The error a call raises; fails the test when it raises none.
+CulvaneError raised(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const CulvaneError& error) {
+        return error;
+    }
+    return CulvaneError(0, QStringLiteral("(no error raised)"));
+}
+
+// The object identifier of generated subscriber n.
+QString subscriberId(StandinFixture& standin, int n)
+{
+    return standin.scalar(QStringLiteral("SELECT SubscriberObjectID FROM subscriber WHERE rowid = ?"), {n})
+        .toString();
+}
+
+QVariant deletionValue(StandinFixture& standin, const QString& column, const QString& subscriber)
+{
+    return standin.scalar(
+        QStringLiteral("SELECT %1 FROM standin_deletions WHERE SubscriberObjectID = ?").arg(column),
+        {subscriber});
+}
+
+// The ticket's result as the program's poll reads it; an invalid QVariant when there is no row.
+QVariant polledResult(const QString& ticket)
+{
+    Recordset poll;
+    poll.Open(Statements::ticketPoll(ticket), kConnection, Recordset::adOpenKeyset);
+    const QVariant result = poll.RecordCount() > 0 ? poll.field(QStringLiteral("result")) : QVariant();
+    poll.Close();
+    return result;
+}
+
+const QString kNoCurrentRecord = QStringLiteral("Either BOF or EOF is True, or the current record has been "
+                                                "deleted. Requested operation requires a current record.");
+const QString kItemNotFound =
+    QStringLiteral("Item cannot be found in the collection corresponding to the requested name or ordinal.");
+const QString kClosed = QStringLiteral("Operation is not allowed when the object is closed.");
+
+} // namespace
+
+class TestDatabase : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+    void recordsetWalksAndReports();
+    void findMatchesLikeTheServer();
+    void nullsAndTexts();
+    void driverErrorsCarryNumberAndMessage();
+    void sharedListsOpenAndClose();
+    void sharedListsFailWithoutTheirViews();
+    void sharedListsFailWithoutDriver();
+    void openRecordsetsDoNotBlockProcedures();
+    void deleteSubscriberProcedure();
+    void deleteTicketProcedure();
+    void dialectAdaptsOnlyWhatSqliteLacks();
+};
+
+void TestDatabase::cleanup()
+{
+    modOrvaneDB::CloseSharedLists();
+}
+
+void TestDatabase::recordsetWalksAndReports()
+{
+    StandinFixture standin(0);
+    QVERIFY(standin.isValid());
+
+    Recordset cos;
+    QCOMPARE(cos.state(), Recordset::adStateClosed);
+    cos.Open(Statements::CosStatement, kConnection, Recordset::adOpenForwardOnly);
+    QCOMPARE(cos.state(), Recordset::adStateOpen);
+    QCOMPARE(cos.RecordCount(), 8);
+    QVERIFY(!cos.BOF_());
+    QCOMPARE(cos.fieldNames(), (QStringList{"CosObjectID", "Alias", "TextName"}));
+
+    QStringList names;
+    while (!cos.EOF_()) {
+        names.append(cos.fieldText(QStringLiteral("TextName")));
+        cos.MoveNext();
+    }
+    QCOMPARE(names.size(), 8);
+    QCOMPARE(names.first(), QStringLiteral("Default Administrator"));
+    QCOMPARE(names.last(), QStringLiteral("Élèves et étudiants"));
+    QCOMPARE(names.count(QStringLiteral("Standard Users")), 2);
+
+    CulvaneError atEnd = raised([&] { cos.field(QStringLiteral("TextName")); });
+    QCOMPARE(atEnd.number(), 3021);
+    QCOMPARE(atEnd.description(), kNoCurrentRecord);
+    QCOMPARE(raised([&] { cos.MoveNext(); }).number(), 3021);
+
+    // A forward-only recordset walks again from the start.
+    cos.MoveFirst();
+    QVERIFY(!cos.EOF_());
+    QCOMPARE(cos.fieldText(QStringLiteral("tEXTnAME")), names.first());
+    QCOMPARE(cos.field(QStringLiteral("ALIAS")).toString(), QStringLiteral("DefaultAdministrator"));
+    int again = 0;
+    for (; !cos.EOF_(); cos.MoveNext())
+        ++again;
+    QCOMPARE(again, 8);
+
+    cos.MoveFirst();
+    CulvaneError missing = raised([&] { cos.field(QStringLiteral("NoSuchColumn")); });
+    QCOMPARE(missing.number(), 3265);
+    QCOMPARE(missing.description(), kItemNotFound);
+
+    cos.Close();
+    QCOMPARE(cos.state(), Recordset::adStateClosed);
+    CulvaneError twice = raised([&] { cos.Close(); });
+    QCOMPARE(twice.number(), 3704);
+    QCOMPARE(twice.description(), kClosed);
+    QCOMPARE(raised([&] { cos.RecordCount(); }).number(), 3704);
+    QCOMPARE(raised([&] { cos.EOF_(); }).number(), 3704);
+
+    // Opened again after Close, on a statement without rows: BOF and EOF both, no first record.
+    cos.Open(QStringLiteral("Select * from vw_COS where Alias='nobody'"), kConnection,
+             Recordset::adOpenKeyset);
+    QCOMPARE(cos.RecordCount(), 0);
+    QVERIFY(cos.EOF_());
+    QVERIFY(cos.BOF_());
+    QCOMPARE(raised([&] { cos.MoveFirst(); }).number(), 3021);
+    QCOMPARE(raised([&] { cos.Open(Statements::CosStatement, kConnection); }).number(), 3705);
+    cos.Close();
+}
+
+void TestDatabase::findMatchesLikeTheServer()
+{
+    StandinFixture standin(0);
+    QVERIFY(standin.isValid());
+
+    Recordset cos;
+    cos.setCursorLocation(Recordset::adUseServer);
+    cos.Open(Statements::CosStatement, kConnection, Recordset::adOpenKeyset);
+    QCOMPARE(cos.cursorLocation(), Recordset::adUseServer);
+
+    cos.MoveFirst();
+    cos.Find(QStringLiteral("Alias='StandardUsersWest'"), 0, Recordset::adSearchForward);
+    QVERIFY(!cos.EOF_());
+    QCOMPARE(cos.fieldText(QStringLiteral("CosObjectID")),
+             QStringLiteral("{78DDE6C4-C050-4004-8000-000000000004}"));
+
+    // Letter case is ignored, as the server's collation does; the two same-named classes stay apart.
+    cos.MoveFirst();
+    cos.Find(QStringLiteral("Alias='standardusersEAST'"));
+    QCOMPARE(cos.fieldText(QStringLiteral("CosObjectID")),
+             QStringLiteral("{DAA66D13-C050-4003-8000-000000000003}"));
+    QCOMPARE(cos.fieldText(QStringLiteral("TextName")), QStringLiteral("Standard Users"));
+
+    // A doubled apostrophe is one apostrophe; a lone one inside the quotes is taken as written.
+    cos.MoveFirst();
+    cos.Find(QStringLiteral("Alias='Director''sOffice'"));
+    QCOMPARE(cos.fieldText(QStringLiteral("TextName")), QStringLiteral("Director's Office"));
+    cos.MoveFirst();
+    cos.Find(QStringLiteral("Alias='Director'sOffice'"));
+    QCOMPARE(cos.fieldText(QStringLiteral("TextName")), QStringLiteral("Director's Office"));
+
+    // The search starts at the current row: a match before it is not found.
+    cos.Find(QStringLiteral("Alias='DefaultAdministrator'"));
+    QVERIFY(cos.EOF_());
+
+    cos.MoveFirst();
+    cos.Find(QStringLiteral("TextName = 'Élèves et étudiants'"));
+    QCOMPARE(cos.fieldText(QStringLiteral("Alias")), QStringLiteral("Students"));
+
+    QCOMPARE(raised([&] { cos.Find(QStringLiteral("Alias")); }).number(), 3001);
+    QCOMPARE(raised([&] { cos.Find(QStringLiteral("Nope='x'")); }).number(), 3265);
+    cos.Close();
+
+    Recordset locations;
+    locations.Open(QStringLiteral("select * from vw_Location order by TextName"), kConnection,
+                   Recordset::adOpenKeyset);
+    locations.Find(QStringLiteral("DestinationType=9"));
+    QCOMPARE(locations.fieldText(QStringLiteral("TextName")), QStringLiteral("Tokyo Internet"));
+    locations.MoveFirst();
+    locations.Find(QStringLiteral("DestinationType=5"));
+    QCOMPARE(locations.fieldText(QStringLiteral("TextName")), QStringLiteral("New York Bridge"));
+    locations.Find(QStringLiteral("DestinationType=5"), 1);
+    QCOMPARE(locations.fieldText(QStringLiteral("TextName")), QStringLiteral("O'Hare Site"));
+    locations.Find(QStringLiteral("DestinationType=0"), 0, Recordset::adSearchBackward);
+    QCOMPARE(locations.fieldText(QStringLiteral("TextName")), QStringLiteral("Default Location"));
+    locations.Find(QStringLiteral("DestinationType=42"), 0, Recordset::adSearchBackward);
+    QVERIFY(locations.BOF_());
+    locations.Close();
+}
+
+void TestDatabase::nullsAndTexts()
+{
+    StandinFixture standin(60);
+    QVERIFY(standin.isValid());
+
+    Recordset rows;
+    rows.Open(QStringLiteral("select Alias, RemoteNodeID, SubscriberType, SwitchID from vw_Subscriber "
+                             "where Alias in ('josé.müller2', 'user00013') order by Alias"),
+              kConnection, Recordset::adOpenKeyset);
+    QCOMPARE(rows.RecordCount(), 2);
+    QCOMPARE(rows.fieldText(QStringLiteral("Alias")), QStringLiteral("josé.müller2"));
+    QVERIFY(rows.field(QStringLiteral("RemoteNodeID")).isNull());
+    CulvaneError null = raised([&] { rows.fieldText(QStringLiteral("RemoteNodeID")); });
+    QCOMPARE(null.number(), 94);
+    QCOMPARE(null.description(), QStringLiteral("Invalid use of Null"));
+    QCOMPARE(rows.fieldText(QStringLiteral("SubscriberType")), QStringLiteral("1"));
+    QCOMPARE(rows.field(QStringLiteral("SwitchID")).toInt(), 1);
+    rows.MoveNext();
+    QCOMPARE(rows.fieldText(QStringLiteral("Alias")), QStringLiteral("user00013"));
+    rows.Close();
+
+    // Text comparisons in the stand-in ignore letter case, also for accented letters in the query.
+    rows.Open(QStringLiteral("select Alias from vw_Subscriber where Alias = 'O''BRIEN38'"), kConnection);
+    QCOMPARE(rows.RecordCount(), 1);
+    QCOMPARE(rows.fieldText(QStringLiteral("alias")), QStringLiteral("o'brien38"));
+    rows.Close();
+}
+
+void TestDatabase::driverErrorsCarryNumberAndMessage()
+{
+    StandinFixture standin(0);
+    QVERIFY(standin.isValid());
+
+    Recordset missing;
+    CulvaneError error =
+        raised([&] { missing.Open(QStringLiteral("select * from vw_Missing"), kConnection); });
+    QCOMPARE(error.number(), 1); // SQLite's native SQLITE_ERROR
+    QVERIFY2(error.description().contains(QStringLiteral("no such table: vw_Missing")),
+             qPrintable(error.description()));
+    QCOMPARE(missing.state(), Recordset::adStateClosed);
+
+    CulvaneError syntax = raised([&] { missing.Open(QStringLiteral("selec nothing"), kConnection); });
+    QCOMPARE(syntax.number(), 1);
+    QVERIFY2(syntax.description().contains(QStringLiteral("syntax error")), qPrintable(syntax.description()));
+
+    // No native number from the driver manager: the provider's general failure.
+    CulvaneError noDriver = raised([&] {
+        missing.Open(Statements::CosStatement, QStringLiteral("Driver={No Such Driver};database=OrvaneDb"));
+    });
+    QCOMPARE(noDriver.number(), -2147467259);
+    QVERIFY2(noDriver.description().contains(QStringLiteral("No Such Driver")),
+             qPrintable(noDriver.description()));
+
+    CulvaneError empty = raised([&] { missing.Open(Statements::CosStatement, QString()); });
+    QCOMPARE(empty.number(), 3709);
+    QCOMPARE(missing.state(), Recordset::adStateClosed);
+
+    // Every connection is released: nothing stays behind after the failures and a normal open and close.
+    Recordset fine;
+    fine.Open(Statements::CosStatement, kConnection);
+    fine.Close();
+    QCOMPARE(QSqlDatabase::connectionNames().size(), 0);
+}
+
+void TestDatabase::sharedListsOpenAndClose()
+{
+    StandinFixture standin(10);
+    QVERIFY(standin.isValid());
+    QVERIFY(modOrvaneDB::DbConnectionString().isEmpty());
+
+    QVERIFY(modOrvaneDB::OpenSharedLists(kConnection));
+    Recordset& cos = modOrvaneDB::CosRecords();
+    Recordset& lists = modOrvaneDB::DistributionListRecords();
+    QVERIFY(cos.isOpen());
+    QVERIFY(lists.isOpen());
+    QCOMPARE(cos.cursorLocation(), Recordset::adUseServer);
+    QCOMPARE(lists.cursorLocation(), Recordset::adUseServer);
+    QCOMPARE(cos.RecordCount(), 8);
+    QCOMPARE(lists.RecordCount(), 5);
+    QCOMPARE(cos.fieldText(QStringLiteral("TextName")), QStringLiteral("Default Administrator"));
+    QCOMPARE(lists.fieldText(QStringLiteral("SystemDListObjectID")),
+             QStringLiteral("{17156075-D15A-4005-8000-000000000005}"));
+    QVERIFY(&modOrvaneDB::CosRecords() == &cos);
+
+    modOrvaneDB::CloseSharedLists();
+    QVERIFY(!cos.isOpen());
+    QVERIFY(!lists.isOpen());
+    modOrvaneDB::CloseSharedLists(); // closing closed lists is no error
+    QVERIFY(!cos.isOpen());
+}
+
+void TestDatabase::sharedListsFailWithoutTheirViews()
+{
+    {
+        StandinFixture standin(0);
+        QVERIFY(standin.isValid());
+        QVERIFY(standin.exec(QStringLiteral("DROP VIEW vw_COS")));
+        QVERIFY(!modOrvaneDB::OpenSharedLists(kConnection));
+        QVERIFY(!modOrvaneDB::CosRecords().isOpen());
+        QVERIFY(!modOrvaneDB::DistributionListRecords().isOpen()); // it had opened; the failure closed it
+    }
+    {
+        StandinFixture standin(0);
+        QVERIFY(standin.isValid());
+        QVERIFY(QFile::remove(standin.databasePath()));
+        QVERIFY(!modOrvaneDB::OpenSharedLists(kConnection));
+        QVERIFY(!modOrvaneDB::CosRecords().isOpen());
+        QVERIFY(!modOrvaneDB::DistributionListRecords().isOpen());
+    }
+    // Once the views are back, the lists open again.
+    StandinFixture standin(0);
+    QVERIFY(standin.isValid());
+    QVERIFY(modOrvaneDB::OpenSharedLists(kConnection));
+}
+
+void TestDatabase::sharedListsFailWithoutDriver()
+{
+    // The ODBC driver manager reads its configuration once per process, so a missing odbcinst.ini is
+    // tried in a fresh process running only this function.
+    if (qEnvironmentVariableIsSet(kChildVariable)) {
+        QVERIFY(!modOrvaneDB::OpenSharedLists(kConnection));
+        QVERIFY(!modOrvaneDB::CosRecords().isOpen());
+        QVERIFY(!modOrvaneDB::DistributionListRecords().isOpen());
+        Recordset rows;
+        CulvaneError error = raised([&] { rows.Open(Statements::CosStatement, kConnection); });
+        QCOMPARE(error.number(), -2147467259);
+        QVERIFY2(error.description().contains(QStringLiteral("SQL Server")), qPrintable(error.description()));
+        return;
+    }
+    QTemporaryDir empty;
+    QVERIFY(empty.isValid());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(kChildVariable), QStringLiteral("1"));
+    environment.insert(QStringLiteral("ODBCSYSINI"), empty.path());
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setWorkingDirectory(empty.path());
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("sharedListsFailWithoutDriver")});
+    QVERIFY(child.waitForFinished(60000));
+    const QByteArray output = child.readAll();
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
+    QVERIFY2(output.contains("PASS   : TestDatabase::sharedListsFailWithoutDriver()"), output.constData());
+    QVERIFY(!QFile::exists(empty.filePath(QStringLiteral("OrvaneDb"))));
+}
+
+void TestDatabase::openRecordsetsDoNotBlockProcedures()
+{
+    StandinFixture standin(40);
+    QVERIFY(standin.isValid());
+    QCOMPARE(standin.scalar(QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("wal"));
+    QVERIFY(modOrvaneDB::OpenSharedLists(kConnection));
+    Recordset subscribers;
+    subscribers.Open(Statements::allSubscribers(), kConnection);
+
+    // A reader inside a transaction holds the file's read lock until the transaction ends.
+    const QString reader = QStringLiteral("reader");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), reader);
+        db.setDatabaseName(QStringLiteral("Driver={SQL Server};database=") + standin.databasePath());
+        QVERIFY(db.open());
+        QVERIFY(db.transaction());
+        QSqlQuery pending(db);
+        pending.setForwardOnly(true);
+        QVERIFY(pending.exec(QStringLiteral("select Alias from subscriber")));
+        QVERIFY(pending.next());
+
+        const QString victim = subscriberId(standin, 13);
+        QElapsedTimer timer;
+        timer.start();
+        Statements::deleteSubscriberCommand(kConnection, victim, false, true, QStringLiteral("{0000-T1}"))
+            .Execute();
+        QVERIFY2(timer.elapsed() < 3000, "the deletion waited for the readers");
+        QCOMPARE(standin
+                     .scalar(QStringLiteral("SELECT count(*) FROM subscriber WHERE SubscriberObjectID = ?"),
+                             {victim})
+                     .toInt(),
+                 0);
+        QVERIFY(pending.next());
+        pending.finish();
+        QVERIFY(db.rollback());
+    }
+    QSqlDatabase::removeDatabase(reader);
+    QVERIFY(modOrvaneDB::CosRecords().isOpen());
+    QCOMPARE(subscribers.RecordCount(), 39); // what it read before the deletion
+    subscribers.Close();
+}
+
+void TestDatabase::deleteSubscriberProcedure()
+{
+    StandinFixture standin(60);
+    QVERIFY(standin.isValid());
+
+    // Orvane data only, on a server before 5.0: @ForceRemoveEAdmin is never mentioned.
+    const QString first = subscriberId(standin, 13);
+    const QString firstTicket = QStringLiteral("{6f1c0d2e-9a41-4b7e-8c55-0123456789ab}");
+    Command request = Statements::deleteSubscriberCommand(kConnection, first, false, false, firstTicket);
+    QCOMPARE(request.statementText(),
+             QStringLiteral(
+                 "EXEC sp_DeleteSubscriber @SubscriberObjectID=?, @DirectorySync=?, @DirectorySyncFlags=?, "
+                 "@ForceRemove=?, @DirectorySyncTicket=?"));
+    request.Execute();
+    QCOMPARE(deletionValue(standin, QStringLiteral("Found"), first).toInt(), 1);
+    QCOMPARE(deletionValue(standin, QStringLiteral("Alias"), first).toString(), QStringLiteral("user00013"));
+    QCOMPARE(deletionValue(standin, QStringLiteral("DirectorySync"), first).toInt(), 1);
+    QCOMPARE(deletionValue(standin, QStringLiteral("DirectorySyncFlags"), first).toInt(), 268435457);
+    QCOMPARE(deletionValue(standin, QStringLiteral("ForceRemove"), first).toInt(), 0);
+    QVERIFY(deletionValue(standin, QStringLiteral("ForceRemoveEAdmin"), first).isNull());
+    QCOMPARE(deletionValue(standin, QStringLiteral("DirectoryAccountRemoved"), first).toInt(), 0);
+    QCOMPARE(deletionValue(standin, QStringLiteral("DirectorySyncTicket"), first).toString(), firstTicket);
+    QCOMPARE(
+        standin
+            .scalar(QStringLiteral("SELECT count(*) FROM subscriber WHERE SubscriberObjectID = ?"), {first})
+            .toInt(),
+        0);
+    QCOMPARE(
+        standin.scalar(QStringLiteral("SELECT count(*) FROM dtmfaccessid WHERE ParentObjectID = ?"), {first})
+            .toInt(),
+        0);
+    QCOMPARE(standin.scalar(QStringLiteral("SELECT count(*) FROM callhandler WHERE Alias = 'ch_user00013'"))
+                 .toInt(),
+             0);
+    // The poll finds the ticket whatever the letter case of its hexadecimal digits.
+    QCOMPARE(polledResult(firstTicket.toUpper()), QVariant(0));
+
+    // Full removal on a 5.0 server: directory account and mailbox go as well.
+    const QString second = subscriberId(standin, 14);
+    Statements::deleteSubscriberCommand(kConnection, second, true, true, QStringLiteral("{T-2}")).Execute();
+    QCOMPARE(deletionValue(standin, QStringLiteral("ForceRemove"), second).toInt(), 1);
+    QCOMPARE(deletionValue(standin, QStringLiteral("ForceRemoveEAdmin"), second).toInt(), 1);
+    QCOMPARE(deletionValue(standin, QStringLiteral("DirectoryAccountRemoved"), second).toInt(), 1);
+    QCOMPARE(deletionValue(standin, QStringLiteral("MailboxRemoved"), second).toInt(), 1);
+    QCOMPARE(polledResult(QStringLiteral("{T-2}")), QVariant(0));
+
+    // A subscriber marked to fail its synchronisation reports its mark.
+    const QString failing = subscriberId(standin, 16);
+    QVERIFY(standin.exec(QStringLiteral("UPDATE subscriber SET SyncResult = 5 WHERE SubscriberObjectID = ?"),
+                         {failing}));
+    Statements::deleteSubscriberCommand(kConnection, failing, false, true, QStringLiteral("{T-3}")).Execute();
+    QCOMPARE(polledResult(QStringLiteral("{T-3}")), QVariant(5));
+
+    // One that never finishes keeps a NULL result until a test releases it.
+    const QString stuck = subscriberId(standin, 17);
+    QVERIFY(standin.exec(
+        QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 1 WHERE SubscriberObjectID = ?"), {stuck}));
+    Statements::deleteSubscriberCommand(kConnection, stuck, false, true, QStringLiteral("{T-4}")).Execute();
+    const QVariant pending = polledResult(QStringLiteral("{T-4}"));
+    QVERIFY(pending.isValid());
+    QVERIFY(pending.isNull());
+    QVERIFY(
+        standin.exec(QStringLiteral("UPDATE directorysyncticket SET result = PendingResult WHERE Ticket = ?"),
+                     {QStringLiteral("{T-4}")}));
+    QCOMPARE(polledResult(QStringLiteral("{T-4}")), QVariant(0));
+
+    // An unknown subscriber: nothing removed, and its synchronisation fails.
+    const int before = standin.scalar(QStringLiteral("SELECT count(*) FROM subscriber")).toInt();
+    Statements::deleteSubscriberCommand(kConnection, QStringLiteral("{00000000-0000-0000-0000-000000000000}"),
+                                        true, true, QStringLiteral("{T-5}"))
+        .Execute();
+    QCOMPARE(standin.scalar(QStringLiteral("SELECT count(*) FROM subscriber")).toInt(), before);
+    QCOMPARE(deletionValue(standin, QStringLiteral("Found"),
+                           QStringLiteral("{00000000-0000-0000-0000-000000000000}"))
+                 .toInt(),
+             0);
+    QCOMPARE(polledResult(QStringLiteral("{T-5}")), QVariant(1));
+    QVERIFY(!polledResult(QStringLiteral("{never-made}")).isValid());
+
+    // Setting a parameter again replaces its value; a procedure the server lacks is the driver's error.
+    Command twice;
+    twice.setActiveConnection(kConnection);
+    twice.setCommandText(QStringLiteral("sp_DeleteSubscriber"));
+    twice.setParameter(QStringLiteral("@ForceRemove"), Command::adInteger, 0);
+    twice.setParameter(QStringLiteral("@forceremove"), Command::adInteger, 1);
+    QCOMPARE(twice.statementText(), QStringLiteral("EXEC sp_DeleteSubscriber @ForceRemove=?"));
+    Command missing;
+    missing.setActiveConnection(kConnection);
+    missing.setCommandText(QStringLiteral("sp_NoSuchProcedure"));
+    missing.setParameter(QStringLiteral("@Ticket"), Command::adGUID, QStringLiteral("{T}"));
+    CulvaneError error = raised([&] { missing.Execute(); });
+    QCOMPARE(error.number(), 1);
+    QVERIFY2(error.description().contains(QStringLiteral("sp_NoSuchProcedure")),
+             qPrintable(error.description()));
+    QCOMPARE(QSqlDatabase::connectionNames().size(), 0);
+}
+
+void TestDatabase::deleteTicketProcedure()
+{
+    StandinFixture standin(20);
+    QVERIFY(standin.isValid());
+    const QString ticket = QStringLiteral("{AAAAAAAA-1111-4222-8333-444444444444}");
+    Statements::deleteSubscriberCommand(kConnection, subscriberId(standin, 3), false, true, ticket).Execute();
+    QVERIFY(standin.exec(
+        QStringLiteral("INSERT INTO directorysyncticket (Ticket, result) VALUES ('{B}', 7), ('{B}', 0)")));
+
+    Command remove = Statements::deleteTicketCommand(kConnection, ticket.toLower());
+    QCOMPARE(remove.statementText(), QStringLiteral("EXEC sp_DeleteDirectorySyncTicket @Ticket=?"));
+    remove.Execute();
+    QVERIFY(!polledResult(ticket).isValid());
+    QCOMPARE(standin
+                 .scalar(QStringLiteral("SELECT RowsRemoved FROM standin_ticket_deletions WHERE Ticket = ?"),
+                         {ticket})
+                 .toInt(),
+             1);
+
+    // Two rows for one ticket: the poll sees the first, the removal takes both.
+    QCOMPARE(polledResult(QStringLiteral("{B}")), QVariant(7));
+    Statements::deleteTicketCommand(kConnection, QStringLiteral("{B}")).Execute();
+    QCOMPARE(standin.scalar(QStringLiteral("SELECT count(*) FROM directorysyncticket WHERE Ticket = '{B}'"))
+                 .toInt(),
+             0);
+    QCOMPARE(
+        standin
+            .scalar(QStringLiteral("SELECT RowsRemoved FROM standin_ticket_deletions WHERE Ticket = '{B}'"))
+            .toInt(),
+        2);
+}
+
+void TestDatabase::dialectAdaptsOnlyWhatSqliteLacks()
+{
+    using SqlDialect::adapt;
+    using SqlDialect::Dbms;
+
+    const QString range = Statements::extensionRange(QStringLiteral("12"), QStringLiteral("100"));
+    QCOMPARE(adapt(range, Dbms::SqlServer), range);
+    QCOMPARE(
+        adapt(range, Dbms::SQLite),
+        QStringLiteral("SELECT DISTINCT vw_Subscriber.SubscriberObjectID FROM vw_Subscriber INNER JOIN "
+                       "vw_DTMFAccessID ON vw_Subscriber.SubscriberObjectID=vw_DTMFAccessID.ParentObjectID "
+                       "WHERE vw_Subscriber.SubscriberType IN (1,2,3,5,7,8,9)AND "
+                       "(substr('00000000000000000000' || vw_dtmfaccessid.DtmfAccessId, -20) COLLATE RTRIM) "
+                       "between '00000000000000000012 ' and '00000000000000000100'"));
+
+    // Concatenation only where a side is a text; arithmetic stays.
+    QCOMPARE(adapt(QStringLiteral("select a + 'x', 'y'+b, c + d from t"), Dbms::SQLite),
+             QStringLiteral("select a || 'x', 'y'||b, c + d from t"));
+    QCOMPARE(adapt(QStringLiteral("select 'it''s' + name from t"), Dbms::SQLite),
+             QStringLiteral("select 'it''s' || name from t"));
+    // Nothing inside a quoted text is touched.
+    QCOMPARE(adapt(QStringLiteral("select 'right(a, 2) + b' from t where x='EXEC p'"), Dbms::SQLite),
+             QStringLiteral("select 'right(a, 2) + b' from t where x='EXEC p'"));
+    QCOMPARE(
+        adapt(QStringLiteral("select RIGHT(right(name, 5), n + 1) from t"), Dbms::SQLite),
+        QStringLiteral("select (substr((substr(name, -5) COLLATE RTRIM), -(n + 1)) COLLATE RTRIM) from t"));
+
+    QCOMPARE(
+        adapt(QStringLiteral("EXEC sp_DeleteSubscriber @SubscriberObjectID=?, @ForceRemove=?"), Dbms::SQLite),
+        QStringLiteral("INSERT INTO sp_DeleteSubscriber (SubscriberObjectID, ForceRemove) VALUES (?, ?)"));
+    QCOMPARE(adapt(QStringLiteral("exec p @A='x, y', @B=1"), Dbms::SQLite),
+             QStringLiteral("INSERT INTO p (A, B) VALUES ('x, y', 1)"));
+    QCOMPARE(adapt(QStringLiteral("EXEC p"), Dbms::SQLite), QStringLiteral("INSERT INTO p DEFAULT VALUES"));
+    QCOMPARE(adapt(QStringLiteral("EXEC p 1, 2"), Dbms::SQLite), QStringLiteral("EXEC p 1, 2"));
+    QCOMPARE(adapt(QStringLiteral("EXEC sp_DeleteSubscriber @ForceRemove=?"), Dbms::SqlServer),
+             QStringLiteral("EXEC sp_DeleteSubscriber @ForceRemove=?"));
+
+    // Every other statement the program sends goes out as written.
+    for (const Statements::SampleStatement& sample : Statements::sampleStatements()) {
+        if (sample.kind != Statements::SampleStatement::SubscriberIds)
+            QCOMPARE(adapt(sample.text, Dbms::SQLite), sample.text);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestDatabase)
+
+#include "test_database.moc"
