@@ -1,0 +1,61 @@
+#include "app/WidgetPorts.h"
+
+#include "ports/MsgBox.h"
+#include "ports/Ports.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace {
+MsgBox::Answer showMessage(const QString& text, MsgBox::Buttons buttons)
+{
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text, QMessageBox::NoButton,
+                    QApplication::activeWindow());
+    switch (buttons) {
+    case MsgBox::vbOKOnly:
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case MsgBox::vbOKCancel:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Ok);
+        break;
+    case MsgBox::vbYesNo:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        break;
+    }
+    switch (box.exec()) {
+    case QMessageBox::Ok:
+        return MsgBox::vbOK;
+    case QMessageBox::Cancel:
+        return MsgBox::vbCancel;
+    case QMessageBox::Yes:
+        return MsgBox::vbYes;
+    case QMessageBox::No:
+        return MsgBox::vbNo;
+    default:
+        // Closing an OK/Cancel box with Escape counts as Cancel; an OK-only box has nothing else to say.
+        return buttons == MsgBox::vbOKOnly ? MsgBox::vbOK
+                                           : (buttons == MsgBox::vbYesNo ? MsgBox::vbNo : MsgBox::vbCancel);
+    }
+}
+
+std::optional<QString> chooseFile(const FileDialog::Request& request)
+{
+    QFileDialog dialog(QApplication::activeWindow(), request.title, request.initialFolder, request.filter);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::ReadOnly, true);
+    if (!request.fileName.isEmpty())
+        dialog.selectFile(request.fileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+}
+} // namespace
+
+void installWidgetPorts()
+{
+    MsgBox::setHandler(showMessage);
+    FileDialog::setHandler(chooseFile);
+}

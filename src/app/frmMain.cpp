@@ -1,0 +1,204 @@
+#include "app/frmMain.h"
+
+#include "app/OptionCaption.h"
+#include "localize/StringIds.h"
+#include "localize/modLocalize.h"
+#include "ports/ExitApplication.h"
+#include "ports/MsgBox.h"
+#include "selection/frmChooseSubscribers.h"
+#include "server/OrvaneVersion.h"
+#include "server/RegistryAPI.h"
+#include "server/Statements.h"
+#include "server/modOrvaneDB.h"
+#include "server/modSwitchInfo.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+using modLocalize::mymyLoadString;
+
+namespace {
+const QString kDominoConnector = QStringLiteral("VCDsDomino.VcIDCDomino.1");
+
+template <class Widget> Widget* named(Widget* widget, const char* name)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+} // namespace
+
+frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("frmMain"));
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+    auto* page = new QVBoxLayout(central);
+
+    Label1 = named(new QLabel(central), "Label1");
+    QFont titleFont = Label1->font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.6);
+    titleFont.setBold(true);
+    Label1->setFont(titleFont);
+    page->addWidget(Label1);
+
+    for (std::size_t i = 0; i < lblMain.size(); ++i) {
+        lblMain[i] = new QLabel(central);
+        lblMain[i]->setObjectName(QStringLiteral("lblMain_%1").arg(i));
+        lblMain[i]->setWordWrap(true);
+        page->addWidget(lblMain[i]);
+    }
+
+    frmDeletionType = named(new QGroupBox(central), "frmDeletionType");
+    auto* options = new QGridLayout(frmDeletionType);
+    optSubscriberDeleteOnlyOrvaneInfo =
+        named(new QRadioButton(frmDeletionType), "optSubscriberDeleteOnlyOrvaneInfo");
+    optSubscriberDeleteAll = named(new QRadioButton(frmDeletionType), "optSubscriberDeleteAll");
+    optSubscriberDeleteOnlyOrvaneInfoCaption =
+        named(new OptionCaption(optSubscriberDeleteOnlyOrvaneInfo, frmDeletionType),
+              "optSubscriberDeleteOnlyOrvaneInfoCaption");
+    optSubscriberDeleteAllCaption =
+        named(new OptionCaption(optSubscriberDeleteAll, frmDeletionType), "optSubscriberDeleteAllCaption");
+    options->addWidget(optSubscriberDeleteOnlyOrvaneInfo, 0, 0, Qt::AlignTop);
+    options->addWidget(optSubscriberDeleteOnlyOrvaneInfoCaption, 0, 1);
+    options->addWidget(optSubscriberDeleteAll, 1, 0, Qt::AlignTop);
+    options->addWidget(optSubscriberDeleteAllCaption, 1, 1);
+    options->setColumnStretch(1, 1);
+    optSubscriberDeleteOnlyOrvaneInfo->setChecked(true);
+    page->addWidget(frmDeletionType);
+    page->addStretch(1);
+
+    auto* buttons = new QHBoxLayout;
+    cmdPrevious = named(new QPushButton(central), "cmdPrevious");
+    cmdPrevious->setEnabled(false); // the first page has nothing before it
+    cmdNext = named(new QPushButton(central), "cmdNext");
+    cmdHelp = named(new QPushButton(central), "cmdHelp");
+    // The help window is not part of the program yet; the button stays visible but unusable until it is.
+    cmdHelp->setEnabled(false);
+    cmdExit = named(new QPushButton(central), "cmdExit");
+    buttons->addStretch(1);
+    for (QPushButton* button : {cmdPrevious, cmdNext, cmdHelp, cmdExit})
+        buttons->addWidget(button);
+    page->addLayout(buttons);
+
+    // Help, About and the update check join this menu when those windows exist.
+    MainHelp = named(menuBar()->addMenu(QString()), "MainHelp");
+    MainHelp->setEnabled(false);
+
+    connect(cmdNext, &QPushButton::clicked, this, &frmMain::cmdNext_Click);
+    connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
+
+    resize(760, 620);
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::frmMain_Auto_Init()
+{
+    setWindowTitle(mymyLoadString(StringIds::AppTitle));
+    frmDeletionType->setTitle(mymyLoadString(StringIds::DeletionType));
+    optSubscriberDeleteAllCaption->setText(mymyLoadString(StringIds::DeleteAll));
+    optSubscriberDeleteOnlyOrvaneInfoCaption->setText(mymyLoadString(StringIds::DeleteOnlyOrvaneInfo));
+    cmdNext->setText(mymyLoadString(StringIds::Next));
+    cmdPrevious->setText(mymyLoadString(StringIds::Previous));
+    cmdHelp->setText(mymyLoadString(StringIds::Help));
+    cmdExit->setText(mymyLoadString(StringIds::Exit));
+    lblMain[2]->setText(mymyLoadString(StringIds::MainExplainFullRemoval));
+    lblMain[1]->setText(mymyLoadString(StringIds::MainExplainOrvaneOnly));
+    Label1->setText(mymyLoadString(StringIds::AppTitle));
+    lblMain[0]->setText(mymyLoadString(StringIds::MainExplainTool));
+    MainHelp->setTitle(mymyLoadString(StringIds::Help));
+}
+
+void frmMain::Form_Load()
+{
+    frmMain_Auto_Init();
+    const ErrorReport report = modLocalize::localizedReport(StringIds::InFrmMainFormLoad);
+
+    report.step([] { OrvaneVersion::setInstalledVersion(OrvaneVersion::getVersion()); });
+
+    // A check whose evaluation fails counts as met, so doubt always ends on the safe side.
+    bool tooOld = true;
+    report.step([&] { tooOld = !OrvaneVersion::bIsVersionGreaterThanOrEqualTo(4, 0, 2, 100); });
+    if (tooOld) {
+        MsgBox::show(mymyLoadString(StringIds::VersionTooOld));
+        Module1::ExitApplication();
+        return;
+    }
+
+    bool domino = true;
+    report.step([&] {
+        const RegistryAPI::RegValue connector = RegistryAPI::getRegValue(
+            RegistryAPI::HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Velcor\\SystemParameters\\1.0"),
+            QStringLiteral("IDCProgID"), RegistryAPI::REG_SZ, QString());
+        const QString* text = std::get_if<QString>(&connector);
+        domino = text && text->compare(kDominoConnector, Qt::CaseInsensitive) == 0;
+    });
+    if (domino) {
+        MsgBox::show(mymyLoadString(StringIds::DominoNotSupported));
+        Module1::ExitApplication();
+        return;
+    }
+
+    // The background update check joins the start-up here once the program has one.
+
+    report.step([] { modOrvaneDB::DbConnectionString() = Statements::ConnectionText; });
+
+    bool sharedListsOpen = false;
+    report.step([&] { sharedListsOpen = modOrvaneDB::OpenSharedLists(modOrvaneDB::DbConnectionString()); });
+    if (!sharedListsOpen) {
+        MsgBox::show(mymyLoadString(StringIds::CannotOpenDatabase));
+        Module1::ExitApplication();
+        return;
+    }
+
+    report.step([] { modSwitchInfo::InitalizeSwitchInfo(); });
+
+    bool restricted = true;
+    report.step([&] { restricted = OrvaneVersion::bRestrictedRightsActive(); });
+    if (restricted) {
+        MsgBox::show(mymyLoadString(StringIds::RestrictedRights));
+        optSubscriberDeleteAll->setEnabled(false);
+    } else {
+        optSubscriberDeleteAll->setEnabled(true);
+    }
+}
+
+bool frmMain::deleteAllSelected() const
+{
+    return optSubscriberDeleteAll->isChecked();
+}
+
+void frmMain::cmdNext_Click()
+{
+    const ErrorReport report = modLocalize::localizedReport(StringIds::InFrmMainCmdNextClick);
+    report.step([&] {
+        const bool loading = !m_chooseSubscribers;
+        if (loading) {
+            m_chooseSubscribers = std::make_unique<frmChooseSubscribers>(this);
+            connect(m_chooseSubscribers.get(), &frmChooseSubscribers::unloadRequested, this,
+                    &frmMain::unloadChooseSubscribers);
+        }
+        m_chooseSubscribers->move(pos());
+        if (loading)
+            m_chooseSubscribers->Form_Load();
+        m_chooseSubscribers->show();
+    });
+    report.step([&] { hide(); });
+}
+
+void frmMain::unloadChooseSubscribers()
+{
+    // The page asks for this from inside its own handler, so it goes once that handler has returned.
+    if (m_chooseSubscribers)
+        m_chooseSubscribers.release()->deleteLater();
+}
+
+void frmMain::cmdExit_Click()
+{
+    Module1::ExitApplication();
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <array>
+#include <memory>
+
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+class OptionCaption;
+class frmChooseSubscribers;
+
+// The first wizard page: loading it runs every start-up check; the page lets the administrator choose the
+// deletion mode, which the later pages read from here (the page is hidden, never unloaded).
+class frmMain : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit frmMain(QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // The start-up sequence. A failed check ends the program through ExitApplication before the page shows.
+    void Form_Load();
+    void frmMain_Auto_Init();
+
+    // Full removal (directory account and mailbox too) rather than Orvane data only.
+    bool deleteAllSelected() const;
+
+    // The selection page while it is loaded, else null.
+    frmChooseSubscribers* chooseSubscribersPage() const { return m_chooseSubscribers.get(); }
+
+private:
+    void cmdNext_Click();
+    void cmdExit_Click();
+    void unloadChooseSubscribers();
+
+    QLabel* Label1 = nullptr;
+    std::array<QLabel*, 3> lblMain{};
+    QGroupBox* frmDeletionType = nullptr;
+    QRadioButton* optSubscriberDeleteOnlyOrvaneInfo = nullptr;
+    QRadioButton* optSubscriberDeleteAll = nullptr;
+    OptionCaption* optSubscriberDeleteOnlyOrvaneInfoCaption = nullptr;
+    OptionCaption* optSubscriberDeleteAllCaption = nullptr;
+    QPushButton* cmdPrevious = nullptr;
+    QPushButton* cmdNext = nullptr;
+    QPushButton* cmdHelp = nullptr;
+    QPushButton* cmdExit = nullptr;
+    QMenu* MainHelp = nullptr;
+
+    std::unique_ptr<frmChooseSubscribers> m_chooseSubscribers;
+};

@@ -1,0 +1,434 @@
+#include "selection/frmChooseSubscribers.h"
+
+#include "localize/StringIds.h"
+#include "localize/modLocalize.h"
+#include "ports/ExitApplication.h"
+#include "ports/MsgBox.h"
+#include "selection/RangeEntry.h"
+#include "selection/SubscriberGridModel.h"
+#include "server/OrvaneVersion.h"
+#include "server/Recordset.h"
+#include "server/Statements.h"
+#include "server/modOrvaneDB.h"
+#include "server/modSwitchInfo.h"
+
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QVBoxLayout>
+
+using modLocalize::mymyLoadString;
+
+namespace {
+template <class Widget> Widget* named(Widget* widget, const char* name)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+// The switch list as the switch module fills it.
+class ComboListControl : public modSwitchInfo::ListControl {
+public:
+    explicit ComboListControl(QComboBox& combo) : m_combo(combo) {}
+    int AddItem(const QString& text) override
+    {
+        m_combo.addItem(text);
+        return m_combo.count() - 1;
+    }
+    void setItemData(int index, int value) override { m_combo.setItemData(index, value); }
+
+private:
+    QComboBox& m_combo;
+};
+
+const QString kArchivedMailboxes = QStringLiteral("Archived Mailboxes");
+} // namespace
+
+frmChooseSubscribers::frmChooseSubscribers(QWidget* firstPage) : QWidget(nullptr), m_firstPage(firstPage)
+{
+    setObjectName(QStringLiteral("frmChooseSubscribers"));
+    m_grid = new SubscriberGridModel(this);
+    auto* page = new QVBoxLayout(this);
+
+    Label1 = named(new QLabel(this), "Label1");
+    QFont titleFont = Label1->font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.6);
+    titleFont.setBold(true);
+    Label1->setFont(titleFont);
+    page->addWidget(Label1);
+
+    frameSelectSubscribers = named(new QGroupBox(this), "frameSelectSubscribers");
+    auto* criteria = new QHBoxLayout(frameSelectSubscribers);
+    QWidget* frame = frameSelectSubscribers;
+    cmbSubscriberSelectType = named(new QComboBox(frame), "cmbSubscriberSelectType");
+    cmbSubscriberSelectType->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    txtSubscriberExtensionRangeLow = named(new QLineEdit(frame), "txtSubscriberExtensionRangeLow");
+    lblExtensionRangeTo = named(new QLabel(frame), "lblExtensionRangeTo");
+    txtSubscriberExtensionRangeHigh = named(new QLineEdit(frame), "txtSubscriberExtensionRangeHigh");
+    for (QLineEdit* box : {txtSubscriberExtensionRangeLow, txtSubscriberExtensionRangeHigh})
+        box->setMaxLength(RangeEntry::ExtensionBoxMaxLength);
+    comSubscriberSwitch = named(new QComboBox(frame), "comSubscriberSwitch");
+    comSubscriberMailServer = named(new QComboBox(frame), "comSubscriberMailServer");
+    txtCSVPath = named(new QLineEdit(frame), "txtCSVPath");
+    txtCSVPath->setReadOnly(true); // only "Browse..." writes the path
+    cmdBrowseForCSV = named(new QPushButton(frame), "cmdBrowseForCSV");
+    ComSubscribersCOS = named(new QComboBox(frame), "ComSubscribersCOS");
+    comSubscriberLocation = named(new QComboBox(frame), "comSubscriberLocation");
+    comSubscriberNodeID = named(new QComboBox(frame), "comSubscriberNodeID");
+    // The two lists that only run parallel to visible ones are never shown.
+    comHiddenCOS = named(new QComboBox(frame), "comHiddenCOS");
+    comSubscriberLocationHidden = named(new QComboBox(frame), "comSubscriberLocationHidden");
+    comHiddenCOS->hide();
+    comSubscriberLocationHidden->hide();
+    cmdView = named(new QPushButton(frame), "cmdView");
+
+    criteria->addWidget(cmbSubscriberSelectType);
+    for (QWidget* input : std::initializer_list<QWidget*>{
+             txtSubscriberExtensionRangeLow, lblExtensionRangeTo, txtSubscriberExtensionRangeHigh,
+             comSubscriberSwitch, comSubscriberMailServer, txtCSVPath, cmdBrowseForCSV, ComSubscribersCOS,
+             comSubscriberLocation, comSubscriberNodeID}) {
+        input->hide();
+        criteria->addWidget(input, input == txtCSVPath ? 2 : 1);
+    }
+    criteria->addStretch(0);
+    criteria->addWidget(cmdView);
+    page->addWidget(frameSelectSubscribers);
+
+    myGrid = named(new QTableView(this), "myGrid");
+    myGrid->setSelectionMode(QAbstractItemView::NoSelection);
+    myGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    myGrid->horizontalHeader()->setStretchLastSection(false);
+    attachSubscriberGrid(*myGrid, *m_grid);
+    page->addWidget(myGrid, 1);
+
+    auto* buttons = new QHBoxLayout;
+    cmdSelectAll = named(new QPushButton(this), "cmdSelectAll");
+    cmdUnselectAll = named(new QPushButton(this), "cmdUnselectAll");
+    cmdClearGrid = named(new QPushButton(this), "cmdClearGrid");
+    lblTotalGridRows = named(new QLabel(this), "lblTotalGridRows");
+    txtUsersInGrid = named(new QLineEdit(QStringLiteral("0"), this), "txtUsersInGrid");
+    txtUsersInGrid->setReadOnly(true);
+    txtUsersInGrid->setMaximumWidth(80);
+    cmdPrevious = named(new QPushButton(this), "cmdPrevious");
+    cmdNext = named(new QPushButton(this), "cmdNext");
+    cmdHelp = named(new QPushButton(this), "cmdHelp");
+    cmdExit = named(new QPushButton(this), "cmdExit");
+    for (QWidget* widget : std::initializer_list<QWidget*>{cmdSelectAll, cmdUnselectAll, cmdClearGrid,
+                                                           lblTotalGridRows, txtUsersInGrid})
+        buttons->addWidget(widget);
+    buttons->addStretch(1);
+    for (QWidget* widget : std::initializer_list<QWidget*>{cmdPrevious, cmdNext, cmdHelp, cmdExit})
+        buttons->addWidget(widget);
+    page->addLayout(buttons);
+
+    // Filling the grid from a criterion, the CSV browser and the help window join the page in their own
+    // changes; until then their buttons are shown but unusable.
+    cmdView->setEnabled(false);
+    cmdBrowseForCSV->setEnabled(false);
+    cmdHelp->setEnabled(false);
+
+    connect(cmbSubscriberSelectType, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            [this](int index) {
+                if (index >= 0)
+                    cmbSubscriberSelectType_Click();
+            });
+    connect(cmdSelectAll, &QPushButton::clicked, this, &frmChooseSubscribers::cmdSelectAll_Click);
+    connect(cmdUnselectAll, &QPushButton::clicked, this, &frmChooseSubscribers::cmdUnselectAll_Click);
+    connect(cmdClearGrid, &QPushButton::clicked, this, &frmChooseSubscribers::cmdClearGrid_Click);
+    connect(cmdNext, &QPushButton::clicked, this, &frmChooseSubscribers::cmdNext_Click);
+    connect(cmdPrevious, &QPushButton::clicked, this, &frmChooseSubscribers::cmdPrevious_Click);
+    connect(cmdExit, &QPushButton::clicked, this, &frmChooseSubscribers::cmdExit_Click);
+    connect(txtSubscriberExtensionRangeHigh, &QLineEdit::textChanged, this,
+            &frmChooseSubscribers::txtSubscriberExtensionRangeHigh_Change);
+    txtSubscriberExtensionRangeLow->installEventFilter(this);
+
+    resize(1000, 700);
+}
+
+frmChooseSubscribers::~frmChooseSubscribers() = default;
+
+void frmChooseSubscribers::frmChooseSubscribers_Auto_Init()
+{
+    const ErrorReport report = ErrorReport::fixed(
+        mymyLoadString(StringIds::ErrorHead),
+        QStringLiteral(") in procedure frmChooseSubscribers_Auto_Init of Form frmChooseSubscribers"));
+    const auto caption = [&](auto* control, int id) {
+        report.step([&] { control->setText(mymyLoadString(id)); });
+    };
+    caption(cmdHelp, StringIds::Help);
+    report.step([&] { frameSelectSubscribers->setTitle(mymyLoadString(StringIds::SelectSubscribers)); });
+    caption(cmdView, StringIds::AddSubscribersToGrid);
+    caption(cmdSelectAll, StringIds::SelectAll);
+    caption(cmdUnselectAll, StringIds::DeselectAll);
+    caption(cmdBrowseForCSV, StringIds::Browse);
+    caption(cmdClearGrid, StringIds::ClearGrid);
+    caption(lblExtensionRangeTo, StringIds::ExtensionRangeTo);
+    caption(lblTotalGridRows, StringIds::UsersInGrid);
+    caption(cmdPrevious, StringIds::Previous);
+    caption(cmdExit, StringIds::Exit);
+    caption(cmdNext, StringIds::Next);
+    caption(Label1, StringIds::SelectSubscribers);
+    report.step([&] { setWindowTitle(mymyLoadString(StringIds::AppTitle)); });
+
+    const std::pair<const char*, int> headings[] = {{"Alias", StringIds::ColumnAlias},
+                                                    {"DisplayName", StringIds::ColumnDisplayName},
+                                                    {"Extension", StringIds::ColumnExtension},
+                                                    {"FirstName", StringIds::ColumnFirstName},
+                                                    {"LastName", StringIds::ColumnLastName},
+                                                    {"HomeServer", StringIds::ColumnHomeServer},
+                                                    {"COS", StringIds::ColumnCos}};
+    for (const auto& [key, id] : headings)
+        report.step([&] { m_grid->setHeaderText(QLatin1String(key), mymyLoadString(id)); });
+    myGrid->viewport()->update();
+}
+
+void frmChooseSubscribers::Form_Load()
+{
+    frmChooseSubscribers_Auto_Init();
+    const ErrorReport report = modLocalize::localizedReport(StringIds::InFrmChooseSubscribersFormLoad);
+
+    {
+        const QSignalBlocker quiet(cmbSubscriberSelectType);
+        const auto addType = [&](const QString& text, SelectionType code) {
+            report.step([&] {
+                cmbSubscriberSelectType->addItem(text);
+                cmbSubscriberSelectType->setItemData(cmbSubscriberSelectType->count() - 1, int(code));
+            });
+        };
+        report.step([&] { cmbSubscriberSelectType->clear(); });
+        addType(mymyLoadString(StringIds::AllSubscribers), AllSubscribers);
+
+        bool newServer = true;
+        report.step([&] { newServer = OrvaneVersion::bIsVersionGreaterThanOrEqualTo(5, 0, 0, 0); });
+        if (newServer && archivedMailboxesPresent())
+            addType(kArchivedMailboxes, ArchivedMailboxes);
+
+        addType(mymyLoadString(StringIds::CriterionNode), NetworkNode);
+        addType(mymyLoadString(StringIds::CriterionExtensionRange), ExtensionRange);
+        addType(mymyLoadString(StringIds::CriterionSwitch), Switch);
+        addType(mymyLoadString(StringIds::CriterionCsvFile), CsvFile);
+        addType(mymyLoadString(StringIds::CriterionCos), ClassOfService);
+        addType(mymyLoadString(StringIds::CriterionMailServer), MailServer);
+        addType(mymyLoadString(StringIds::CriterionLocation), Location);
+    }
+    report.step([&] {
+        cmbSubscriberSelectType->setCurrentIndex(0);
+        cmbSubscriberSelectType_Click();
+    });
+
+    report.step([&] { m_grid->clear(); });
+
+    fillClassesOfService();
+    fillFromQuery(Statements::MailServersStatement, comSubscriberMailServer, "HomeServer");
+    report.step([&] {
+        ComboListControl switches(*comSubscriberSwitch);
+        modSwitchInfo::PopulateListControlWithSwitchInfo(switches);
+    });
+    report.step([&] {
+        comSubscriberLocation->clear();
+        comSubscriberLocationHidden->clear();
+    });
+    fillFromQuery(Statements::LocationsStatement, comSubscriberLocation, "TextName",
+                  comSubscriberLocationHidden, "LocationObjectID");
+    report.step([&] { comSubscriberNodeID->clear(); });
+    fillFromQuery(Statements::NetworkNodesStatement, comSubscriberNodeID, "RemoteNodeID");
+
+    report.step([&] {
+        show();
+        cmbSubscriberSelectType->setFocus();
+    });
+}
+
+bool frmChooseSubscribers::archivedMailboxesPresent()
+{
+    const ErrorReport report = modLocalize::localizedReport(StringIds::InFrmChooseSubscribersFormLoad);
+    // A count that cannot be read offers no entry: it would only lead to a query that fails the same way.
+    bool present = false;
+    Recordset count;
+    report.step([&] {
+        count.Open(Statements::ArchivedCountStatement, modOrvaneDB::DbConnectionString(),
+                   Recordset::adOpenKeyset);
+    });
+    report.step([&] { present = count.field(count.fieldNames().value(0)).toLongLong() > 0; });
+    report.step([&] { count.Close(); });
+    return present;
+}
+
+void frmChooseSubscribers::fillClassesOfService()
+{
+    const ErrorReport report = modLocalize::localizedReport(StringIds::InFrmChooseSubscribersFormLoad);
+    Recordset& classes = modOrvaneDB::CosRecords();
+    // A server without classes of service leaves the list empty; that is no error.
+    bool empty = false;
+    report.step([&] { empty = classes.RecordCount() < 1; });
+    if (empty || !report.step([&] { classes.MoveFirst(); }))
+        return;
+    while (!classes.EOF_()) {
+        report.step([&] {
+            // Each entry's item data is the position of its alias in the hidden list, so two classes of
+            // service with one display name still lead to their own alias.
+            const QString alias = classes.fieldText(QStringLiteral("Alias"));
+            const QString name = classes.fieldText(QStringLiteral("TextName"));
+            comHiddenCOS->addItem(alias);
+            ComSubscribersCOS->addItem(name);
+            ComSubscribersCOS->setItemData(ComSubscribersCOS->count() - 1, comHiddenCOS->count() - 1);
+        });
+        if (!report.step([&] { classes.MoveNext(); }))
+            break;
+    }
+}
+
+void frmChooseSubscribers::fillFromQuery(const QString& statement, QComboBox* visible, const char* field,
+                                         QComboBox* hidden, const char* hiddenField)
+{
+    const ErrorReport report = modLocalize::localizedReport(StringIds::InFrmChooseSubscribersFormLoad);
+    Recordset records;
+    if (!report.step(
+            [&] { records.Open(statement, modOrvaneDB::DbConnectionString(), Recordset::adOpenKeyset); }))
+        return;
+    if (records.RecordCount() > 0) {
+        report.step([&] { records.MoveFirst(); });
+        while (!records.EOF_()) {
+            report.step([&] {
+                // Both lists grow together or not at all, so that positions stay parallel.
+                const QString text = records.fieldText(QLatin1String(field));
+                const QString parallel = hidden ? records.fieldText(QLatin1String(hiddenField)) : QString();
+                visible->addItem(text);
+                if (hidden)
+                    hidden->addItem(parallel);
+            });
+            if (!report.step([&] { records.MoveNext(); }))
+                break;
+        }
+    }
+    report.step([&] { records.Close(); });
+}
+
+void frmChooseSubscribers::cmbSubscriberSelectType_Click()
+{
+    const ErrorReport report = modLocalize::localizedReport(StringIds::InCmbSubscriberSelectTypeChange);
+    for (QWidget* input : std::initializer_list<QWidget*>{
+             txtSubscriberExtensionRangeHigh, txtSubscriberExtensionRangeLow, lblExtensionRangeTo,
+             comSubscriberSwitch, comSubscriberMailServer, txtCSVPath, cmdBrowseForCSV, ComSubscribersCOS,
+             comSubscriberLocation, comSubscriberNodeID})
+        input->hide();
+
+    int code = 0;
+    report.step([&] {
+        bool ok = false;
+        code = cmbSubscriberSelectType->currentData().toInt(&ok);
+        if (!ok)
+            raiseError(ErrorNumbers::TypeMismatch, QStringLiteral("Type mismatch"));
+    });
+
+    // The inputs share the row of the combo box; showing them is all it takes to put them there.
+    const auto showInputs = [](std::initializer_list<QWidget*> inputs) {
+        for (QWidget* input : inputs)
+            input->show();
+    };
+    switch (code) {
+    case AllSubscribers:
+    case ArchivedMailboxes:
+        break;
+    case ExtensionRange:
+        showInputs({txtSubscriberExtensionRangeLow, lblExtensionRangeTo, txtSubscriberExtensionRangeHigh});
+        break;
+    case CsvFile:
+        showInputs({txtCSVPath, cmdBrowseForCSV});
+        break;
+    case Switch:
+        showInputs({comSubscriberSwitch});
+        break;
+    case MailServer:
+        showInputs({comSubscriberMailServer});
+        break;
+    case ClassOfService:
+        showInputs({ComSubscribersCOS});
+        break;
+    case Location:
+        showInputs({comSubscriberLocation});
+        break;
+    case NetworkNode:
+        showInputs({comSubscriberNodeID});
+        break;
+    default:
+        MsgBox::show(mymyLoadString(StringIds::InvalidSelectionValue));
+        break;
+    }
+}
+
+void frmChooseSubscribers::cmdSelectAll_Click()
+{
+    m_grid->setAllChecked(true);
+}
+
+void frmChooseSubscribers::cmdUnselectAll_Click()
+{
+    m_grid->setAllChecked(false);
+}
+
+void frmChooseSubscribers::cmdClearGrid_Click()
+{
+    m_grid->clear();
+    myGrid->viewport()->update();
+    txtUsersInGrid->setText(QStringLiteral("0"));
+}
+
+void frmChooseSubscribers::cmdNext_Click()
+{
+    if (m_grid->Rows() < 2) {
+        MsgBox::show(mymyLoadString(StringIds::NoSubscribersInGrid));
+        return;
+    }
+    // Rows are walked with a 32-bit counter, so grids beyond 32,767 rows are covered too.
+    const qint32 rows = m_grid->Rows();
+    for (qint32 row = 1; row < rows; ++row) {
+        if (m_grid->isChecked(row)) {
+            // The deletion page joins here in its own change; until then the checks are all "Next >>" does.
+            return;
+        }
+    }
+    MsgBox::show(mymyLoadString(StringIds::NoSubscriberChecked));
+}
+
+void frmChooseSubscribers::cmdPrevious_Click()
+{
+    cmdClearGrid_Click();
+    m_firstPage->move(pos());
+    hide();
+    emit unloadRequested();
+    m_firstPage->show();
+}
+
+void frmChooseSubscribers::cmdExit_Click()
+{
+    Module1::ExitApplication();
+}
+
+void frmChooseSubscribers::txtSubscriberExtensionRangeHigh_Change()
+{
+    RangeEntry::validateExtensionBox(*txtSubscriberExtensionRangeHigh);
+}
+
+void frmChooseSubscribers::txtSubscriberExtensionRangeLow_Validate()
+{
+    RangeEntry::validateExtensionBox(*txtSubscriberExtensionRangeLow);
+}
+
+bool frmChooseSubscribers::eventFilter(QObject* watched, QEvent* event)
+{
+    // The lower box is checked when the keyboard focus moves on to another control of the page, not when
+    // the window as a whole loses the focus.
+    if (watched == txtSubscriberExtensionRangeLow && event->type() == QEvent::FocusOut) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            txtSubscriberExtensionRangeLow_Validate();
+    }
+    return QWidget::eventFilter(watched, event);
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QWidget>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableView;
+class SubscriberGridModel;
+
+// The selection page: one criterion at a time fills the subscriber grid, whose checked rows the deletion
+// page deletes. The first page owns this page and learns through unloadRequested() that it must go.
+class frmChooseSubscribers : public QWidget {
+    Q_OBJECT
+
+public:
+    // firstPage: where "<< Previous" returns to.
+    explicit frmChooseSubscribers(QWidget* firstPage);
+    ~frmChooseSubscribers() override;
+
+    void Form_Load();
+    void frmChooseSubscribers_Auto_Init();
+
+    SubscriberGridModel& grid() const { return *m_grid; }
+
+    // The selection-type codes carried in the item data of cmbSubscriberSelectType.
+    enum SelectionType {
+        AllSubscribers = 1,
+        ExtensionRange = 2,
+        Switch = 4,
+        MailServer = 5,
+        CsvFile = 6,
+        ClassOfService = 7,
+        Location = 8,
+        NetworkNode = 9,
+        ArchivedMailboxes = 10,
+    };
+
+signals:
+    // "<< Previous" has handed the screen back to the first page; this page must be unloaded.
+    void unloadRequested();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void cmbSubscriberSelectType_Click();
+    void cmdSelectAll_Click();
+    void cmdUnselectAll_Click();
+    void cmdClearGrid_Click();
+    void cmdNext_Click();
+    void cmdPrevious_Click();
+    void cmdExit_Click();
+    void txtSubscriberExtensionRangeHigh_Change();
+    void txtSubscriberExtensionRangeLow_Validate();
+
+    void fillClassesOfService();
+    void fillFromQuery(const QString& statement, QComboBox* visible, const char* field,
+                       QComboBox* hidden = nullptr, const char* hiddenField = nullptr);
+    bool archivedMailboxesPresent();
+
+    QWidget* m_firstPage;
+    SubscriberGridModel* m_grid = nullptr;
+
+    QLabel* Label1 = nullptr;
+    QGroupBox* frameSelectSubscribers = nullptr;
+    QComboBox* cmbSubscriberSelectType = nullptr;
+    QLineEdit* txtSubscriberExtensionRangeLow = nullptr;
+    QLabel* lblExtensionRangeTo = nullptr;
+    QLineEdit* txtSubscriberExtensionRangeHigh = nullptr;
+    QComboBox* comSubscriberSwitch = nullptr;
+    QComboBox* comSubscriberMailServer = nullptr;
+    QLineEdit* txtCSVPath = nullptr;
+    QPushButton* cmdBrowseForCSV = nullptr;
+    QComboBox* ComSubscribersCOS = nullptr;
+    QComboBox* comHiddenCOS = nullptr;
+    QComboBox* comSubscriberLocation = nullptr;
+    QComboBox* comSubscriberLocationHidden = nullptr;
+    QComboBox* comSubscriberNodeID = nullptr;
+    QPushButton* cmdView = nullptr;
+    QTableView* myGrid = nullptr;
+    QLabel* lblTotalGridRows = nullptr;
+    QLineEdit* txtUsersInGrid = nullptr;
+    QPushButton* cmdSelectAll = nullptr;
+    QPushButton* cmdUnselectAll = nullptr;
+    QPushButton* cmdClearGrid = nullptr;
+    QPushButton* cmdPrevious = nullptr;
+    QPushButton* cmdNext = nullptr;
+    QPushButton* cmdHelp = nullptr;
+    QPushButton* cmdExit = nullptr;
+};

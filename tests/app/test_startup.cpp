@@ -1,0 +1,341 @@
+#include "app/frmMain.h"
+#include "common/RegFile.h"
+#include "common/ScriptedPorts.h"
+#include "common/StandinFixture.h"
+#include "localize/modLocalize.h"
+#include "ports/ExitApplication.h"
+#include "server/OrvaneVersion.h"
+#include "server/modOrvaneDB.h"
+
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
+
+namespace {
+const QString kTooOld = QStringLiteral("Error!  This version of Culvane only works on versions of Orvane "
+                                       "4.0(3) or later.  Exiting application.");
+const QString kDomino =
+    QStringLiteral("This tool only works with Exchange 5.5, Exchange 2000 or Exchange 2003 as "
+                   "the Orvane message store back end.  Exiting");
+const QString kNoDatabase = QStringLiteral("Unable to open OrvaneDB with necessary rights needed for this "
+                                           "tool.  Make sure you are running this tool "
+                                           "logged in as a member of the local admins group.");
+const QString kRestricted =
+    QStringLiteral("The Orvane installation was configured to force restricted administration rights.  As "
+                   "such the option to "
+                   "remove user accounts from AD will not be allowed using this tool.");
+
+const QString kSystemParameters = QStringLiteral("SOFTWARE\\Velcor\\SystemParameters\\1.0");
+const QString kPermissions = QStringLiteral("Software\\Velcor\\PermissionsWizard\\1.0");
+const QString kLegacySwitch =
+    QStringLiteral("Software\\Velcor\\MIU\\1.0\\initialization\\integrations\\integration1");
+const QString kSwitch = QStringLiteral("Software\\Velcor\\MIU\\1.0\\initialization\\integrations\\Main PBX");
+} // namespace
+
+class TestStartup : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void refusesServersBelowTheMinimum_data();
+    void refusesServersBelowTheMinimum();
+    void refusesDominoInAnyLetterCase();
+    void endsWhenTheDatabaseCannotBeRead();
+    void restrictedRightsDisableFullRemoval();
+    void normalStartShowsThePageUntouched();
+    void anErrorInsideAStepDoesNotStopTheSequence();
+    void exitButtonEndsTheProgram();
+    void startWithoutSwitchesGoesOn();
+
+private:
+    // Runs the start-up of a fresh first page; the page stays for inspection.
+    void startPage();
+    static void writeNormalServer(RegFile& reg);
+
+    std::unique_ptr<frmMain> m_page;
+    int m_exits = 0;
+    Module1::ExitHandler m_previousExit;
+};
+
+void TestStartup::init()
+{
+    m_exits = 0;
+    m_previousExit = Module1::setExitHandler([this] { ++m_exits; });
+    modLocalize::resetLocalisation();
+    OrvaneVersion::setInstalledVersion({});
+    modOrvaneDB::DbConnectionString().clear();
+}
+
+void TestStartup::cleanup()
+{
+    m_page.reset();
+    modOrvaneDB::CloseSharedLists();
+    Module1::setExitHandler(std::move(m_previousExit));
+}
+
+void TestStartup::startPage()
+{
+    // Start-up runs once per process; a test that starts twice begins from closed shared lists.
+    modOrvaneDB::CloseSharedLists();
+    m_page = std::make_unique<frmMain>();
+    m_page->Form_Load();
+}
+
+void TestStartup::writeNormalServer(RegFile& reg)
+{
+    reg.currentVersion(5, 0, 1, 33);
+    reg.key(kSystemParameters)
+        .sz(QStringLiteral("IDCProgID"), QStringLiteral("VCDsExchange.VcIDCExchange.1"));
+    reg.key(kSwitch)
+        .sz(QStringLiteral("DisplayName"), QStringLiteral("Main PBX"))
+        .dword(QStringLiteral("IntegrationID"), 1);
+    // Servers before 4.2(0.27) keep their switch under a fixed name.
+    reg.key(kLegacySwitch).sz(QStringLiteral("DisplayName"), QStringLiteral("Legacy PBX"));
+    reg.key(kPermissions).dword(QStringLiteral("Restricted Rights"), 0);
+}
+
+void TestStartup::refusesServersBelowTheMinimum_data()
+{
+    QTest::addColumn<int>("major");
+    QTest::addColumn<int>("minor");
+    QTest::addColumn<int>("release");
+    QTest::addColumn<int>("build");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("4.0(2.100) exactly") << 4 << 0 << 2 << 100 << false;
+    QTest::newRow("4.0(2.99)") << 4 << 0 << 2 << 99 << true;
+    QTest::newRow("3.9(9.999)") << 3 << 9 << 9 << 999 << true;
+    QTest::newRow("no version at all") << 0 << 0 << 0 << 0 << true;
+}
+
+void TestStartup::refusesServersBelowTheMinimum()
+{
+    QFETCH(int, major);
+    QFETCH(int, minor);
+    QFETCH(int, release);
+    QFETCH(int, build);
+    QFETCH(bool, refused);
+
+    StandinFixture standin(5);
+    QVERIFY(standin.isValid());
+    RegFile reg;
+    writeNormalServer(reg);
+    if (major == 0)
+        reg.key(QStringLiteral("SOFTWARE\\Marvok Systems\\Marvok Orvane"))
+            .dword(QStringLiteral("MajorVersion"), 0);
+    else
+        reg.currentVersion(major, minor, release, build);
+    reg.save();
+
+    ScriptedMessageBoxes boxes;
+    startPage();
+    if (refused) {
+        QCOMPARE(boxes.texts(), QStringList{kTooOld});
+        QCOMPARE(boxes.buttons().constFirst(), MsgBox::vbOKOnly);
+        QCOMPARE(m_exits, 1);
+        QVERIFY2(modOrvaneDB::DbConnectionString().isEmpty(), "no step may run after the refusal");
+    } else {
+        QCOMPARE(boxes.texts().join(QLatin1Char('|')), QString());
+        QCOMPARE(m_exits, 0);
+    }
+}
+
+void TestStartup::refusesDominoInAnyLetterCase()
+{
+    StandinFixture standin(5);
+    QVERIFY(standin.isValid());
+    for (const QString& connector :
+         {QStringLiteral("vcdsdomino.vcidcdomino.1"), QStringLiteral("VCDsDomino.VcIDCDomino.1")}) {
+        RegFile reg;
+        writeNormalServer(reg);
+        reg.key(kSystemParameters).sz(QStringLiteral("IDCProgID"), connector);
+        reg.save();
+        m_exits = 0;
+        ScriptedMessageBoxes boxes;
+        startPage();
+        QCOMPARE(boxes.texts(), QStringList{kDomino});
+        QCOMPARE(m_exits, 1);
+    }
+
+    // A missing key or value passes, and so does a different connector with Domino in its name.
+    for (const QString& connector : {QString(), QStringLiteral("VCDsDomino.VcIDCDomino.2")}) {
+        RegFile reg;
+        reg.currentVersion(5, 0, 0, 0);
+        reg.key(kSwitch).sz(QStringLiteral("DisplayName"), QStringLiteral("PBX"));
+        if (!connector.isEmpty())
+            reg.key(kSystemParameters).sz(QStringLiteral("IDCProgID"), connector);
+        reg.save();
+        m_exits = 0;
+        ScriptedMessageBoxes boxes;
+        startPage();
+        QCOMPARE(boxes.texts().join(QLatin1Char('|')), QString());
+        QCOMPARE(m_exits, 0);
+    }
+}
+
+void TestStartup::endsWhenTheDatabaseCannotBeRead()
+{
+    RegFile reg;
+    writeNormalServer(reg);
+    reg.save();
+
+    {
+        // The driver is there but the folder holds no OrvaneDb.
+        StandinFixture standin(0);
+        QVERIFY(standin.isValid());
+        QVERIFY(QFile::remove(standin.databasePath()));
+        ScriptedMessageBoxes boxes;
+        startPage();
+        QCOMPARE(boxes.texts(), QStringList{kNoDatabase});
+        QCOMPARE(m_exits, 1);
+        QVERIFY(!modOrvaneDB::CosRecords().isOpen());
+        QVERIFY(!modOrvaneDB::DistributionListRecords().isOpen());
+        QCOMPARE(modOrvaneDB::DbConnectionString(),
+                 QStringLiteral("Driver={SQL Server};server=;database=OrvaneDb"));
+    }
+    {
+        // A database whose class-of-service view cannot be read.
+        StandinFixture standin(3);
+        QVERIFY(standin.isValid());
+        QVERIFY(standin.exec(QStringLiteral("DROP VIEW vw_COS")));
+        m_exits = 0;
+        ScriptedMessageBoxes boxes;
+        startPage();
+        QCOMPARE(boxes.texts(), QStringList{kNoDatabase});
+        QCOMPARE(m_exits, 1);
+        QVERIFY(!modOrvaneDB::DistributionListRecords().isOpen());
+    }
+}
+
+void TestStartup::restrictedRightsDisableFullRemoval()
+{
+    StandinFixture standin(5);
+    QVERIFY(standin.isValid());
+    RegFile reg;
+    writeNormalServer(reg);
+    reg.key(kPermissions).dword(QStringLiteral("Restricted Rights"), 1);
+    reg.save();
+
+    ScriptedMessageBoxes boxes;
+    startPage();
+    QCOMPARE(boxes.texts(), QStringList{kRestricted});
+    QCOMPARE(m_exits, 0);
+    auto* all = m_page->findChild<QRadioButton*>(QStringLiteral("optSubscriberDeleteAll"));
+    auto* onlyOrvane = m_page->findChild<QRadioButton*>(QStringLiteral("optSubscriberDeleteOnlyOrvaneInfo"));
+    QVERIFY(all && onlyOrvane);
+    QVERIFY(!all->isEnabled());
+    QVERIFY(!all->isChecked());
+    QVERIFY(onlyOrvane->isChecked());
+    QVERIFY(!m_page->deleteAllSelected());
+
+    // Not even a click on its caption selects it.
+    m_page->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_page.get()));
+    auto* caption = m_page->findChild<QLabel*>(QStringLiteral("optSubscriberDeleteAllCaption"));
+    QVERIFY(caption);
+    QTest::mouseClick(caption, Qt::LeftButton);
+    QVERIFY(!m_page->deleteAllSelected());
+}
+
+void TestStartup::normalStartShowsThePageUntouched()
+{
+    StandinFixture standin(20);
+    QVERIFY(standin.isValid());
+    RegFile reg(RegFile::Format::Regedit4);
+    writeNormalServer(reg);
+    reg.save();
+
+    ScriptedMessageBoxes boxes;
+    startPage();
+    QCOMPARE(boxes.texts(), QStringList{});
+    QCOMPARE(m_exits, 0);
+    QVERIFY(modOrvaneDB::CosRecords().isOpen());
+    QVERIFY(modOrvaneDB::DistributionListRecords().isOpen());
+    QVERIFY(OrvaneVersion::bIsVersionGreaterThanOrEqualTo(5, 0, 1, 33));
+    QVERIFY(!OrvaneVersion::bIsVersionGreaterThanOrEqualTo(5, 0, 1, 34));
+
+    QCOMPARE(m_page->windowTitle(), QStringLiteral("Culvane"));
+    QCOMPARE(m_page->findChild<QLabel*>(QStringLiteral("Label1"))->text(), QStringLiteral("Culvane"));
+    QCOMPARE(m_page->findChild<QGroupBox*>(QStringLiteral("frmDeletionType"))->title(),
+             QStringLiteral("Subscriber Deletion Type"));
+    QVERIFY(m_page->findChild<QLabel*>(QStringLiteral("lblMain_0"))
+                ->text()
+                .startsWith(QStringLiteral("The Culvane tool lets you select large numbers of subscribers")));
+    QVERIFY(m_page->findChild<QLabel*>(QStringLiteral("optSubscriberDeleteAllCaption"))
+                ->text()
+                .contains(QStringLiteral("There is _NO_ undo option once you've completed this operation.")));
+    auto* previous = m_page->findChild<QPushButton*>(QStringLiteral("cmdPrevious"));
+    QCOMPARE(previous->text(), QStringLiteral("<< Previous"));
+    QVERIFY(!previous->isEnabled());
+    QCOMPARE(m_page->findChild<QPushButton*>(QStringLiteral("cmdExit"))->text(), QStringLiteral("Exit"));
+
+    auto* all = m_page->findChild<QRadioButton*>(QStringLiteral("optSubscriberDeleteAll"));
+    QVERIFY(all->isEnabled());
+    QVERIFY(!m_page->deleteAllSelected());
+    m_page->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_page.get()));
+    QTest::mouseClick(m_page->findChild<QLabel*>(QStringLiteral("optSubscriberDeleteAllCaption")),
+                      Qt::LeftButton);
+    QVERIFY(m_page->deleteAllSelected());
+}
+
+void TestStartup::anErrorInsideAStepDoesNotStopTheSequence()
+{
+    StandinFixture standin(5);
+    QVERIFY(standin.isValid());
+    RegFile reg;
+    writeNormalServer(reg);
+    // Out of the 16-bit range: reading it fails, the field stays 0 and the older layout is consulted.
+    reg.key(QStringLiteral("SOFTWARE\\Marvok Systems\\Marvok Orvane"))
+        .dword(QStringLiteral("MajorVersion"), 40000);
+    reg.key(QStringLiteral("Software\\Velcor")).dword(QStringLiteral("Version Number"), 0x40000);
+    reg.key(QStringLiteral("Software\\Velcor")).dword(QStringLiteral("Build Number"), 0x20064);
+    reg.save();
+
+    ScriptedMessageBoxes boxes;
+    startPage();
+    QCOMPARE(boxes.texts(), QStringList{QStringLiteral(
+                                "(error):6 (Overflow) in procedure getVersion of Module OrvaneVersion")});
+    QCOMPARE(m_exits, 0);
+    QVERIFY(OrvaneVersion::bIsVersionGreaterThanOrEqualTo(4, 0, 2, 100));
+    QVERIFY(!OrvaneVersion::bIsVersionGreaterThanOrEqualTo(4, 0, 2, 101));
+    QVERIFY(modOrvaneDB::CosRecords().isOpen());
+}
+
+void TestStartup::exitButtonEndsTheProgram()
+{
+    StandinFixture standin(5);
+    QVERIFY(standin.isValid());
+    RegFile reg;
+    writeNormalServer(reg);
+    reg.save();
+    ScriptedMessageBoxes boxes;
+    startPage();
+    QCOMPARE(m_exits, 0);
+    m_page->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_page.get()));
+    QTest::mouseClick(m_page->findChild<QPushButton*>(QStringLiteral("cmdExit")), Qt::LeftButton);
+    QCOMPARE(m_exits, 1);
+}
+
+void TestStartup::startWithoutSwitchesGoesOn()
+{
+    StandinFixture standin(5);
+    QVERIFY(standin.isValid());
+    RegFile reg;
+    reg.currentVersion(5, 0, 0, 0);
+    reg.key(kPermissions).dword(QStringLiteral("Restricted Rights"), 1);
+    reg.save();
+    ScriptedMessageBoxes boxes;
+    startPage();
+    // The switch message comes between the database step and the rights check, and ends nothing.
+    QCOMPARE(boxes.texts(),
+             (QStringList{QStringLiteral("No switches are configured on the local system."), kRestricted}));
+    QCOMPARE(m_exits, 0);
+}
+
+QTEST_MAIN(TestStartup)
+#include "test_startup.moc"

@@ -1,0 +1,500 @@
+#include "app/frmMain.h"
+#include "common/RegFile.h"
+#include "common/ScriptedPorts.h"
+#include "common/StandinFixture.h"
+#include "localize/modLocalize.h"
+#include "ports/ExitApplication.h"
+#include "selection/SubscriberGridModel.h"
+#include "selection/frmChooseSubscribers.h"
+#include "server/OrvaneVersion.h"
+#include "server/modOrvaneDB.h"
+#include "server/modSwitchInfo.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QtTest>
+
+namespace {
+const QString kConnection = QStringLiteral("Driver={SQL Server};server=;database=OrvaneDb");
+const QString kSwitches = QStringLiteral("Software\\Velcor\\MIU\\1.0\\initialization\\integrations");
+const QString kOnlyNumbers = QStringLiteral("Only numbers are allowed for extension range values");
+
+QStringList itemsOf(const QComboBox* combo)
+{
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i)
+        items.append(combo->itemText(i));
+    return items;
+}
+
+QList<int> codesOf(const QComboBox* combo)
+{
+    QList<int> codes;
+    for (int i = 0; i < combo->count(); ++i)
+        codes.append(combo->itemData(i).toInt());
+    return codes;
+}
+
+void addRows(SubscriberGridModel& grid, int count)
+{
+    grid.setRedraw(false);
+    for (int i = 1; i <= count; ++i) {
+        const QString n = QString::number(i);
+        grid.AddUserToGridFAST(QStringLiteral("user") + n, QStringLiteral("First"), QStringLiteral("Last"),
+                               QStringLiteral("Display ") + n, n, QStringLiteral("MAIL1"), QString(),
+                               QString(), QStringLiteral("Staff"),
+                               QStringLiteral("{S-") + n + QLatin1Char('}'),
+                               QStringLiteral("{H-") + n + QLatin1Char('}'));
+    }
+    grid.setRedraw(true);
+}
+} // namespace
+
+class TestChooseSubscribers : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void listsFollowTheDatabaseAndRegistry();
+    void archivedMailboxesOfferedOnlyWhereTheyExist();
+    void eachCriterionShowsItsOwnInputOnTheRow();
+    void aFailingQueryEmptiesOnlyItsList();
+    void gridButtonsAndNextChecks();
+    void nextWalksBeyond32767Rows();
+    void extensionBoxesRefuseAnythingButWholeNumbers();
+    void navigationForthAndBackRebuildsThePage();
+
+private:
+    // A stand-in with known contents and the shared lists opened on it, as start-up leaves them.
+    void prepareServer(OrvaneServerVersion version, bool archived = false);
+    frmChooseSubscribers& loadPage();
+
+    template <class T> T* child(const char* name) const
+    {
+        T* widget = m_page->findChild<T*>(QString::fromLatin1(name));
+        if (!widget)
+            qFatal("no control %s", name);
+        return widget;
+    }
+
+    std::unique_ptr<StandinFixture> m_standin;
+    std::unique_ptr<RegFile> m_reg;
+    std::unique_ptr<QWidget> m_firstPage;
+    std::unique_ptr<frmChooseSubscribers> m_page;
+    int m_exits = 0;
+    Module1::ExitHandler m_previousExit;
+};
+
+void TestChooseSubscribers::init()
+{
+    m_exits = 0;
+    m_previousExit = Module1::setExitHandler([this] { ++m_exits; });
+    modLocalize::resetLocalisation();
+}
+
+void TestChooseSubscribers::cleanup()
+{
+    m_page.reset();
+    m_firstPage.reset();
+    modOrvaneDB::CloseSharedLists();
+    m_reg.reset();
+    m_standin.reset();
+    Module1::setExitHandler(std::move(m_previousExit));
+}
+
+void TestChooseSubscribers::prepareServer(OrvaneServerVersion version, bool archived)
+{
+    m_standin = std::make_unique<StandinFixture>(0);
+    QVERIFY(m_standin->isValid());
+    StandinFixture& db = *m_standin;
+    QVERIFY(db.exec(QStringLiteral("DELETE FROM cos")));
+    QVERIFY(db.exec(QStringLiteral("DELETE FROM location")));
+    QVERIFY(db.exec(QStringLiteral("DELETE FROM subscriber")));
+    // Two classes of service share a display name; only their aliases tell them apart.
+    const char* classes[][3] = {{"{C0000000-0000-0000-0000-000000000001}", "StaffNorth", "Staff"},
+                                {"{C0000000-0000-0000-0000-000000000002}", "O'Brien COS", "Admins"},
+                                {"{C0000000-0000-0000-0000-000000000003}", "StaffSouth", "Staff"},
+                                {"{C0000000-0000-0000-0000-000000000004}", "Zed", "Zoo keepers"}};
+    for (const auto& c : classes)
+        QVERIFY(db.exec(QStringLiteral("INSERT INTO cos (CosObjectID, Alias, TextName) VALUES (?, ?, ?)"),
+                        {QString::fromUtf8(c[0]), QString::fromUtf8(c[1]), QString::fromUtf8(c[2])}));
+    const std::pair<const char*, int> locations[] = {
+        {"Remote Five", 5}, {"Local Three", 3}, {"Remote Seven", 7}, {"Remote Eight", 8}, {"Remote Nine", 9}};
+    int n = 0;
+    for (const auto& [name, type] : locations)
+        QVERIFY(db.exec(
+            QStringLiteral("INSERT INTO location (LocationObjectID, Alias, TextName, DestinationType) "
+                           "VALUES (?, ?, ?, ?)"),
+            {QStringLiteral("{L0000000-0000-0000-0000-00000000000%1}").arg(++n), QString::fromUtf8(name),
+             QString::fromUtf8(name), type}));
+    const char* homes[] = {"MAIL2", nullptr, "MAIL1", "MAIL2", "Mail1"};
+    const char* nodes[] = {"12", nullptr, "7", "12", nullptr};
+    for (int i = 0; i < 5; ++i)
+        QVERIFY(db.exec(
+            QStringLiteral("INSERT INTO subscriber (SubscriberObjectID, Alias, SubscriberType, HomeServer, "
+                           "RemoteNodeID, CallHandlerObjectID) VALUES (?, ?, ?, ?, ?, ?)"),
+            {QStringLiteral("{S0000000-0000-0000-0000-00000000000%1}").arg(i), QStringLiteral("s%1").arg(i),
+             1, homes[i] ? QVariant(QString::fromUtf8(homes[i])) : QVariant(QMetaType(QMetaType::QString)),
+             nodes[i] ? QVariant(QString::fromUtf8(nodes[i])) : QVariant(QMetaType(QMetaType::QString)),
+             QStringLiteral("{H%1}").arg(i)}));
+    // A type 0 subscriber without a call handler is no archived mailbox; with one it is.
+    QVERIFY(
+        db.exec(QStringLiteral(
+                    "INSERT INTO subscriber (SubscriberObjectID, Alias, SubscriberType, CallHandlerObjectID) "
+                    "VALUES ('{A1}', 'gone', 0, ?)"),
+                {archived ? QVariant(QStringLiteral("{HA1}")) : QVariant(QMetaType(QMetaType::QString))}));
+
+    m_reg = std::make_unique<RegFile>();
+    m_reg->currentVersion(version.Major, version.Minor, version.Release, version.Build);
+    m_reg->key(kSwitches + QStringLiteral("\\PBX East"))
+        .sz(QStringLiteral("DisplayName"), QStringLiteral("East"))
+        .dword(QStringLiteral("IntegrationID"), 2);
+    m_reg->key(kSwitches + QStringLiteral("\\PBX West"))
+        .sz(QStringLiteral("DisplayName"), QStringLiteral("West"))
+        .dword(QStringLiteral("IntegrationID"), 0);
+    m_reg->save();
+
+    OrvaneVersion::setInstalledVersion(version);
+    ScriptedMessageBoxes quiet;
+    modSwitchInfo::InitalizeSwitchInfo();
+    modOrvaneDB::DbConnectionString() = kConnection;
+    QVERIFY(modOrvaneDB::OpenSharedLists(kConnection));
+}
+
+frmChooseSubscribers& TestChooseSubscribers::loadPage()
+{
+    m_firstPage = std::make_unique<QWidget>();
+    m_page = std::make_unique<frmChooseSubscribers>(m_firstPage.get());
+    m_page->Form_Load();
+    return *m_page;
+}
+
+void TestChooseSubscribers::listsFollowTheDatabaseAndRegistry()
+{
+    prepareServer({5, 0, 1, 33});
+    ScriptedMessageBoxes boxes;
+    loadPage();
+    QCOMPARE(boxes.texts(), QStringList{});
+
+    const auto* cos = child<QComboBox>("ComSubscribersCOS");
+    const auto* hiddenCos = child<QComboBox>("comHiddenCOS");
+    QCOMPARE(itemsOf(cos), (QStringList{QStringLiteral("Admins"), QStringLiteral("Staff"),
+                                        QStringLiteral("Staff"), QStringLiteral("Zoo keepers")}));
+    QVERIFY(!hiddenCos->isVisible());
+    QCOMPARE(hiddenCos->count(), cos->count());
+    // Each entry leads through its item data to its own alias.
+    QStringList aliases;
+    for (int i = 0; i < cos->count(); ++i)
+        aliases.append(hiddenCos->itemText(cos->itemData(i).toInt()));
+    QCOMPARE(aliases.at(0), QStringLiteral("O'Brien COS"));
+    QCOMPARE(QSet<QString>(aliases.begin() + 1, aliases.begin() + 3),
+             (QSet<QString>{QStringLiteral("StaffNorth"), QStringLiteral("StaffSouth")}));
+    QCOMPARE(aliases.at(3), QStringLiteral("Zed"));
+
+    // Grouped ignoring case as the server's collation does; no empty entry for subscribers without one.
+    const QStringList servers = itemsOf(child<QComboBox>("comSubscriberMailServer"));
+    QCOMPARE(servers.size(), 2);
+    QVERIFY(servers.contains(QStringLiteral("MAIL2")));
+    QVERIFY(!servers.contains(QString()));
+
+    QCOMPARE(itemsOf(child<QComboBox>("comSubscriberSwitch")),
+             (QStringList{QStringLiteral("East"), QStringLiteral("West")}));
+    QCOMPARE(codesOf(child<QComboBox>("comSubscriberSwitch")), (QList<int>{2, 0}));
+
+    const auto* locations = child<QComboBox>("comSubscriberLocation");
+    const auto* locationIds = child<QComboBox>("comSubscriberLocationHidden");
+    QCOMPARE(itemsOf(locations),
+             (QStringList{QStringLiteral("Remote Five"), QStringLiteral("Remote Seven"),
+                          QStringLiteral("Remote Eight"), QStringLiteral("Remote Nine")}));
+    QCOMPARE(itemsOf(locationIds), (QStringList{QStringLiteral("{L0000000-0000-0000-0000-000000000001}"),
+                                                QStringLiteral("{L0000000-0000-0000-0000-000000000003}"),
+                                                QStringLiteral("{L0000000-0000-0000-0000-000000000004}"),
+                                                QStringLiteral("{L0000000-0000-0000-0000-000000000005}")}));
+
+    QCOMPARE(itemsOf(child<QComboBox>("comSubscriberNodeID")),
+             (QStringList{QStringLiteral("12"), QStringLiteral("7")}));
+
+    // The grid starts empty with its headings from the string table.
+    QCOMPARE(m_page->grid().Rows(), 1);
+    QCOMPARE(m_page->grid().headerText(QStringLiteral("DisplayName")), QStringLiteral("Display Name"));
+    QCOMPARE(m_page->grid().headerText(QStringLiteral("RemoteNodeID")), QStringLiteral("Remote Node ID"));
+    QCOMPARE(child<QLineEdit>("txtUsersInGrid")->text(), QStringLiteral("0"));
+    QCOMPARE(child<QPushButton>("cmdUnselectAll")->text(), QStringLiteral("deSelect All"));
+}
+
+void TestChooseSubscribers::archivedMailboxesOfferedOnlyWhereTheyExist()
+{
+    const QList<int> without{1, 9, 2, 4, 6, 7, 5, 8};
+    const QList<int> with{1, 10, 9, 2, 4, 6, 7, 5, 8};
+    struct Case {
+        OrvaneServerVersion version;
+        bool archived;
+        QList<int> codes;
+    };
+    for (const Case& c : {Case{{4, 2, 0, 27}, true, without}, Case{{5, 0, 0, 0}, false, without},
+                          Case{{5, 0, 0, 0}, true, with}}) {
+        prepareServer(c.version, c.archived);
+        ScriptedMessageBoxes boxes;
+        loadPage();
+        const auto* types = child<QComboBox>("cmbSubscriberSelectType");
+        QCOMPARE(codesOf(types), c.codes);
+        QCOMPARE(types->itemText(0), QStringLiteral("All subscribers"));
+        if (c.archived && c.version.Major == 5)
+            QCOMPARE(types->itemText(1), QStringLiteral("Archived Mailboxes"));
+        QCOMPARE(types->itemText(types->count() - 1),
+                 QStringLiteral("Remote subscribers associated with this location:"));
+        QCOMPARE(types->currentIndex(), 0);
+        QCOMPARE(boxes.texts(), QStringList{});
+        cleanup();
+        init();
+    }
+}
+
+void TestChooseSubscribers::eachCriterionShowsItsOwnInputOnTheRow()
+{
+    prepareServer({5, 0, 0, 0}, true);
+    ScriptedMessageBoxes boxes;
+    loadPage();
+    QVERIFY(QTest::qWaitForWindowExposed(m_page.get()));
+    auto* types = child<QComboBox>("cmbSubscriberSelectType");
+    QCOMPARE(QApplication::focusWidget(), types);
+
+    const QStringList inputs{QStringLiteral("txtSubscriberExtensionRangeLow"),
+                             QStringLiteral("lblExtensionRangeTo"),
+                             QStringLiteral("txtSubscriberExtensionRangeHigh"),
+                             QStringLiteral("comSubscriberSwitch"),
+                             QStringLiteral("comSubscriberMailServer"),
+                             QStringLiteral("txtCSVPath"),
+                             QStringLiteral("cmdBrowseForCSV"),
+                             QStringLiteral("ComSubscribersCOS"),
+                             QStringLiteral("comSubscriberLocation"),
+                             QStringLiteral("comSubscriberNodeID")};
+    const QMap<int, QStringList> expected{
+        {1, {}},
+        {10, {}},
+        {2,
+         {QStringLiteral("txtSubscriberExtensionRangeLow"), QStringLiteral("lblExtensionRangeTo"),
+          QStringLiteral("txtSubscriberExtensionRangeHigh")}},
+        {4, {QStringLiteral("comSubscriberSwitch")}},
+        {5, {QStringLiteral("comSubscriberMailServer")}},
+        {6, {QStringLiteral("txtCSVPath"), QStringLiteral("cmdBrowseForCSV")}},
+        {7, {QStringLiteral("ComSubscribersCOS")}},
+        {8, {QStringLiteral("comSubscriberLocation")}},
+        {9, {QStringLiteral("comSubscriberNodeID")}},
+    };
+    for (int index = types->count() - 1; index >= 0; --index) {
+        types->setCurrentIndex(index);
+        QApplication::processEvents();
+        const int code = types->itemData(index).toInt();
+        QStringList shown;
+        for (const QString& name : inputs) {
+            auto* input = m_page->findChild<QWidget*>(name);
+            if (input->isVisible()) {
+                shown.append(name);
+                // On the row of the combo box: their vertical extents overlap.
+                const QRect a = input->geometry();
+                const QRect b = types->geometry();
+                QVERIFY2(a.top() < b.bottom() && b.top() < a.bottom(), qPrintable(name));
+                QVERIFY2(a.left() >= b.right(), qPrintable(name));
+            }
+        }
+        QCOMPARE(shown, expected.value(code));
+    }
+
+    // Text typed in one criterion's input is still there after a detour through another.
+    types->setCurrentIndex(types->findData(2));
+    QTest::keyClicks(child<QLineEdit>("txtSubscriberExtensionRangeHigh"), QStringLiteral("4711"));
+    types->setCurrentIndex(types->findData(7));
+    types->setCurrentIndex(types->findData(2));
+    QCOMPARE(child<QLineEdit>("txtSubscriberExtensionRangeHigh")->text(), QStringLiteral("4711"));
+    QVERIFY(child<QLineEdit>("txtCSVPath")->isReadOnly());
+    QCOMPARE(boxes.texts(), QStringList{});
+
+    // An entry whose code belongs to no criterion shows no input and says so.
+    types->addItem(QStringLiteral("bogus"), 3);
+    types->setCurrentIndex(types->count() - 1);
+    QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Error! Invalid subscriber selection value.")});
+    for (const QString& name : inputs)
+        QVERIFY(!m_page->findChild<QWidget*>(name)->isVisible());
+}
+
+void TestChooseSubscribers::aFailingQueryEmptiesOnlyItsList()
+{
+    prepareServer({5, 0, 0, 0});
+    QVERIFY(m_standin->exec(QStringLiteral("DROP VIEW vw_Location")));
+    ScriptedMessageBoxes boxes;
+    loadPage();
+    QCOMPARE(boxes.texts().size(), 1);
+    QVERIFY2(boxes.texts().constFirst().startsWith(QStringLiteral("(error):")),
+             qPrintable(boxes.texts().constFirst()));
+    QVERIFY(boxes.texts().constFirst().endsWith(
+        QStringLiteral(") in procedure Form_Load of Form frmChooseSubscribers")));
+    QVERIFY(boxes.texts().constFirst().contains(QStringLiteral("vw_Location")));
+    QCOMPARE(child<QComboBox>("comSubscriberLocation")->count(), 0);
+    QCOMPARE(child<QComboBox>("comSubscriberLocationHidden")->count(), 0);
+    QCOMPARE(child<QComboBox>("comSubscriberNodeID")->count(), 2);
+    QCOMPARE(child<QComboBox>("ComSubscribersCOS")->count(), 4);
+    QVERIFY(m_page->isVisible());
+}
+
+void TestChooseSubscribers::gridButtonsAndNextChecks()
+{
+    prepareServer({5, 0, 0, 0});
+    ScriptedMessageBoxes boxes;
+    loadPage();
+    SubscriberGridModel& grid = m_page->grid();
+    auto* next = child<QPushButton>("cmdNext");
+
+    QTest::mouseClick(child<QPushButton>("cmdSelectAll"), Qt::LeftButton);
+    QTest::mouseClick(next, Qt::LeftButton);
+    QCOMPARE(boxes.texts(), QStringList{QStringLiteral("You must first select subscribers to delete")});
+
+    addRows(grid, 3);
+    QTest::mouseClick(child<QPushButton>("cmdUnselectAll"), Qt::LeftButton);
+    for (int row = 1; row <= 3; ++row)
+        QVERIFY(!grid.isChecked(row));
+    boxes.clear();
+    QTest::mouseClick(next, Qt::LeftButton);
+    QCOMPARE(boxes.texts(), QStringList{QStringLiteral("You must select at least one subscriber to delete")});
+
+    // A click on a text cell of the real view checks that row again; one checked row is enough.
+    auto* view = child<QTableView>("myGrid");
+    QVERIFY(QTest::qWaitForWindowExposed(m_page.get()));
+    const QRect cell = view->visualRect(
+        grid.index(SubscriberGridModel::viewRowFromGridRow(2), SubscriberGridModel::ColDisplayName));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, cell.center());
+    QVERIFY(grid.isChecked(2));
+    boxes.clear();
+    QTest::mouseClick(next, Qt::LeftButton);
+    QCOMPARE(boxes.texts(), QStringList{});
+    QVERIFY(m_page->isVisible());
+
+    QTest::mouseClick(child<QPushButton>("cmdSelectAll"), Qt::LeftButton);
+    QVERIFY(grid.isChecked(1) && grid.isChecked(3));
+    child<QLineEdit>("txtUsersInGrid")->setText(QStringLiteral("3"));
+    QTest::mouseClick(child<QPushButton>("cmdClearGrid"), Qt::LeftButton);
+    QCOMPARE(grid.Rows(), 1);
+    QCOMPARE(grid.rowCount(), 0);
+    QCOMPARE(child<QLineEdit>("txtUsersInGrid")->text(), QStringLiteral("0"));
+
+    QTest::mouseClick(child<QPushButton>("cmdExit"), Qt::LeftButton);
+    QCOMPARE(m_exits, 1);
+}
+
+void TestChooseSubscribers::nextWalksBeyond32767Rows()
+{
+    prepareServer({5, 0, 0, 0});
+    ScriptedMessageBoxes boxes;
+    loadPage();
+    SubscriberGridModel& grid = m_page->grid();
+    addRows(grid, 40000);
+    QCOMPARE(grid.Rows(), 40001);
+    grid.setAllChecked(false);
+    grid.setChecked(39999, true);
+    QTest::mouseClick(child<QPushButton>("cmdNext"), Qt::LeftButton);
+    QCOMPARE(boxes.texts(), QStringList{});
+}
+
+void TestChooseSubscribers::extensionBoxesRefuseAnythingButWholeNumbers()
+{
+    prepareServer({5, 0, 0, 0});
+    ScriptedMessageBoxes boxes;
+    loadPage();
+    QVERIFY(QTest::qWaitForWindowExposed(m_page.get()));
+    auto* types = child<QComboBox>("cmbSubscriberSelectType");
+    types->setCurrentIndex(types->findData(2));
+    auto* low = child<QLineEdit>("txtSubscriberExtensionRangeLow");
+    auto* high = child<QLineEdit>("txtSubscriberExtensionRangeHigh");
+    QCOMPARE(low->maxLength(), 20);
+    QCOMPARE(high->maxLength(), 20);
+
+    // The upper box is checked on every change.
+    high->setFocus();
+    QTest::keyClicks(high, QStringLiteral("123"));
+    QCOMPARE(boxes.texts(), QStringList{});
+    QTest::keyClicks(high, QStringLiteral("x"));
+    QCOMPARE(boxes.texts(), QStringList{kOnlyNumbers});
+    QCOMPARE(high->text(), QString());
+    for (const QString& first : {QStringLiteral("-"), QStringLiteral(".")}) {
+        boxes.clear();
+        QTest::keyClicks(high, first);
+        QCOMPARE(boxes.texts(), QStringList{kOnlyNumbers});
+        QCOMPARE(high->text(), QString());
+    }
+    boxes.clear();
+    QTest::keyClicks(high, QStringLiteral("0042"));
+    QCOMPARE(high->text(), QStringLiteral("0042"));
+
+    // The lower box only when the focus moves on.
+    low->setFocus();
+    QVERIFY(QTest::qWaitFor([&] { return low->hasFocus(); }));
+    QTest::keyClicks(low, QStringLiteral("12.5"));
+    QCOMPARE(boxes.texts(), QStringList{});
+    QTest::keyClick(low, Qt::Key_Tab);
+    QCOMPARE(boxes.texts(), QStringList{kOnlyNumbers});
+    QCOMPARE(low->text(), QString());
+    QVERIFY(!low->hasFocus());
+
+    boxes.clear();
+    low->setFocus();
+    QTest::keyClicks(low, QStringLiteral("5.0"));
+    QTest::keyClick(low, Qt::Key_Tab);
+    QCOMPARE(boxes.texts(), QStringList{kOnlyNumbers});
+    boxes.clear();
+    low->setFocus();
+    QTest::keyClicks(low, QStringLiteral("0042"));
+    QTest::keyClick(low, Qt::Key_Tab);
+    QCOMPARE(boxes.texts(), QStringList{});
+    QCOMPARE(low->text(), QStringLiteral("0042"));
+}
+
+void TestChooseSubscribers::navigationForthAndBackRebuildsThePage()
+{
+    prepareServer({5, 0, 0, 0});
+    // Start-up reads the same registry and database itself.
+    modOrvaneDB::CloseSharedLists();
+    ScriptedMessageBoxes boxes;
+    frmMain first;
+    first.Form_Load();
+    QCOMPARE(boxes.texts(), QStringList{});
+    first.move(130, 90);
+    first.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&first));
+    first.findChild<QRadioButton*>(QStringLiteral("optSubscriberDeleteAll"))->setChecked(true);
+    const QPoint where = first.pos();
+
+    for (int visit = 0; visit < 2; ++visit) {
+        QTest::mouseClick(first.findChild<QPushButton*>(QStringLiteral("cmdNext")), Qt::LeftButton);
+        frmChooseSubscribers* page = first.chooseSubscribersPage();
+        QVERIFY(page);
+        QVERIFY(page->isVisible());
+        QVERIFY(!first.isVisible());
+        QCOMPARE(page->pos(), where);
+        // Every visit builds the lists anew rather than adding to them.
+        QCOMPARE(page->findChild<QComboBox*>(QStringLiteral("ComSubscribersCOS"))->count(), 4);
+        QCOMPARE(page->findChild<QComboBox*>(QStringLiteral("comHiddenCOS"))->count(), 4);
+        QCOMPARE(page->findChild<QComboBox*>(QStringLiteral("comSubscriberSwitch"))->count(), 2);
+        QCOMPARE(page->findChild<QComboBox*>(QStringLiteral("cmbSubscriberSelectType"))->count(), 8);
+
+        addRows(page->grid(), 2);
+        page->findChild<QLineEdit*>(QStringLiteral("txtUsersInGrid"))->setText(QStringLiteral("2"));
+        QPointer<frmChooseSubscribers> watch(page);
+        QTest::mouseClick(page->findChild<QPushButton*>(QStringLiteral("cmdPrevious")), Qt::LeftButton);
+        QCOMPARE(page->grid().Rows(), 1);
+        QCOMPARE(page->findChild<QLineEdit*>(QStringLiteral("txtUsersInGrid"))->text(), QStringLiteral("0"));
+        QVERIFY(first.isVisible());
+        QCOMPARE(first.pos(), where);
+        QTRY_VERIFY(watch.isNull());
+        QVERIFY(!first.chooseSubscribersPage());
+        QVERIFY(first.deleteAllSelected());
+    }
+    QCOMPARE(boxes.texts(), QStringList{});
+}
+
+QTEST_MAIN(TestChooseSubscribers)
+#include "test_choosesubscribers.moc"
