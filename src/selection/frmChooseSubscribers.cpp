@@ -94,8 +94,14 @@ frmChooseSubscribers::frmChooseSubscribers(QWidget* firstPage) : QWidget(nullptr
              comSubscriberSwitch, comSubscriberMailServer, txtCSVPath, cmdBrowseForCSV, ComSubscribersCOS,
              comSubscriberLocation, comSubscriberNodeID}) {
         input->hide();
-        criteria->addWidget(input, input == txtCSVPath ? 2 : 1);
+        // The range boxes and their label keep their size; lists and the path take the free width.
+        const bool fixedWidth = input == txtSubscriberExtensionRangeLow || input == lblExtensionRangeTo ||
+                                input == txtSubscriberExtensionRangeHigh || input == cmdBrowseForCSV;
+        criteria->addWidget(input, fixedWidth ? 0 : 1);
     }
+    lblExtensionRangeTo->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    for (QLineEdit* box : {txtSubscriberExtensionRangeLow, txtSubscriberExtensionRangeHigh})
+        box->setFixedWidth(box->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 22);
     criteria->addStretch(0);
     criteria->addWidget(cmdView);
     page->addWidget(frameSelectSubscribers);
