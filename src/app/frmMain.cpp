@@ -5,6 +5,7 @@
 #include "localize/modLocalize.h"
 #include "ports/ExitApplication.h"
 #include "ports/MsgBox.h"
+#include "ports/ObjectNames.h"
 #include "selection/frmChooseSubscribers.h"
 #include "server/OrvaneVersion.h"
 #include "server/RegistryAPI.h"
@@ -24,12 +25,6 @@ using modLocalize::mymyLoadString;
 
 namespace {
 const QString kDominoConnector = QStringLiteral("VCDsDomino.VcIDCDomino.1");
-
-template <class Widget> Widget* named(Widget* widget, const char* name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
 } // namespace
 
 frmMain::frmMain(QWidget* parent) : QMainWindow(parent)

@@ -4,6 +4,7 @@
 #include "localize/modLocalize.h"
 #include "ports/ExitApplication.h"
 #include "ports/MsgBox.h"
+#include "ports/ObjectNames.h"
 #include "selection/RangeEntry.h"
 #include "selection/SubscriberGridModel.h"
 #include "server/OrvaneVersion.h"
@@ -26,12 +27,6 @@
 using modLocalize::mymyLoadString;
 
 namespace {
-template <class Widget> Widget* named(Widget* widget, const char* name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
 // The switch list as the switch module fills it.
 class ComboListControl : public modSwitchInfo::ListControl {
 public:
