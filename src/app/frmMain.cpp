@@ -87,7 +87,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     connect(cmdNext, &QPushButton::clicked, this, &frmMain::cmdNext_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
 
-    resize(760, 620);
+    resize(760, 540);
 }
 
 frmMain::~frmMain() = default;
