@@ -2,6 +2,7 @@
 
 #include "localize/StringIds.h"
 #include "localize/modLocalize.h"
+#include "ports/ErrorReport.h"
 #include "ports/ExitApplication.h"
 #include "ports/MsgBox.h"
 #include "ports/ObjectNames.h"
@@ -43,6 +44,26 @@ private:
 };
 
 const QString kArchivedMailboxes = QStringLiteral("Archived Mailboxes");
+
+// Runs `row` for every record from the first on, each row a step of its own, so that one unreadable row
+// does not end the walk. An empty recordset is no error. A position that cannot be read ends the walk.
+template <class Row> void walkRecords(Recordset& records, const ErrorReport& report, Row&& row)
+{
+    bool empty = true;
+    report.step([&] { empty = records.RecordCount() < 1; });
+    if (empty || !report.step([&] { records.MoveFirst(); }))
+        return;
+    const auto atEnd = [&] {
+        bool end = true;
+        report.step([&] { end = records.EOF_(); });
+        return end;
+    };
+    while (!atEnd()) {
+        report.step(row);
+        if (!report.step([&] { records.MoveNext(); }))
+            break;
+    }
+}
 } // namespace
 
 frmChooseSubscribers::frmChooseSubscribers(QWidget* firstPage) : QWidget(nullptr), m_firstPage(firstPage)
@@ -84,10 +105,7 @@ frmChooseSubscribers::frmChooseSubscribers(QWidget* firstPage) : QWidget(nullptr
     cmdView = named(new QPushButton(frame), "cmdView");
 
     criteria->addWidget(cmbSubscriberSelectType);
-    for (QWidget* input : std::initializer_list<QWidget*>{
-             txtSubscriberExtensionRangeLow, lblExtensionRangeTo, txtSubscriberExtensionRangeHigh,
-             comSubscriberSwitch, comSubscriberMailServer, txtCSVPath, cmdBrowseForCSV, ComSubscribersCOS,
-             comSubscriberLocation, comSubscriberNodeID}) {
+    for (QWidget* input : criterionInputs()) {
         input->hide();
         // The range boxes and their label keep their size; lists and the path take the free width.
         const bool fixedWidth = input == txtSubscriberExtensionRangeLow || input == lblExtensionRangeTo ||
@@ -265,24 +283,15 @@ void frmChooseSubscribers::fillClassesOfService()
 {
     const ErrorReport report = modLocalize::localizedReport(StringIds::InFrmChooseSubscribersFormLoad);
     Recordset& classes = modOrvaneDB::CosRecords();
-    // A server without classes of service leaves the list empty; that is no error.
-    bool empty = false;
-    report.step([&] { empty = classes.RecordCount() < 1; });
-    if (empty || !report.step([&] { classes.MoveFirst(); }))
-        return;
-    while (!classes.EOF_()) {
-        report.step([&] {
-            // Each entry's item data is the position of its alias in the hidden list, so two classes of
-            // service with one display name still lead to their own alias.
-            const QString alias = classes.fieldText(QStringLiteral("Alias"));
-            const QString name = classes.fieldText(QStringLiteral("TextName"));
-            comHiddenCOS->addItem(alias);
-            ComSubscribersCOS->addItem(name);
-            ComSubscribersCOS->setItemData(ComSubscribersCOS->count() - 1, comHiddenCOS->count() - 1);
-        });
-        if (!report.step([&] { classes.MoveNext(); }))
-            break;
-    }
+    walkRecords(classes, report, [&] {
+        // Each entry's item data is the position of its alias in the hidden list, so two classes of
+        // service with one display name still lead to their own alias.
+        const QString alias = classes.fieldText(QStringLiteral("Alias"));
+        const QString name = classes.fieldText(QStringLiteral("TextName"));
+        comHiddenCOS->addItem(alias);
+        ComSubscribersCOS->addItem(name);
+        ComSubscribersCOS->setItemData(ComSubscribersCOS->count() - 1, comHiddenCOS->count() - 1);
+    });
 }
 
 void frmChooseSubscribers::fillFromQuery(const QString& statement, QComboBox* visible, const char* field,
@@ -293,31 +302,35 @@ void frmChooseSubscribers::fillFromQuery(const QString& statement, QComboBox* vi
     if (!report.step(
             [&] { records.Open(statement, modOrvaneDB::DbConnectionString(), Recordset::adOpenKeyset); }))
         return;
-    if (records.RecordCount() > 0) {
-        report.step([&] { records.MoveFirst(); });
-        while (!records.EOF_()) {
-            report.step([&] {
-                // Both lists grow together or not at all, so that positions stay parallel.
-                const QString text = records.fieldText(QLatin1String(field));
-                const QString parallel = hidden ? records.fieldText(QLatin1String(hiddenField)) : QString();
-                visible->addItem(text);
-                if (hidden)
-                    hidden->addItem(parallel);
-            });
-            if (!report.step([&] { records.MoveNext(); }))
-                break;
-        }
-    }
+    walkRecords(records, report, [&] {
+        // Both lists grow together or not at all, so that positions stay parallel.
+        const QString text = records.fieldText(QLatin1String(field));
+        const QString parallel = hidden ? records.fieldText(QLatin1String(hiddenField)) : QString();
+        visible->addItem(text);
+        if (hidden)
+            hidden->addItem(parallel);
+    });
     report.step([&] { records.Close(); });
+}
+
+std::array<QWidget*, 10> frmChooseSubscribers::criterionInputs() const
+{
+    return {txtSubscriberExtensionRangeLow,
+            lblExtensionRangeTo,
+            txtSubscriberExtensionRangeHigh,
+            comSubscriberSwitch,
+            comSubscriberMailServer,
+            txtCSVPath,
+            cmdBrowseForCSV,
+            ComSubscribersCOS,
+            comSubscriberLocation,
+            comSubscriberNodeID};
 }
 
 void frmChooseSubscribers::cmbSubscriberSelectType_Click()
 {
     const ErrorReport report = modLocalize::localizedReport(StringIds::InCmbSubscriberSelectTypeChange);
-    for (QWidget* input : std::initializer_list<QWidget*>{
-             txtSubscriberExtensionRangeHigh, txtSubscriberExtensionRangeLow, lblExtensionRangeTo,
-             comSubscriberSwitch, comSubscriberMailServer, txtCSVPath, cmdBrowseForCSV, ComSubscribersCOS,
-             comSubscriberLocation, comSubscriberNodeID})
+    for (QWidget* input : criterionInputs())
         input->hide();
 
     int code = 0;

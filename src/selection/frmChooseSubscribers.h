@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <array>
+
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -56,6 +58,8 @@ private:
     void txtSubscriberExtensionRangeHigh_Change();
     void txtSubscriberExtensionRangeLow_Validate();
 
+    // The inputs that share the criteria row, in the row's order; one shows per selection type.
+    std::array<QWidget*, 10> criterionInputs() const;
     void fillClassesOfService();
     void fillFromQuery(const QString& statement, QComboBox* visible, const char* field,
                        QComboBox* hidden = nullptr, const char* hiddenField = nullptr);
