@@ -8,10 +8,12 @@
 #include "server/modOrvaneDB.h"
 
 #include <QAbstractButton>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -50,6 +52,7 @@ private slots:
     void anErrorInsideAStepDoesNotStopTheSequence();
     void exitButtonEndsTheProgram();
     void startWithoutSwitchesGoesOn();
+    void startsTheCommandFileBesideTheProgramAfterTheConnectorCheck();
 
 private:
     // Runs the start-up of a fresh first page; the page stays for inspection.
@@ -335,6 +338,44 @@ void TestStartup::startWithoutSwitchesGoesOn()
     QCOMPARE(boxes.texts(),
              (QStringList{QStringLiteral("No switches are configured on the local system."), kRestricted}));
     QCOMPARE(m_exits, 0);
+}
+
+void TestStartup::startsTheCommandFileBesideTheProgramAfterTheConnectorCheck()
+{
+    StandinFixture standin(5);
+    QVERIFY(standin.isValid());
+    QTemporaryDir programFolder;
+    QVERIFY(programFolder.isValid());
+    const QString commandFile = programFolder.path() + QStringLiteral("/test.sh");
+    QFile file(commandFile);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\n");
+    file.close();
+    QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    modLocalize::setProgramLocation(programFolder.path(), QString());
+
+    RecordingLauncher launcher;
+    ScriptedMessageBoxes boxes;
+    RegFile reg;
+    writeNormalServer(reg);
+    reg.key(kSystemParameters).sz(QStringLiteral("IDCProgID"), QStringLiteral("VCDsDomino.VcIDCDomino.1"));
+    reg.save();
+    startPage();
+    QCOMPARE(m_exits, 1);
+    QVERIFY(launcher.started().isEmpty());
+
+    RegFile normal;
+    writeNormalServer(normal);
+    normal.save();
+    m_exits = 0;
+    startPage();
+    modLocalize::setProgramLocation(QString(), QString());
+    QCOMPARE(m_exits, 0);
+    QCOMPARE(launcher.started(),
+             (QList<QStringList>{{commandFile, QStringLiteral("4.0.23"),
+                                  QStringLiteral("http://tools.marvok.example/Applications/Orvane/Culvane403/"
+                                                 "Culvane403.html")}}));
+    QVERIFY(modOrvaneDB::CosRecords().isOpen());
 }
 
 QTEST_MAIN(TestStartup)
