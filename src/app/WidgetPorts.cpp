@@ -8,10 +8,12 @@
 #include <QMessageBox>
 
 namespace {
-MsgBox::Answer showMessage(const QString& text, MsgBox::Buttons buttons)
+MsgBox::Answer showMessage(const QString& text, MsgBox::Buttons buttons, const QString& detail)
 {
     QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text, QMessageBox::NoButton,
                     QApplication::activeWindow());
+    if (!detail.isEmpty())
+        box.setDetailedText(detail);
     switch (buttons) {
     case MsgBox::vbOKOnly:
         box.setStandardButtons(QMessageBox::Ok);

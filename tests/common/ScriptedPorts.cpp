@@ -2,13 +2,15 @@
 
 ScriptedMessageBoxes::ScriptedMessageBoxes()
 {
-    m_previous = MsgBox::setHandler([this](const QString& text, MsgBox::Buttons buttons) {
-        m_texts.append(text);
-        m_buttons.append(buttons);
-        if (!m_answers.isEmpty())
-            return m_answers.dequeue();
-        return buttons == MsgBox::vbYesNo ? MsgBox::vbYes : MsgBox::vbOK;
-    });
+    m_previous =
+        MsgBox::setHandler([this](const QString& text, MsgBox::Buttons buttons, const QString& detail) {
+            m_texts.append(text);
+            m_buttons.append(buttons);
+            m_details.append(detail);
+            if (!m_answers.isEmpty())
+                return m_answers.dequeue();
+            return buttons == MsgBox::vbYesNo ? MsgBox::vbYes : MsgBox::vbOK;
+        });
 }
 
 ScriptedMessageBoxes::~ScriptedMessageBoxes()

@@ -19,10 +19,13 @@ public:
     void setNextAnswer(MsgBox::Answer answer) { m_answers.enqueue(answer); }
     const QStringList& texts() const { return m_texts; }
     const QList<MsgBox::Buttons>& buttons() const { return m_buttons; }
+    // The detailed text of each box, in step with texts(); empty where a box had none.
+    const QStringList& details() const { return m_details; }
     void clear()
     {
         m_texts.clear();
         m_buttons.clear();
+        m_details.clear();
     }
 
 private:
@@ -30,6 +33,7 @@ private:
     QQueue<MsgBox::Answer> m_answers;
     QStringList m_texts;
     QList<MsgBox::Buttons> m_buttons;
+    QStringList m_details;
 };
 
 // Replaces the sleeper for the life of the object: no real pause, each requested pause is recorded.
