@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlQuery>
 #include <QSqlResult>
@@ -207,7 +208,12 @@ std::unique_ptr<DbConnection::Open> connect(const QString& text)
     QSqlError failure;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
-        db.setDatabaseName(driverText);
+        // QODBC puts "DSN=" before a text that names neither a driver nor a server.
+        static const QRegularExpression dsnFirst(QStringLiteral(R"(^\s*DSN\s*=\s*)"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+        const bool prefixed = !driverText.contains(QLatin1String("DRIVER="), Qt::CaseInsensitive) &&
+                              !driverText.contains(QLatin1String("SERVER="), Qt::CaseInsensitive);
+        db.setDatabaseName(prefixed ? QString(driverText).remove(dsnFirst) : driverText);
         db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(timeouts.connectSeconds));
         if (db.open()) {
             open->dbms = detectDbms(db);

@@ -1,5 +1,6 @@
 #include "server/OdbcSetup.h"
 
+#include <QFile>
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -91,31 +92,26 @@ QString dataSourceDriver(const QString& name)
 
 QString driverLibrary(const QString& driverName)
 {
-    Environment env;
-    if (env.handle() == SQL_NULL_HENV || driverName.isEmpty())
+    // Read from odbcinst.ini itself: unixODBC's SQLDrivers ignores ODBCSYSINI and leaves the driver
+    // manager unable to find data sources afterwards.
+    const QString folder = qEnvironmentVariableIsEmpty("ODBCSYSINI") ? QStringLiteral("/etc")
+                                                                     : qEnvironmentVariable("ODBCSYSINI");
+    const QString name = qEnvironmentVariableIsEmpty("ODBCINSTINI") ? QStringLiteral("odbcinst.ini")
+                                                                    : qEnvironmentVariable("ODBCINSTINI");
+    QFile file(folder + QLatin1Char('/') + name);
+    if (driverName.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Text))
         return QString();
-    SQLCHAR description[512] = {};
-    SQLCHAR attributes[4096] = {};
-    SQLSMALLINT descriptionLength = 0;
-    SQLSMALLINT attributesLength = 0;
-    SQLUSMALLINT direction = SQL_FETCH_FIRST;
-    while (SQL_SUCCEEDED(SQLDrivers(env.handle(), direction, description, sizeof description,
-                                    &descriptionLength, attributes, sizeof attributes, &attributesLength))) {
-        direction = SQL_FETCH_NEXT;
-        if (text(description, descriptionLength, sizeof description)
-                .compare(driverName, Qt::CaseInsensitive) != 0)
+    bool inEntry = false;
+    while (!file.atEnd()) {
+        const QString line = QString::fromLocal8Bit(file.readLine()).trimmed();
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            inEntry = line.mid(1, line.size() - 2).trimmed().compare(driverName, Qt::CaseInsensitive) == 0;
             continue;
-        // "key=value" pairs, each ended by a NUL, the list by a second one.
-        const char* pair = reinterpret_cast<const char*>(attributes);
-        const char* const end = pair + sizeof attributes;
-        while (pair < end && *pair != '\0') {
-            const auto length = static_cast<qsizetype>(qstrnlen(pair, static_cast<std::size_t>(end - pair)));
-            const QString entry = QString::fromLocal8Bit(pair, length);
-            if (entry.startsWith(QLatin1String("Driver="), Qt::CaseInsensitive))
-                return entry.mid(7).trimmed();
-            pair += length + 1;
         }
-        return QString();
+        const int equals = line.indexOf(QLatin1Char('='));
+        if (inEntry && equals > 0 &&
+            line.left(equals).trimmed().compare(QLatin1String("Driver"), Qt::CaseInsensitive) == 0)
+            return line.mid(equals + 1).trimmed();
     }
     return QString();
 }

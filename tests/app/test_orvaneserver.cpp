@@ -182,7 +182,8 @@ void TestOrvaneServer::theDataSourceDecidesTheConnection()
         // runs, adapted because the DBMS says it is SQLite.
         const QString text = modOrvaneDB::ChooseConnectionString();
         QCOMPARE(text, where.isEmpty() ? Statements::ConnectionText : Statements::DataSourceConnectionText);
-        QVERIFY(modOrvaneDB::OpenSharedLists(text));
+        QString failure;
+        QVERIFY2(modOrvaneDB::OpenSharedLists(text, &failure), qPrintable(failure));
         QCOMPARE(modOrvaneDB::CosRecords().RecordCount(), 8);
         Statements::deleteTicketCommand(text, QStringLiteral("{T}")).Execute();
         modOrvaneDB::CloseSharedLists();
