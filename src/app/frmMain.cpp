@@ -9,7 +9,6 @@
 #include "selection/frmChooseSubscribers.h"
 #include "server/OrvaneVersion.h"
 #include "server/RegistryAPI.h"
-#include "server/Statements.h"
 #include "server/modOrvaneDB.h"
 #include "server/modSwitchInfo.h"
 #include "update/modUpdateCheck.h"
@@ -145,12 +144,14 @@ void frmMain::Form_Load()
     report.step(
         [] { modUpdateCheck::checkForUpdatedVersion_Background(modUpdateCheck::ApplicationHomePage()); });
 
-    report.step([] { modOrvaneDB::DbConnectionString() = Statements::ConnectionText; });
+    report.step([] { modOrvaneDB::DbConnectionString() = modOrvaneDB::ChooseConnectionString(); });
 
     bool sharedListsOpen = false;
-    report.step([&] { sharedListsOpen = modOrvaneDB::OpenSharedLists(modOrvaneDB::DbConnectionString()); });
+    QString failure;
+    report.step(
+        [&] { sharedListsOpen = modOrvaneDB::OpenSharedLists(modOrvaneDB::DbConnectionString(), &failure); });
     if (!sharedListsOpen) {
-        MsgBox::show(mymyLoadString(StringIds::CannotOpenDatabase));
+        MsgBox::show(mymyLoadString(StringIds::CannotOpenDatabase), MsgBox::vbOKOnly, failure);
         Module1::ExitApplication();
         return;
     }
