@@ -3,7 +3,6 @@
 #include <QMainWindow>
 
 #include <array>
-#include <memory>
 
 class QGroupBox;
 class QLabel;
@@ -12,6 +11,8 @@ class QPushButton;
 class QRadioButton;
 class OptionCaption;
 class frmChooseSubscribers;
+class frmDeleteSubscribers;
+class PageFlow;
 
 // The first wizard page: loading it runs every start-up check; the page lets the administrator choose the
 // deletion mode, which the later pages read from here (the page is hidden, never unloaded).
@@ -29,13 +30,13 @@ public:
     // Full removal (directory account and mailbox too) rather than Orvane data only.
     bool deleteAllSelected() const;
 
-    // The selection page while it is loaded, else null.
-    frmChooseSubscribers* chooseSubscribersPage() const { return m_chooseSubscribers.get(); }
+    // The later pages while they are loaded, else null.
+    frmChooseSubscribers* chooseSubscribersPage() const;
+    frmDeleteSubscribers* deleteSubscribersPage() const;
 
 private:
     void cmdNext_Click();
     void cmdExit_Click();
-    void unloadChooseSubscribers();
 
     QLabel* Label1 = nullptr;
     std::array<QLabel*, 3> lblMain{};
@@ -50,5 +51,5 @@ private:
     QPushButton* cmdExit = nullptr;
     QMenu* MainHelp = nullptr;
 
-    std::unique_ptr<frmChooseSubscribers> m_chooseSubscribers;
+    PageFlow* m_flow = nullptr;
 };
