@@ -56,7 +56,6 @@ DeletionRun::Outcome DeletionRun::run(const SubscriberGridModel& grid, bool dele
 
     const qint32 rows = grid.Rows() - 1;
     sink.runStarted(rows);
-    const int selectedColumn = grid.ColIndex(QStringLiteral("Selected"));
     const int aliasColumn = grid.ColIndex(QStringLiteral("Alias"));
     const int objectIdColumn = grid.ColIndex(QStringLiteral("ObjectID"));
     const QString& connection = modOrvaneDB::DbConnectionString();
@@ -68,8 +67,7 @@ DeletionRun::Outcome DeletionRun::run(const SubscriberGridModel& grid, bool dele
     for (qint32 row = 1; row <= rows; ++row) {
         // A check box that cannot be read counts as checked, as every failed condition does.
         bool checked = true;
-        report.step(
-            [&] { checked = selectedColumn == SubscriberGridModel::ColSelected && grid.isChecked(row); });
+        report.step([&] { checked = grid.isChecked(row); });
         if (checked) {
             QString alias;
             QString objectId;

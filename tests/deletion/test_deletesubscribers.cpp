@@ -123,6 +123,7 @@ void TestDeleteSubscribers::cleanup()
 {
     m_page.reset();
     m_grid.reset();
+    modOrvaneDB::CloseSharedLists();
     Logging::CloseRunLog();
     modLocalize::setProgramLocation(QString(), QString());
     m_program.reset();
