@@ -1,6 +1,7 @@
 #include "deletion/DeletionRun.h"
 
 #include "deletion/Logging.h"
+#include "deletion/RunResultsFile.h"
 #include "deletion/SyncTicketWait.h"
 #include "localize/StringIds.h"
 #include "localize/modLocalize.h"
@@ -9,6 +10,8 @@
 #include "server/OrvaneVersion.h"
 #include "server/Statements.h"
 #include "server/modOrvaneDB.h"
+
+#include <QDateTime>
 
 #include <optional>
 
@@ -37,6 +40,13 @@ QString DeletionRun::requestRejectedLine(const QString& alias, int number, const
            QStringLiteral(": ") + QString::number(number) + QStringLiteral(" (") + reason + QLatin1Char(')');
 }
 
+QString DeletionRun::stoppedLine(qint32 processed, qint32 checked)
+{
+    return QStringLiteral("**** Run stopped by the user after %1 of %2 subscribers ****")
+        .arg(processed)
+        .arg(checked);
+}
+
 DeletionRun::Outcome DeletionRun::run(const SubscriberGridModel& grid, bool deleteAll, DeletionRunSink& sink)
 {
     const ErrorReport report = modLocalize::localizedReport(StringIds::InCmdDeleteSubscribersClick);
@@ -52,29 +62,58 @@ DeletionRun::Outcome DeletionRun::run(const SubscriberGridModel& grid, bool dele
         return outcome;
     }
 
+    // The results file only adds to the log: without it the run still has its full record.
+    RunResultsFile results;
+    if (results.open(RunResultsFile::pathFor(outcome.logPath)))
+        outcome.resultsPath = results.path();
+    else
+        sink.resultsFileUnavailable(results.path(), results.failure());
+
     Logging::WriteLogLine(kCrLf + (deleteAll ? FullRemovalLine : OrvaneDataOnlyLine));
 
     const qint32 rows = grid.Rows() - 1;
     sink.runStarted(rows);
     const int aliasColumn = grid.ColIndex(QStringLiteral("Alias"));
     const int objectIdColumn = grid.ColIndex(QStringLiteral("ObjectID"));
+    const int extensionColumn = grid.ColIndex(QStringLiteral("Extension"));
     const QString& connection = modOrvaneDB::DbConnectionString();
 
     bool setForceRemoveEAdmin = true;
     report.step([&] { setForceRemoveEAdmin = OrvaneVersion::bIsVersionGreaterThanOrEqualTo(5, 0, 0, 0); });
 
-    qint32 processed = 0;
-    for (qint32 row = 1; row <= rows; ++row) {
-        // A check box that cannot be read counts as checked, as every failed condition does.
+    // A check box that cannot be read counts as checked, as every failed condition does.
+    const auto checkedRow = [&](qint32 row) {
         bool checked = true;
         report.step([&] { checked = grid.isChecked(row); });
-        if (checked) {
-            QString alias;
-            QString objectId;
-            report.step([&] {
-                alias = grid.TextMatrix(row, aliasColumn);
-                objectId = grid.TextMatrix(row, objectIdColumn);
-            });
+        return checked;
+    };
+    const auto subscriberAt = [&](qint32 row) {
+        RunResultsFile::Row subscriber;
+        report.step([&] {
+            subscriber.alias = grid.TextMatrix(row, aliasColumn);
+            subscriber.objectId = grid.TextMatrix(row, objectIdColumn);
+        });
+        // The extension only helps to recognise the row; a cell that cannot be read stays empty unreported.
+        try {
+            subscriber.extension = grid.TextMatrix(row, extensionColumn);
+        } catch (const CulvaneError&) {
+        }
+        return subscriber;
+    };
+
+    qint32 processed = 0;
+    qint32 row = 1;
+    for (; row <= rows; ++row) {
+        if (checkedRow(row)) {
+            // The subscriber before has had its wait; this one is not begun.
+            if (sink.stopRequested()) {
+                outcome.stopped = true;
+                break;
+            }
+            RunResultsFile::Row result = subscriberAt(row);
+            result.started = QDateTime::currentDateTime();
+            const QString& alias = result.alias;
+            const QString& objectId = result.objectId;
             Logging::WriteLogLine(DeletingLine);
             Logging::WriteLogLine(QStringLiteral("    Alias=") + alias);
             Logging::WriteLogLine(QStringLiteral("    ObjectID=") + objectId);
@@ -94,21 +133,46 @@ DeletionRun::Outcome DeletionRun::run(const SubscriberGridModel& grid, bool dele
                 rejected = error;
                 report.report(error);
             }
+            result.ticket = ticket;
+            Module1::SyncWaitDetail wait;
             if (rejected) {
                 // No ticket was registered: waiting for it would only end in a time-out that blames the
                 // directory synchronisation. The database's own reason is what the log needs.
                 Logging::WriteLogLine(
                     requestRejectedLine(alias, rejected->number(), rejected->description()));
-            } else if (Module1::WaitForSyncToFinished(ticket)) {
+                result.outcome = RunResultsFile::Outcome::Rejected;
+                result.detail = rejected->description();
+            } else if (Module1::WaitForSyncToFinished(ticket, &wait)) {
                 Logging::WriteLogLine(SyncCompleteLine);
+                result.outcome = RunResultsFile::Outcome::Deleted;
             } else {
                 Logging::WriteLogLine(syncFailedLine(alias));
+                result.outcome = wait.ending == Module1::SyncWaitDetail::TimedOut
+                                     ? RunResultsFile::Outcome::SyncTimedOut
+                                     : RunResultsFile::Outcome::SyncFailed;
+                result.detail =
+                    wait.ending == Module1::SyncWaitDetail::ResultRead ? wait.result : wait.failure;
             }
+            result.finished = QDateTime::currentDateTime();
+            results.write(result);
             sink.subscribersProcessed(++processed);
         }
         sink.rowsVisited(row);
     }
     outcome.processed = processed;
+
+    if (outcome.stopped) {
+        // The rows left stay checked in the grid; the results file names each of them.
+        qint32 checked = processed;
+        for (; row <= rows; ++row) {
+            if (!checkedRow(row))
+                continue;
+            ++checked;
+            results.write(subscriberAt(row));
+        }
+        Logging::WriteLogLine(stoppedLine(processed, checked));
+    }
+    results.close();
     Logging::CloseRunLog();
     return outcome;
 }

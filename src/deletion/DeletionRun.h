@@ -15,6 +15,10 @@ public:
     virtual void rowsVisited(qint32 visited) = 0;
     // `processed` checked rows have had their deletion steps, whatever their outcome.
     virtual void subscribersProcessed(qint32 processed) = 0;
+    // Asked before each checked row: true ends the run there, the rows left not attempted.
+    virtual bool stopRequested() { return false; }
+    // The results file could not be created; the run goes on without it.
+    virtual void resultsFileUnavailable(const QString& /*path*/, const QString& /*reason*/) {}
 };
 
 // The deletion of every checked row of the selection page's grid, with its run log, from the log's
@@ -28,6 +32,10 @@ public:
         QString logPath;
         QString logFailure;
         qint32 processed = 0;
+        // The run ended at a checked row because Stop was pressed.
+        bool stopped = false;
+        // The results file beside the log; empty when it could not be created.
+        QString resultsPath;
     };
 
     // deleteAll: full removal (directory account and mailbox too) rather than Orvane data only.
@@ -40,4 +48,6 @@ public:
     static const QString SyncCompleteLine;
     static QString syncFailedLine(const QString& alias);
     static QString requestRejectedLine(const QString& alias, int number, const QString& reason);
+    // `processed` of the `checked` subscribers had their deletion steps when Stop ended the run.
+    static QString stoppedLine(qint32 processed, qint32 checked);
 };

@@ -62,8 +62,11 @@ QString NewTicketGuid()
     return QUuid::createUuid().toString(QUuid::WithBraces).toUpper();
 }
 
-bool WaitForSyncToFinished(const QString& ticket)
+bool WaitForSyncToFinished(const QString& ticket, SyncWaitDetail* detail)
 {
+    SyncWaitDetail ignored;
+    SyncWaitDetail& ended = detail ? *detail : ignored;
+    ended = SyncWaitDetail();
     OnceReport report;
     const QString& connection = modOrvaneDB::DbConnectionString();
     for (int poll = 1; poll <= SyncWait::Polls; ++poll) {
@@ -77,6 +80,8 @@ bool WaitForSyncToFinished(const QString& ticket)
         });
         if (!read) {
             // Unreadable: this subscriber's wait ends here; the next subscriber's wait tries again.
+            ended.ending = SyncWaitDetail::Unreadable;
+            ended.failure = report.firstFailure()->description();
             Logging::WriteLogLine(kUnreadableLine + report.firstFailure()->description());
             return false;
         }
@@ -85,10 +90,14 @@ bool WaitForSyncToFinished(const QString& ticket)
 
         bool outcome = false;
         QString rowTicket = ticket;
+        ended.ending = SyncWaitDetail::ResultRead;
         report.step([&] {
             records.MoveFirst();
             bool number = false;
-            outcome = records.field(QStringLiteral("result")).toLongLong(&number) == 0 && number;
+            const QVariant result = records.field(QStringLiteral("result"));
+            const qlonglong value = result.toLongLong(&number);
+            outcome = value == 0 && number;
+            ended.result = number ? QString::number(value) : result.toString();
             rowTicket = records.fieldText(QStringLiteral("Ticket"));
         });
         // The row's own value, which is the ticket the server keeps.

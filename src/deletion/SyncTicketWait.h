@@ -13,7 +13,19 @@ QString NewTicketGuid();
 // is 0, false for any other result, when no result came within the polls (a line in the run log says so;
 // the ticket is kept) and when the database could not be read (reported once, with the driver's text in
 // the run log). A ticket whose result was read is removed through sp_DeleteDirectorySyncTicket.
-bool WaitForSyncToFinished(const QString& ticket);
+// `detail`, when given, receives how the wait ended; the log reads the same either way.
+struct SyncWaitDetail;
+bool WaitForSyncToFinished(const QString& ticket, SyncWaitDetail* detail = nullptr);
+
+// How a wait ended, beyond true or false: what the results file of a run records.
+struct SyncWaitDetail {
+    enum Ending { ResultRead, TimedOut, Unreadable };
+    Ending ending = TimedOut;
+    // ResultRead: the ticket row's result as the database gave it (a number, 0 for success).
+    QString result;
+    // Unreadable: the database's reason.
+    QString failure;
+};
 
 namespace SyncWait {
 constexpr int PauseMilliseconds = 2000;

@@ -1,6 +1,7 @@
 #include "deletion/frmDeleteSubscribers.h"
 
 #include "deletion/Logging.h"
+#include "localize/AddedStringIds.h"
 #include "localize/StringIds.h"
 #include "localize/modLocalize.h"
 #include "ports/ErrorReport.h"
@@ -39,8 +40,11 @@ frmDeleteSubscribers::frmDeleteSubscribers(QWidget* parent) : QWidget(parent, Qt
 
     auto* action = new QHBoxLayout;
     cmdDeleteSubscribers = named(new QPushButton(this), "cmdDeleteSubscribers");
+    cmdStop = named(new QPushButton(this), "cmdStop");
+    cmdStop->setVisible(false); // only during a run
     action->addStretch(1);
     action->addWidget(cmdDeleteSubscribers);
+    action->addWidget(cmdStop);
     action->addStretch(1);
     page->addLayout(action);
 
@@ -75,6 +79,7 @@ frmDeleteSubscribers::frmDeleteSubscribers(QWidget* parent) : QWidget(parent, Qt
 
     connect(cmdDeleteSubscribers, &QPushButton::clicked, this,
             &frmDeleteSubscribers::cmdDeleteSubscribers_Click);
+    connect(cmdStop, &QPushButton::clicked, this, &frmDeleteSubscribers::cmdStop_Click);
     connect(cmdPrevious, &QPushButton::clicked, this, &frmDeleteSubscribers::cmdPrevious_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmDeleteSubscribers::cmdExit_Click);
 
@@ -95,6 +100,7 @@ void frmDeleteSubscribers::frmDeleteSubscribers_Auto_Init()
     Label1->setText(mymyLoadString(StringIds::DeleteSubscribers));
     lblRemoveSubscribers->setText(mymyLoadString(StringIds::DeletePageExplanation));
     cmdDeleteSubscribers->setText(mymyLoadString(StringIds::DeleteSubscribers));
+    cmdStop->setText(mymyLoadString(StringIds::Stop));
     frmProgress->setTitle(mymyLoadString(StringIds::Progress));
     lblRecordsDeleted->setText(mymyLoadString(StringIds::SubscribersDeleted));
     cmdPrevious->setText(mymyLoadString(StringIds::Previous));
@@ -130,6 +136,7 @@ void frmDeleteSubscribers::cmdDeleteSubscribers_Click()
     cmdExit->setEnabled(false);
 
     const DeletionRun::Outcome outcome = DeletionRun::run(*grid, deleteAll, *this);
+    cmdStop->setVisible(false);
     unsetCursor();
 
     if (outcome.logFailed) {
@@ -153,6 +160,13 @@ void frmDeleteSubscribers::cmdDeleteSubscribers_Click()
     cmdExit->setEnabled(true);
 }
 
+void frmDeleteSubscribers::cmdStop_Click()
+{
+    // Taken at once and for good: the run sees it before its next subscriber.
+    m_stopRequested = true;
+    cmdStop->setEnabled(false);
+}
+
 void frmDeleteSubscribers::cmdPrevious_Click()
 {
     const ErrorReport report = modLocalize::localizedReport(StringIds::InCmdPreviousClick);
@@ -169,6 +183,16 @@ void frmDeleteSubscribers::runStarted(qint32 rows)
     ProgressBar->setMaximum(rows);
     ProgressBar->setValue(0);
     lblRecordsDeletedCount->setText(QStringLiteral("0"));
+    m_stopRequested = false;
+    cmdStop->setEnabled(true);
+    cmdStop->setVisible(true);
+}
+
+void frmDeleteSubscribers::resultsFileUnavailable(const QString& path, const QString& reason)
+{
+    MsgBox::show(QStringLiteral("The results file %1 could not be created (%2).  The deletion goes on; the "
+                                "run log records every subscriber.")
+                     .arg(path, reason));
 }
 
 void frmDeleteSubscribers::rowsVisited(qint32 visited)

@@ -33,6 +33,8 @@ public:
     void setSources(Sources sources) { m_sources = std::move(sources); }
 
     void cmdDeleteSubscribers_Click();
+    // "Stop", shown during a run: the run ends after the subscriber in progress.
+    void cmdStop_Click();
 
     // The program that shows a run log (its path is the one argument).
     static const QString TextViewer;
@@ -49,12 +51,16 @@ private:
     void runStarted(qint32 rows) override;
     void rowsVisited(qint32 visited) override;
     void subscribersProcessed(qint32 processed) override;
+    bool stopRequested() override { return m_stopRequested; }
+    void resultsFileUnavailable(const QString& path, const QString& reason) override;
 
     Sources m_sources;
+    bool m_stopRequested = false;
 
     QLabel* Label1 = nullptr;
     QLabel* lblRemoveSubscribers = nullptr;
     QPushButton* cmdDeleteSubscribers = nullptr;
+    QPushButton* cmdStop = nullptr;
     QGroupBox* frmProgress = nullptr;
     QProgressBar* ProgressBar = nullptr;
     QLabel* lblRecordsDeleted = nullptr;

@@ -1,7 +1,11 @@
 #include "ports/Ports.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QProcess>
+#include <QThread>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -41,7 +45,19 @@ void sleep(int milliseconds)
         slot<Sleeper>()(milliseconds);
         return;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    // On the user-interface thread the pause lets clicks through in short slices, so that a button such as
+    // the deletion run's "Stop" is seen during a long wait; the pause lasts as long all the same.
+    const QCoreApplication* application = QCoreApplication::instance();
+    if (!application || QThread::currentThread() != application->thread()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        return;
+    }
+    constexpr qint64 slice = 20;
+    const QDeadlineTimer deadline(milliseconds);
+    for (qint64 left = deadline.remainingTime(); left > 0; left = deadline.remainingTime()) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, slice)));
+    }
 }
 
 Sleeper setSleeper(Sleeper sleeper)

@@ -24,7 +24,8 @@ Handler setHandler(Handler handler);
 
 namespace Clock {
 using Sleeper = std::function<void(int milliseconds)>;
-// Blocks the calling thread; nothing else runs meanwhile.
+// Blocks the calling thread for the time given. On the user-interface thread, pending events (clicks,
+// repaints) are handled meanwhile, every 20 ms; the work that called it does not go on before the time is up.
 void sleep(int milliseconds);
 Sleeper setSleeper(Sleeper sleeper);
 } // namespace Clock

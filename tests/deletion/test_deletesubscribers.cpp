@@ -52,11 +52,11 @@ QString closingMessage(int processed, int errors)
            kClosingTail;
 }
 
-void addGridRow(SubscriberGridModel& grid, const QString& alias, const QString& objectId)
+void addGridRow(SubscriberGridModel& grid, const QString& alias, const QString& objectId,
+                const QString& extension = QStringLiteral("100"))
 {
-    grid.AddUserToGridFAST(alias, QStringLiteral("First"), QStringLiteral("Last"), alias,
-                           QStringLiteral("100"), QStringLiteral("MAIL1"), QString(), QString(),
-                           QStringLiteral("Staff"), objectId,
+    grid.AddUserToGridFAST(alias, QStringLiteral("First"), QStringLiteral("Last"), alias, extension,
+                           QStringLiteral("MAIL1"), QString(), QString(), QStringLiteral("Staff"), objectId,
                            QStringLiteral("{H-") + alias + QLatin1Char('}'));
 }
 } // namespace
@@ -78,6 +78,9 @@ private slots:
     void aRunLogThatCannotBeCreatedDeletesNothing();
     void theLogOpensWithItsPathAsOneArgument();
     void pageFlowAcrossTheThreePages();
+    void resultsFileHasARowPerCheckedSubscriber();
+    void stopDuringTheSecondOfFour();
+    void aResultsFileThatCannotBeCreatedLeavesTheRunAlone();
 
 private:
     frmDeleteSubscribers& loadPage();
@@ -94,6 +97,16 @@ private:
         return m_standin->scalar(QStringLiteral("SELECT count(*) FROM standin_deletions")).toInt();
     }
     QString logFrom(const QString& firstLine) const;
+    // Names in the log folder taken for the next seconds, so that the run's own file meets them.
+    bool takeNamesForTheNextSeconds(const QString& prefix, const QString& suffix, bool asFolders);
+    QString ticketOf(const QString& objectId)
+    {
+        return m_standin
+            ->scalar(QStringLiteral(
+                         "SELECT DirectorySyncTicket FROM standin_deletions WHERE SubscriberObjectID = ?"),
+                     {objectId})
+            .toString();
+    }
 
     std::unique_ptr<StandinFixture> m_standin;
     std::unique_ptr<QTemporaryDir> m_program;
@@ -573,6 +586,219 @@ void TestDeleteSubscribers::pageFlowAcrossTheThreePages()
         m_standin->scalar(QStringLiteral("SELECT group_concat(Alias) FROM standin_deletions")).toString(),
         QStringLiteral("user2"));
     modOrvaneDB::CloseSharedLists();
+}
+
+bool TestDeleteSubscribers::takeNamesForTheNextSeconds(const QString& prefix, const QString& suffix,
+                                                       bool asFolders)
+{
+    QDir folder(Logging::LogFolder());
+    if (!folder.mkpath(QStringLiteral(".")))
+        return false;
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int second = 0; second < 6; ++second) {
+        const QString name =
+            prefix + now.addSecs(second).toString(QStringLiteral("yyyyMMdd_HH_mm_ss")) + suffix;
+        if (asFolders) {
+            if (!folder.mkdir(name))
+                return false;
+            continue;
+        }
+        QFile file(folder.filePath(name));
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+    }
+    return true;
+}
+
+void TestDeleteSubscribers::resultsFileHasARowPerCheckedSubscriber()
+{
+    const QString quoted = QStringLiteral("o\"neil, pat");
+    QVERIFY(addSubscriber(*m_standin, objectIdFor(1), QStringLiteral("fine")));
+    QVERIFY(addSubscriber(*m_standin, objectIdFor(2), QStringLiteral("failing"), 5));
+    QVERIFY(addSubscriber(*m_standin, objectIdFor(3), QStringLiteral("protected")));
+    QVERIFY(addSubscriber(*m_standin, objectIdFor(4), QStringLiteral("skipped")));
+    QVERIFY(addSubscriber(*m_standin, objectIdFor(5), QStringLiteral("silent"), QVariant(), true));
+    QVERIFY(addSubscriber(*m_standin, objectIdFor(6), quoted));
+    QVERIFY(m_standin->exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON standin_deletions "
+                                           "WHEN NEW.Alias = 'protected' BEGIN "
+                                           "SELECT RAISE(ABORT, 'subscriber is a system account'); END")));
+    addGridRow(*m_grid, QStringLiteral("fine"), objectIdFor(1), QStringLiteral("2001"));
+    addGridRow(*m_grid, QStringLiteral("failing"), objectIdFor(2), QStringLiteral("2002"));
+    addGridRow(*m_grid, QStringLiteral("protected"), objectIdFor(3), QStringLiteral("2003"));
+    addGridRow(*m_grid, QStringLiteral("skipped"), objectIdFor(4), QStringLiteral("2004"));
+    addGridRow(*m_grid, QStringLiteral("silent"), objectIdFor(5), QStringLiteral("2005"));
+    addGridRow(*m_grid, quoted, objectIdFor(6), QString());
+    m_grid->setChecked(4, false);
+    // An earlier log holds this second's name: the run's log gets "_2", and its results file with it.
+    QVERIFY(takeNamesForTheNextSeconds(QStringLiteral("Culvane_Log_"), QStringLiteral(".TXT"), false));
+    loadPage();
+    QVERIFY(!child<QPushButton>("cmdStop")->isVisibleTo(m_page.get()));
+    ScriptedMessageBoxes boxes;
+    CountingSleeper sleeper;
+    runAndAnswer({MsgBox::vbYes, MsgBox::vbOK, MsgBox::vbCancel}, boxes);
+
+    // Messages and log as without the results file.
+    QCOMPARE(boxes.texts().size(), 3);
+    QVERIFY(boxes.texts().at(1).endsWith(
+        QStringLiteral(") in procedure cmdDeleteSubscribers_Click of Form frmDeleteSubscribers")));
+    QCOMPARE(boxes.texts().constLast(), closingMessage(5, 3));
+    const QString log = readFile(Logging::RunLogPath());
+    QVERIFY(!log.contains(QStringLiteral("stopped")));
+    QVERIFY(!log.contains(QStringLiteral("Culvane_Results")));
+    QVERIFY(!child<QPushButton>("cmdStop")->isVisibleTo(m_page.get()));
+
+    const QFileInfo logInfo(Logging::RunLogPath());
+    QVERIFY2(logInfo.fileName().endsWith(QStringLiteral("_2.TXT")), qPrintable(logInfo.fileName()));
+    const QString resultsPath = logInfo.dir().filePath(
+        logInfo.fileName()
+            .replace(QStringLiteral("Culvane_Log_"), QStringLiteral("Culvane_Results_"))
+            .replace(QStringLiteral(".TXT"), QStringLiteral(".csv")));
+    QFile results(resultsPath);
+    QVERIFY2(results.open(QIODevice::ReadOnly), qPrintable(resultsPath));
+    const QByteArray bytes = results.readAll();
+    QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+    const QString text = QString::fromUtf8(bytes.mid(3));
+
+    // Ticket, Started and Finished end every line; they are checked here and then stood in for.
+    const QRegularExpression tail(QStringLiteral(",([^,\r\n]*),([^,\r\n]*),([^,\r\n]*)\r\n"));
+    const QRegularExpression iso(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d$"));
+    QString normalised;
+    QDateTime previous;
+    int from = 0;
+    int line = 0;
+    for (auto it = tail.globalMatch(text); it.hasNext(); ++line) {
+        const QRegularExpressionMatch match = it.next();
+        normalised += text.mid(from, match.capturedStart() - from);
+        from = match.capturedEnd();
+        if (line == 0) {
+            normalised += match.captured(0);
+            continue;
+        }
+        const QString objectId = objectIdFor(line < 4 ? line : line + 1);
+        // The ticket sent with the request; the refused request left no record of its own.
+        if (line == 3)
+            QVERIFY(QRegularExpression(QStringLiteral("^\\{[0-9A-F-]{36}\\}$"))
+                        .match(match.captured(1))
+                        .hasMatch());
+        else
+            QCOMPARE(match.captured(1), ticketOf(objectId));
+        for (int at : {2, 3}) {
+            QVERIFY2(iso.match(match.captured(at)).hasMatch(), qPrintable(match.captured(at)));
+            const QDateTime moment = QDateTime::fromString(match.captured(at), Qt::ISODate);
+            QVERIFY(moment.isValid());
+            QVERIFY(!previous.isValid() || previous <= moment);
+            previous = moment;
+        }
+        normalised += QStringLiteral(",<ticket>,<time>,<time>\r\n");
+    }
+    normalised += text.mid(from);
+    const QString expected =
+        QStringLiteral("Alias,ObjectID,Extension,Outcome,Detail,Ticket,Started,Finished\r\n"
+                       "fine,%1,2001,deleted,,<ticket>,<time>,<time>\r\n"
+                       "failing,%2,2002,sync failed,5,<ticket>,<time>,<time>\r\n"
+                       "protected,%3,2003,rejected,[SQLite]subscriber is a system account "
+                       "(19),<ticket>,<time>,<time>\r\n"
+                       "silent,%4,2005,sync timed out,,<ticket>,<time>,<time>\r\n"
+                       "\"o\"\"neil, pat\",%5,,deleted,,<ticket>,<time>,<time>\r\n")
+            .arg(objectIdFor(1), objectIdFor(2), objectIdFor(3), objectIdFor(5), objectIdFor(6));
+    QCOMPARE(normalised, expected);
+}
+
+void TestDeleteSubscribers::stopDuringTheSecondOfFour()
+{
+    for (int n = 1; n <= 4; ++n) {
+        QVERIFY(addSubscriber(*m_standin, objectIdFor(n), QStringLiteral("user%1").arg(n)));
+        addGridRow(*m_grid, QStringLiteral("user%1").arg(n), objectIdFor(n), QStringLiteral("30%1").arg(n));
+    }
+    // An unchecked row among those left: walked for the count, left out of it and of the results.
+    addGridRow(*m_grid, QStringLiteral("unchecked"), objectIdFor(9));
+    m_grid->setChecked(5, false);
+    QVERIFY(addSubscriber(*m_standin, objectIdFor(5), QStringLiteral("user5")));
+    addGridRow(*m_grid, QStringLiteral("user5"), objectIdFor(5));
+    loadPage();
+    QPushButton* stop = child<QPushButton>("cmdStop");
+    QCOMPARE(stop->text(), QStringLiteral("Stop"));
+    QVERIFY(!stop->isVisibleTo(m_page.get()));
+
+    // The person presses Stop while the second subscriber's wait pauses.
+    int pauses = 0;
+    bool visibleDuringTheRun = false;
+    const Clock::Sleeper previousSleeper = Clock::setSleeper([&](int) {
+        if (++pauses != 2)
+            return;
+        visibleDuringTheRun = stop->isVisible() && stop->isEnabled();
+        stop->click();
+    });
+    ScriptedMessageBoxes boxes;
+    RecordingLauncher launcher;
+    runAndAnswer({MsgBox::vbYes, MsgBox::vbOK}, boxes);
+    Clock::setSleeper(previousSleeper);
+
+    QVERIFY(visibleDuringTheRun);
+    QCOMPARE(pauses, 2);
+    // The second one's wait ran to its end; the others were not touched.
+    QCOMPARE(
+        m_standin->scalar(QStringLiteral("SELECT group_concat(Alias) FROM standin_deletions")).toString(),
+        QStringLiteral("user1,user2"));
+    QCOMPARE(boxes.texts(), (QStringList{kConfirmOrvane, closingMessage(2, 0)}));
+    QCOMPARE(launcher.started().size(), 1);
+    QVERIFY(!Logging::RunLogIsOpen());
+    const QString expectedLog =
+        QStringLiteral("** Deleting Subscriber **\r\n"
+                       "    Alias=user2\r\n"
+                       "    ObjectID=%1\r\n"
+                       "    Directory sync complete for subscriber\r\n"
+                       "**** Run stopped by the user after 2 of 5 subscribers ****\r\n")
+            .arg(objectIdFor(2));
+    QCOMPARE(logFrom(QStringLiteral("** Deleting Subscriber **\r\n    Alias=user2")), expectedLog);
+    QCOMPARE(child<QLabel>("lblRecordsDeletedCount")->text(), QStringLiteral("2"));
+    QCOMPARE(child<QProgressBar>("ProgressBar")->value(), 2);
+    for (qint32 row = 1; row <= 6; ++row)
+        QCOMPARE(m_grid->isChecked(row), row != 5);
+    QVERIFY(!stop->isVisibleTo(m_page.get()));
+    QVERIFY(!child<QPushButton>("cmdDeleteSubscribers")->isEnabled());
+    QVERIFY(!child<QPushButton>("cmdPrevious")->isEnabled());
+    QVERIFY(child<QPushButton>("cmdExit")->isEnabled());
+
+    const QString resultsPath =
+        QFileInfo(Logging::RunLogPath())
+            .dir()
+            .filePath(QFileInfo(Logging::RunLogPath())
+                          .fileName()
+                          .replace(QStringLiteral("Culvane_Log_"), QStringLiteral("Culvane_Results_"))
+                          .replace(QStringLiteral(".TXT"), QStringLiteral(".csv")));
+    const QStringList lines = readFile(resultsPath).split(QStringLiteral("\r\n"));
+    QCOMPARE(lines.size(), 1 + 5 + 1);
+    QVERIFY(lines.at(2).startsWith(QStringLiteral("user2,%1,302,deleted,,{").arg(objectIdFor(2))));
+    QCOMPARE(lines.at(3), QStringLiteral("user3,%1,303,not attempted,,,,").arg(objectIdFor(3)));
+    QCOMPARE(lines.at(4), QStringLiteral("user4,%1,304,not attempted,,,,").arg(objectIdFor(4)));
+    QCOMPARE(lines.at(5), QStringLiteral("user5,%1,100,not attempted,,,,").arg(objectIdFor(5)));
+    QCOMPARE(lines.at(6), QString());
+}
+
+void TestDeleteSubscribers::aResultsFileThatCannotBeCreatedLeavesTheRunAlone()
+{
+    QVERIFY(addSubscriber(*m_standin, objectIdFor(1), QStringLiteral("one")));
+    addGridRow(*m_grid, QStringLiteral("one"), objectIdFor(1));
+    // Folders stand where the results file of this second (or the next few) would go.
+    QVERIFY(takeNamesForTheNextSeconds(QStringLiteral("Culvane_Results_"), QStringLiteral(".csv"), true));
+    loadPage();
+    ScriptedMessageBoxes boxes;
+    CountingSleeper sleeper;
+    runAndAnswer({MsgBox::vbYes, MsgBox::vbOK, MsgBox::vbCancel}, boxes);
+
+    QCOMPARE(boxes.texts().size(), 3);
+    QVERIFY2(boxes.texts().at(1).startsWith(QStringLiteral("The results file ")) &&
+                 boxes.texts().at(1).contains(QStringLiteral("Culvane_Results_")) &&
+                 boxes.texts().at(1).contains(QStringLiteral("The deletion goes on")),
+             qPrintable(boxes.texts().at(1)));
+    QCOMPARE(boxes.buttons().at(1), MsgBox::vbOKOnly);
+    QCOMPARE(boxes.texts().at(2), closingMessage(1, 0));
+    QCOMPARE(deletions(), 1);
+    QVERIFY(logFrom(QStringLiteral("** Deleting"))
+                .endsWith(QStringLiteral("    Directory sync complete for subscriber\r\n")));
+    QVERIFY(QFileInfo(Logging::RunLogPath()).isFile());
 }
 
 QTEST_MAIN(TestDeleteSubscribers)

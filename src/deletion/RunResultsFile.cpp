@@ -1,0 +1,102 @@
+#include "deletion/RunResultsFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+#include <cstdlib>
+
+QString RunResultsFile::pathFor(const QString& logPath)
+{
+    const QFileInfo log(logPath);
+    const QString logPrefix = QStringLiteral("Culvane_Log_");
+    QString stamp = log.completeBaseName();
+    if (stamp.startsWith(logPrefix, Qt::CaseInsensitive))
+        stamp = stamp.mid(logPrefix.size());
+    return log.dir().filePath(QStringLiteral("Culvane_Results_") + stamp + QStringLiteral(".csv"));
+}
+
+bool RunResultsFile::open(const QString& path)
+{
+    m_file.close();
+    m_file.setFileName(path);
+    m_writeFailed = false;
+    // An earlier run's results are never overwritten.
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+        m_failure = m_file.errorString();
+        if (m_failure.isEmpty())
+            m_failure = QStringLiteral("The file cannot be created.");
+        qWarning("cannot create the results file %s: %s", qPrintable(path), qPrintable(m_failure));
+        return false;
+    }
+    m_failure.clear();
+    m_file.write("\xEF\xBB\xBF");
+    writeLine({QStringLiteral("Alias"), QStringLiteral("ObjectID"), QStringLiteral("Extension"),
+               QStringLiteral("Outcome"), QStringLiteral("Detail"), QStringLiteral("Ticket"),
+               QStringLiteral("Started"), QStringLiteral("Finished")});
+    return true;
+}
+
+void RunResultsFile::write(const Row& row)
+{
+    writeLine({row.alias, row.objectId, row.extension, outcomeText(row.outcome), row.detail, row.ticket,
+               isoLocal(row.started), isoLocal(row.finished)});
+}
+
+void RunResultsFile::writeLine(const QStringList& fields)
+{
+    if (!m_file.isOpen())
+        return;
+    QStringList quoted;
+    quoted.reserve(fields.size());
+    for (const QString& field : fields)
+        quoted.append(csvField(field));
+    const QByteArray line = (quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n")).toUtf8();
+    // One write per row on an unbuffered file: the row is with the system when this returns.
+    if (m_file.write(line) != line.size() && !m_writeFailed) {
+        // Said once; the run goes on, and its log still holds every subscriber.
+        m_writeFailed = true;
+        qWarning("cannot write to the results file %s: %s", qPrintable(m_file.fileName()),
+                 qPrintable(m_file.errorString()));
+    }
+}
+
+QString RunResultsFile::outcomeText(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Deleted:
+        return QStringLiteral("deleted");
+    case Outcome::SyncFailed:
+        return QStringLiteral("sync failed");
+    case Outcome::SyncTimedOut:
+        return QStringLiteral("sync timed out");
+    case Outcome::Rejected:
+        return QStringLiteral("rejected");
+    case Outcome::NotAttempted:
+        break;
+    }
+    return QStringLiteral("not attempted");
+}
+
+QString RunResultsFile::isoLocal(const QDateTime& moment)
+{
+    if (!moment.isValid())
+        return QString();
+    const QDateTime local = moment.toLocalTime();
+    const int offset = local.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    return local.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss")) + QLatin1Char(offset < 0 ? '-' : '+') +
+           QStringLiteral("%1:%2")
+               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString RunResultsFile::csvField(const QString& text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('\n')))
+        return text;
+    QString doubled = text;
+    doubled.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + doubled + QLatin1Char('"');
+}

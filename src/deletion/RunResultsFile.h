@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QDateTime>
+#include <QFile>
+#include <QString>
+
+// The results file of a deletion run: one CSV row per checked subscriber, written beside the run log under
+// the log's own time stamp, for spreadsheets (UTF-8 with a byte-order mark, RFC 4180 quoting, CR LF).
+// Each row reaches the system as soon as it is written, so a run that is killed keeps the rows before.
+class RunResultsFile {
+public:
+    enum class Outcome { Deleted, SyncFailed, SyncTimedOut, Rejected, NotAttempted };
+
+    struct Row {
+        QString alias;
+        QString objectId;
+        QString extension;
+        Outcome outcome = Outcome::NotAttempted;
+        QString detail;
+        QString ticket;
+        // Invalid (not attempted): the cell stays empty.
+        QDateTime started;
+        QDateTime finished;
+    };
+
+    // "Culvane_Log_<stamp>.TXT" gives "Culvane_Results_<stamp>.csv" in the same folder; a log with a
+    // suffix ("_2") passes it on.
+    static QString pathFor(const QString& logPath);
+
+    // Creates the file, never over an existing one, and writes the heading row. False: failure() says why.
+    bool open(const QString& path);
+    bool isOpen() const { return m_file.isOpen(); }
+    QString path() const { return m_file.fileName(); }
+    QString failure() const { return m_failure; }
+
+    // Without an open file the row goes nowhere.
+    void write(const Row& row);
+    void close() { m_file.close(); }
+
+    static QString outcomeText(Outcome outcome);
+    // ISO 8601 local time with its offset from UTC, e.g. 2009-03-03T07:05:09+01:00.
+    static QString isoLocal(const QDateTime& moment);
+    // One field quoted as RFC 4180 asks: in double quotes, inner quotes doubled, when it holds a comma, a
+    // quote or a line break.
+    static QString csvField(const QString& text);
+
+private:
+    void writeLine(const QStringList& fields);
+
+    QFile m_file;
+    QString m_failure;
+    bool m_writeFailed = false;
+};
