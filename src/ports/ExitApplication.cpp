@@ -10,10 +10,16 @@ ExitHandler& exitHandler()
     static ExitHandler handler;
     return handler;
 }
+int& lastExitStatus()
+{
+    static int status = ExitNormal;
+    return status;
+}
 } // namespace
 
-void ExitApplication()
+void ExitApplication(int exitStatus)
 {
+    lastExitStatus() = exitStatus;
     // The run log, once the deletion page keeps one, is closed here before the process ends.
     if (exitHandler()) {
         exitHandler()();
@@ -21,7 +27,12 @@ void ExitApplication()
     }
     std::fflush(nullptr);
     // At once: no window is asked whether it may close and no destructor runs.
-    std::_Exit(0);
+    std::_Exit(exitStatus);
+}
+
+int requestedExitStatus()
+{
+    return lastExitStatus();
 }
 
 ExitHandler setExitHandler(ExitHandler handler)
