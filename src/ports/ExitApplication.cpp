@@ -10,6 +10,13 @@ ExitHandler& exitHandler()
     static ExitHandler handler;
     return handler;
 }
+
+RunLogCloser& runLogCloser()
+{
+    static RunLogCloser closer;
+    return closer;
+}
+
 int& lastExitStatus()
 {
     static int status = ExitNormal;
@@ -20,7 +27,13 @@ int& lastExitStatus()
 void ExitApplication(int exitStatus)
 {
     lastExitStatus() = exitStatus;
-    // The run log, once the deletion page keeps one, is closed here before the process ends.
+    // Closing the run log may fail; the program ends all the same.
+    if (runLogCloser()) {
+        try {
+            runLogCloser()();
+        } catch (...) {
+        }
+    }
     if (exitHandler()) {
         exitHandler()();
         return;
@@ -39,6 +52,13 @@ ExitHandler setExitHandler(ExitHandler handler)
 {
     ExitHandler previous = std::move(exitHandler());
     exitHandler() = std::move(handler);
+    return previous;
+}
+
+RunLogCloser setRunLogCloser(RunLogCloser closer)
+{
+    RunLogCloser previous = std::move(runLogCloser());
+    runLogCloser() = std::move(closer);
     return previous;
 }
 

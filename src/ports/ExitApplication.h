@@ -18,4 +18,9 @@ int requestedExitStatus();
 using ExitHandler = std::function<void()>;
 ExitHandler setExitHandler(ExitHandler handler);
 
+// What ExitApplication closes first: the run log registers its closer when it opens a log (this library
+// sits below the run log, so it cannot call it by name). Returns the previous closer.
+using RunLogCloser = std::function<void()>;
+RunLogCloser setRunLogCloser(RunLogCloser closer);
+
 } // namespace Module1
