@@ -5,6 +5,7 @@
 #include <array>
 #include <memory>
 
+class QAction;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -35,6 +36,7 @@ public:
 private:
     void cmdNext_Click();
     void cmdExit_Click();
+    void mnuCheckForUpdatedVersion_Click();
     void unloadChooseSubscribers();
 
     QLabel* Label1 = nullptr;
@@ -49,6 +51,7 @@ private:
     QPushButton* cmdHelp = nullptr;
     QPushButton* cmdExit = nullptr;
     QMenu* MainHelp = nullptr;
+    QAction* mnuCheckForUpdatedVersion = nullptr;
 
     std::unique_ptr<frmChooseSubscribers> m_chooseSubscribers;
 };
