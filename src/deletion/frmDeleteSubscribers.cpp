@@ -1,7 +1,6 @@
 #include "deletion/frmDeleteSubscribers.h"
 
 #include "deletion/Logging.h"
-#include "localize/AddedStringIds.h"
 #include "localize/StringIds.h"
 #include "localize/modLocalize.h"
 #include "ports/ErrorReport.h"

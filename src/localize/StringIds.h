@@ -38,6 +38,9 @@ constexpr int VersionTooOld = 393;
 constexpr int DominoNotSupported = 420;
 constexpr int CannotOpenDatabase = 422;
 constexpr int RestrictedRights = 435;
+// The registry export file cannot serve: %1 is the file, %2 the reason.
+constexpr int RegistryFileNamedUnusable = 437;
+constexpr int RegistryFileDefaultUnusable = 438;
 
 // About window.
 constexpr int AboutCaption = 423; // "Orvane Culvane"
@@ -109,5 +112,7 @@ constexpr int ConfirmOrvaneDataRemoval = 386;
 constexpr int DeletionCompleteRemoved = 411;     // "Subscriber deletion process complete, removed "
 constexpr int DeletionCompleteSubscribers = 433; // " subscribers.  "
 constexpr int DeletionCompleteErrors = 434;      // " error(s) encountered.  ..."
+// Added after the original table, above every identifier it held.
+constexpr int Stop = 439; // "Stop", shown during a run
 
 } // namespace StringIds

@@ -81,6 +81,7 @@ private slots:
     void resultsFileHasARowPerCheckedSubscriber();
     void stopDuringTheSecondOfFour();
     void aResultsFileThatCannotBeCreatedLeavesTheRunAlone();
+    void stopCaptionFollowsTheLanguage();
 
 private:
     frmDeleteSubscribers& loadPage();
@@ -799,6 +800,25 @@ void TestDeleteSubscribers::aResultsFileThatCannotBeCreatedLeavesTheRunAlone()
     QVERIFY(logFrom(QStringLiteral("** Deleting"))
                 .endsWith(QStringLiteral("    Directory sync complete for subscriber\r\n")));
     QVERIFY(QFileInfo(Logging::RunLogPath()).isFile());
+}
+
+void TestDeleteSubscribers::stopCaptionFollowsTheLanguage()
+{
+    const QString german = QStringLiteral(CULVANE_BIN_DIR "/Culvane_DEU.dll");
+    if (!QFileInfo::exists(german))
+        QSKIP("the German language library is not built here");
+    QVERIFY(QFile::copy(german, m_program->filePath(QStringLiteral("Culvane_DEU.dll"))));
+    loadPage();
+    QCOMPARE(child<QPushButton>("cmdStop")->text(), QStringLiteral("Stop"));
+    ScriptedMessageBoxes boxes;
+    modLocalize::setCurrentLangID(1031);
+    modLocalize::InitalizeLanguages();
+    QVERIFY(modLocalize::languageLibraryLoaded());
+    QVERIFY(QMetaObject::invokeMethod(m_page.get(), "frmDeleteSubscribers_Auto_Init"));
+    QCOMPARE(child<QPushButton>("cmdStop")->text(), QStringLiteral("Anhalten"));
+    QVERIFY(!child<QPushButton>("cmdStop")->isVisibleTo(m_page.get()));
+    QVERIFY(boxes.texts().isEmpty());
+    modLocalize::resetLocalisation();
 }
 
 QTEST_MAIN(TestDeleteSubscribers)
