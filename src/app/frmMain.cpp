@@ -1,6 +1,8 @@
 #include "app/frmMain.h"
 
 #include "app/OptionCaption.h"
+#include "app/frmAbout.h"
+#include "app/frmHelp.h"
 #include "localize/StringIds.h"
 #include "localize/modLocalize.h"
 #include "ports/ExitApplication.h"
@@ -72,20 +74,22 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     cmdPrevious->setEnabled(false); // the first page has nothing before it
     cmdNext = named(new QPushButton(central), "cmdNext");
     cmdHelp = named(new QPushButton(central), "cmdHelp");
-    // The help window is not part of the program yet; the button stays visible but unusable until it is.
-    cmdHelp->setEnabled(false);
     cmdExit = named(new QPushButton(central), "cmdExit");
     buttons->addStretch(1);
     for (QPushButton* button : {cmdPrevious, cmdNext, cmdHelp, cmdExit})
         buttons->addWidget(button);
     page->addLayout(buttons);
 
-    // Help, About and the update check join this menu when those windows exist.
     MainHelp = named(menuBar()->addMenu(QString()), "MainHelp");
-    MainHelp->setEnabled(false);
+    mnuHelp = named(MainHelp->addAction(QString()), "mnuHelp");
+    seperator = named(MainHelp->addSeparator(), "seperator");
+    About = named(MainHelp->addAction(QString()), "About");
 
     connect(cmdNext, &QPushButton::clicked, this, &frmMain::cmdNext_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
+    connect(cmdHelp, &QPushButton::clicked, this, &frmMain::cmdHelp_Click);
+    connect(mnuHelp, &QAction::triggered, this, &frmMain::mnuHelp_Click);
+    connect(About, &QAction::triggered, this, &frmMain::About_Click);
 
     resize(760, 540);
 }
@@ -107,6 +111,8 @@ void frmMain::frmMain_Auto_Init()
     Label1->setText(mymyLoadString(StringIds::AppTitle));
     lblMain[0]->setText(mymyLoadString(StringIds::MainExplainTool));
     MainHelp->setTitle(mymyLoadString(StringIds::Help));
+    mnuHelp->setText(mymyLoadString(StringIds::Help));
+    About->setText(mymyLoadString(StringIds::About));
 }
 
 void frmMain::Form_Load()
@@ -196,4 +202,29 @@ void frmMain::unloadChooseSubscribers()
 void frmMain::cmdExit_Click()
 {
     Module1::ExitApplication();
+}
+
+frmAbout* frmMain::aboutWindow() const
+{
+    return m_about;
+}
+
+void frmMain::cmdHelp_Click()
+{
+    frmHelp::showHelp();
+}
+
+void frmMain::mnuHelp_Click()
+{
+    frmHelp::showHelp();
+}
+
+void frmMain::About_Click()
+{
+    // The first opening loads the window (and with it the language libraries); OK only hides it.
+    if (!m_about) {
+        m_about = new frmAbout(this);
+        m_about->Form_Load();
+    }
+    m_about->exec();
 }

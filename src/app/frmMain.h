@@ -1,16 +1,19 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <array>
 #include <memory>
 
+class QAction;
 class QGroupBox;
 class QLabel;
 class QMenu;
 class QPushButton;
 class QRadioButton;
 class OptionCaption;
+class frmAbout;
 class frmChooseSubscribers;
 
 // The first wizard page: loading it runs every start-up check; the page lets the administrator choose the
@@ -24,17 +27,22 @@ public:
 
     // The start-up sequence. A failed check ends the program through ExitApplication before the page shows.
     void Form_Load();
-    void frmMain_Auto_Init();
+    Q_INVOKABLE void frmMain_Auto_Init();
 
     // Full removal (directory account and mailbox too) rather than Orvane data only.
     bool deleteAllSelected() const;
 
     // The selection page while it is loaded, else null.
     frmChooseSubscribers* chooseSubscribersPage() const { return m_chooseSubscribers.get(); }
+    // The About window while it is loaded, else null.
+    frmAbout* aboutWindow() const;
 
 private:
     void cmdNext_Click();
     void cmdExit_Click();
+    void cmdHelp_Click();
+    void mnuHelp_Click();
+    void About_Click();
     void unloadChooseSubscribers();
 
     QLabel* Label1 = nullptr;
@@ -49,6 +57,10 @@ private:
     QPushButton* cmdHelp = nullptr;
     QPushButton* cmdExit = nullptr;
     QMenu* MainHelp = nullptr;
+    QAction* mnuHelp = nullptr;
+    QAction* seperator = nullptr;
+    QAction* About = nullptr;
 
     std::unique_ptr<frmChooseSubscribers> m_chooseSubscribers;
+    QPointer<frmAbout> m_about;
 };
