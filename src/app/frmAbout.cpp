@@ -9,13 +9,13 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCursor>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 using modLocalize::mymyLoadString;
 
@@ -30,7 +30,7 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmAbout"));
     setModal(true);
-    auto* page = new QGridLayout(this);
+    auto* page = new QVBoxLayout(this);
 
     lblVersionTitle = named(new QLabel(this), "lblVersionTitle_1");
     lblVersion = named(new QLabel(this), "lblVersion");
@@ -58,23 +58,28 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent)
     mnuSelectLanguage = named(new QMenu(this), "mnuSelectLanguage");
     languageEntry(0); // designed with one entry
 
-    page->addWidget(lblVersionTitle, 0, 0);
-    page->addWidget(lblVersion, 0, 1);
-    page->addWidget(lblMarvokAddress1, 1, 0, 1, 2);
-    page->addWidget(lblMarvokAddress2, 2, 0, 1, 2);
-    page->addWidget(lblMarvokAddress3, 3, 0, 1, 2);
-    page->addWidget(lblTrademark, 4, 0, 1, 2);
-    page->addWidget(lblCopyright, 5, 0, 1, 2);
+    auto* version = new QHBoxLayout;
+    version->addWidget(lblVersionTitle);
+    version->addWidget(lblVersion, 1);
+    page->addLayout(version);
+    page->addSpacing(10);
+    auto* maker = new QVBoxLayout;
+    maker->setSpacing(2);
+    for (QLabel* line : {lblMarvokAddress1, lblMarvokAddress2, lblMarvokAddress3})
+        maker->addWidget(line);
+    page->addLayout(maker);
+    page->addSpacing(10);
+    page->addWidget(lblTrademark);
+    page->addWidget(lblCopyright);
+    page->addStretch(1);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(lblChangeLanguage);
     bottom->addStretch(1);
     bottom->addWidget(cmdOK);
-    page->addLayout(bottom, 6, 0, 1, 2);
-    page->setColumnStretch(1, 1);
-    page->setVerticalSpacing(8);
+    page->addLayout(bottom);
 
     connect(cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
-    resize(440, 260);
+    resize(440, 240);
 }
 
 QAction* frmAbout::languageEntry(int index)

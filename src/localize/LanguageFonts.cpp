@@ -3,6 +3,7 @@
 #include "localize/modLocalize.h"
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QMetaObject>
 #include <QWidget>
 
@@ -27,22 +28,41 @@ QByteArray autoInitOf(const QWidget& window)
     return QByteArray();
 }
 
-// The first installed font made for the writing system; none without a running GUI or such a font.
-QString installedFamilyFor(QFontDatabase::WritingSystem writingSystem)
-{
-    if (writingSystem == QFontDatabase::Any || !qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return QString();
-    for (const QString& family : QFontDatabase::families(writingSystem)) {
-        if (!QFontDatabase::isPrivateFamily(family))
-            return family;
-    }
-    return QString();
-}
-
 QStringList defaultFamilies(const QWidget& control)
 {
     const QFont font = QApplication::font(&control);
     return font.families().isEmpty() ? QStringList{font.family()} : font.families();
+}
+
+// An installed font made for the writing system, a proportional one where there is one (the table's fonts
+// are proportional); none without a running GUI or such a font.
+QString installedFamilyFor(QFontDatabase::WritingSystem writingSystem)
+{
+    if (writingSystem == QFontDatabase::Any || !qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return QString();
+    QString first;
+    for (const QString& family : QFontDatabase::families(writingSystem)) {
+        if (QFontDatabase::isPrivateFamily(family))
+            continue;
+        // Fonts that give Latin letters one or two fixed widths do not declare themselves fixed-pitch.
+        const QFontMetrics metrics{QFont(family)};
+        if (metrics.horizontalAdvance(QLatin1Char('i')) != metrics.horizontalAdvance(QLatin1Char('W')))
+            return family;
+        if (first.isEmpty())
+            first = family;
+    }
+    return first;
+}
+
+void setFamilies(QWidget& control, const QStringList& languageFamilies)
+{
+    // An empty font name is refused as a name; the control goes back to the program's default font.
+    const QStringList families = languageFamilies.isEmpty() ? defaultFamilies(control) : languageFamilies;
+    QFont font = control.font();
+    if (font.families() == families)
+        return;
+    font.setFamilies(families);
+    control.setFont(font);
 }
 
 } // namespace
@@ -80,26 +100,18 @@ QStringList languageFontFamilies(std::int32_t langId)
 
 void SetControlFont(QWidget* control)
 {
-    if (!control)
-        return;
-    QStringList families = languageFontFamilies(CurrentLangID());
-    // An empty font name is refused as a name; the control goes back to the program's default font.
-    if (families.isEmpty())
-        families = defaultFamilies(*control);
-    QFont font = control->font();
-    if (font.families() == families)
-        return;
-    font.setFamilies(families);
-    control->setFont(font);
+    if (control)
+        setFamilies(*control, languageFontFamilies(CurrentLangID()));
 }
 
 void ApplyLanguageFonts(QWidget* window)
 {
     if (!window)
         return;
-    SetControlFont(window);
+    const QStringList families = languageFontFamilies(CurrentLangID());
+    setFamilies(*window, families);
     for (QWidget* control : window->findChildren<QWidget*>())
-        SetControlFont(control);
+        setFamilies(*control, families);
 }
 
 QList<QWidget*> loadedWindows()
