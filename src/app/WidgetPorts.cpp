@@ -8,10 +8,10 @@
 #include <QMessageBox>
 
 namespace {
-MsgBox::Answer showMessage(const QString& text, MsgBox::Buttons buttons)
+MsgBox::Answer showTitledMessage(const QString& title, const QString& text, MsgBox::Buttons buttons)
 {
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text, QMessageBox::NoButton,
-                    QApplication::activeWindow());
+    QMessageBox box(QMessageBox::NoIcon, title.isEmpty() ? QApplication::applicationDisplayName() : title,
+                    text, QMessageBox::NoButton, QApplication::activeWindow());
     switch (buttons) {
     case MsgBox::vbOKOnly:
         box.setStandardButtons(QMessageBox::Ok);
@@ -41,6 +41,11 @@ MsgBox::Answer showMessage(const QString& text, MsgBox::Buttons buttons)
     }
 }
 
+MsgBox::Answer showMessage(const QString& text, MsgBox::Buttons buttons)
+{
+    return showTitledMessage(QString(), text, buttons);
+}
+
 std::optional<QString> chooseFile(const FileDialog::Request& request)
 {
     QFileDialog dialog(QApplication::activeWindow(), request.title, request.initialFolder, request.filter);
@@ -57,5 +62,6 @@ std::optional<QString> chooseFile(const FileDialog::Request& request)
 void installWidgetPorts()
 {
     MsgBox::setHandler(showMessage);
+    MsgBox::setTitledHandler(showTitledMessage);
     FileDialog::setHandler(chooseFile);
 }

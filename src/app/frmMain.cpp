@@ -14,6 +14,7 @@
 #include "server/Statements.h"
 #include "server/modOrvaneDB.h"
 #include "server/modSwitchInfo.h"
+#include "update/modUpdateCheck.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -84,12 +85,14 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     mnuHelp = named(MainHelp->addAction(QString()), "mnuHelp");
     seperator = named(MainHelp->addSeparator(), "seperator");
     About = named(MainHelp->addAction(QString()), "About");
+    mnuCheckForUpdatedVersion = named(MainHelp->addAction(QString()), "mnuCheckForUpdatedVersion");
 
     connect(cmdNext, &QPushButton::clicked, this, &frmMain::cmdNext_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
     connect(cmdHelp, &QPushButton::clicked, this, &frmMain::cmdHelp_Click);
     connect(mnuHelp, &QAction::triggered, this, &frmMain::mnuHelp_Click);
     connect(About, &QAction::triggered, this, &frmMain::About_Click);
+    connect(mnuCheckForUpdatedVersion, &QAction::triggered, this, &frmMain::mnuCheckForUpdatedVersion_Click);
 
     resize(760, 540);
 }
@@ -113,6 +116,7 @@ void frmMain::frmMain_Auto_Init()
     MainHelp->setTitle(mymyLoadString(StringIds::Help));
     mnuHelp->setText(mymyLoadString(StringIds::Help));
     About->setText(mymyLoadString(StringIds::About));
+    mnuCheckForUpdatedVersion->setText(mymyLoadString(StringIds::CheckForUpdatedVersion));
 }
 
 void frmMain::Form_Load()
@@ -145,7 +149,8 @@ void frmMain::Form_Load()
         return;
     }
 
-    // The background update check joins the start-up here once the program has one.
+    report.step(
+        [] { modUpdateCheck::checkForUpdatedVersion_Background(modUpdateCheck::ApplicationHomePage()); });
 
     report.step([] { modOrvaneDB::DbConnectionString() = Statements::ConnectionText; });
 
@@ -197,6 +202,13 @@ void frmMain::unloadChooseSubscribers()
     // The page asks for this from inside its own handler, so it goes once that handler has returned.
     if (m_chooseSubscribers)
         m_chooseSubscribers.release()->deleteLater();
+}
+
+void frmMain::mnuCheckForUpdatedVersion_Click()
+{
+    setCursor(Qt::WaitCursor);
+    modUpdateCheck::checkForUpdatedVersion_Foreground(modUpdateCheck::ApplicationHomePage());
+    unsetCursor();
 }
 
 void frmMain::cmdExit_Click()

@@ -43,6 +43,7 @@ private:
     void cmdHelp_Click();
     void mnuHelp_Click();
     void About_Click();
+    void mnuCheckForUpdatedVersion_Click();
     void unloadChooseSubscribers();
 
     QLabel* Label1 = nullptr;
@@ -60,6 +61,7 @@ private:
     QAction* mnuHelp = nullptr;
     QAction* seperator = nullptr;
     QAction* About = nullptr;
+    QAction* mnuCheckForUpdatedVersion = nullptr;
 
     std::unique_ptr<frmChooseSubscribers> m_chooseSubscribers;
     QPointer<frmAbout> m_about;

@@ -9,6 +9,12 @@ Handler& current()
     static Handler handler;
     return handler;
 }
+
+TitledHandler& currentTitled()
+{
+    static TitledHandler handler;
+    return handler;
+}
 } // namespace
 
 Answer show(const QString& text, Buttons buttons)
@@ -23,6 +29,20 @@ Handler setHandler(Handler handler)
 {
     Handler previous = std::move(current());
     current() = std::move(handler);
+    return previous;
+}
+
+Answer showTitled(const QString& title, const QString& text, Buttons buttons)
+{
+    if (currentTitled())
+        return currentTitled()(title, text, buttons);
+    return show(text, buttons);
+}
+
+TitledHandler setTitledHandler(TitledHandler handler)
+{
+    TitledHandler previous = std::move(currentTitled());
+    currentTitled() = std::move(handler);
     return previous;
 }
 

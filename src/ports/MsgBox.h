@@ -19,4 +19,10 @@ Answer show(const QString& text, Buttons buttons = vbOKOnly);
 // the first button is the answer.
 Handler setHandler(Handler handler);
 
+// The few boxes that carry a title of their own instead of the application's. Without a titled handler
+// the box goes through the plain handler above.
+using TitledHandler = std::function<Answer(const QString& title, const QString& text, Buttons buttons)>;
+Answer showTitled(const QString& title, const QString& text, Buttons buttons = vbOKOnly);
+TitledHandler setTitledHandler(TitledHandler handler);
+
 } // namespace MsgBox

@@ -300,6 +300,8 @@ void TestLanguages::switchingLanguagesWithEveryWindowOpen()
              QStringLiteral("Art der Teilnehmerlöschung"));
     QCOMPARE(child<QMenu>(page, "MainHelp")->title(), QStringLiteral("Hilfe"));
     QCOMPARE(child<QAction>(page, "About")->text(), QStringLiteral("Info"));
+    QCOMPARE(child<QAction>(page, "mnuCheckForUpdatedVersion")->text(),
+             QStringLiteral("Nach neuer Version suchen"));
     QCOMPARE(child<QLabel>(*selection, "lblTotalGridRows")->text(), QStringLiteral("Benutzer im Raster"));
     QCOMPARE(child<QPushButton>(*selection, "cmdUnselectAll")->text(), QStringLiteral("Auswahl aufheben"));
 

@@ -8,10 +8,12 @@
 #include "server/modOrvaneDB.h"
 
 #include <QAbstractButton>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -50,6 +52,7 @@ private slots:
     void anErrorInsideAStepDoesNotStopTheSequence();
     void exitButtonEndsTheProgram();
     void startWithoutSwitchesGoesOn();
+    void startsTheCommandFileBesideTheProgramAfterTheConnectorCheck();
 
 private:
     // Runs the start-up of a fresh first page; the page stays for inspection.
@@ -335,6 +338,31 @@ void TestStartup::startWithoutSwitchesGoesOn()
     QCOMPARE(boxes.texts(),
              (QStringList{QStringLiteral("No switches are configured on the local system."), kRestricted}));
     QCOMPARE(m_exits, 0);
+}
+
+void TestStartup::startsTheCommandFileBesideTheProgramAfterTheConnectorCheck()
+{
+    StandinFixture standin(5);
+    QVERIFY(standin.isValid());
+    QTemporaryDir programFolder;
+    QFile commandFile(programFolder.filePath(QStringLiteral("test.sh")));
+    QVERIFY(commandFile.open(QIODevice::WriteOnly));
+    QVERIFY(commandFile.setPermissions(commandFile.permissions() | QFile::ExeOwner));
+    modLocalize::setProgramLocation(programFolder.path(), QString());
+    RecordingLauncher launcher;
+    ScriptedMessageBoxes boxes;
+    for (const QString& connector : {QStringLiteral("VCDsDomino.VcIDCDomino.1"), QStringLiteral("Other")}) {
+        RegFile reg;
+        writeNormalServer(reg);
+        reg.key(kSystemParameters).sz(QStringLiteral("IDCProgID"), connector);
+        reg.save();
+        startPage();
+    }
+    modLocalize::setProgramLocation(QString(), QString());
+    // Refused at the connector check: started once, by the second start only.
+    QCOMPARE(launcher.started(), (QList<QStringList>{{commandFile.fileName(), "4.0.23",
+                                                      "http://tools.marvok.example/Applications/Orvane/"
+                                                      "Culvane403/Culvane403.html"}}));
 }
 
 QTEST_MAIN(TestStartup)
