@@ -8,10 +8,13 @@
 #include <QMessageBox>
 
 namespace {
-MsgBox::Answer showTitledMessage(const QString& title, const QString& text, MsgBox::Buttons buttons)
+MsgBox::Answer showBox(const QString& title, const QString& text, MsgBox::Buttons buttons,
+                       const QString& detail)
 {
     QMessageBox box(QMessageBox::NoIcon, title.isEmpty() ? QApplication::applicationDisplayName() : title,
                     text, QMessageBox::NoButton, QApplication::activeWindow());
+    if (!detail.isEmpty())
+        box.setDetailedText(detail);
     switch (buttons) {
     case MsgBox::vbOKOnly:
         box.setStandardButtons(QMessageBox::Ok);
@@ -41,9 +44,14 @@ MsgBox::Answer showTitledMessage(const QString& title, const QString& text, MsgB
     }
 }
 
-MsgBox::Answer showMessage(const QString& text, MsgBox::Buttons buttons)
+MsgBox::Answer showMessage(const QString& text, MsgBox::Buttons buttons, const QString& detail)
 {
-    return showTitledMessage(QString(), text, buttons);
+    return showBox(QString(), text, buttons, detail);
+}
+
+MsgBox::Answer showTitledMessage(const QString& title, const QString& text, MsgBox::Buttons buttons)
+{
+    return showBox(title, text, buttons, QString());
 }
 
 std::optional<QString> chooseFile(const FileDialog::Request& request)

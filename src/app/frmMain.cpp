@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "app/OptionCaption.h"
+#include "app/PageFlow.h"
 #include "app/frmAbout.h"
 #include "app/frmHelp.h"
 #include "localize/StringIds.h"
@@ -8,10 +9,8 @@
 #include "ports/ExitApplication.h"
 #include "ports/MsgBox.h"
 #include "ports/ObjectNames.h"
-#include "selection/frmChooseSubscribers.h"
 #include "server/OrvaneVersion.h"
 #include "server/RegistryAPI.h"
-#include "server/Statements.h"
 #include "server/modOrvaneDB.h"
 #include "server/modSwitchInfo.h"
 #include "update/modUpdateCheck.h"
@@ -87,6 +86,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     About = named(MainHelp->addAction(QString()), "About");
     mnuCheckForUpdatedVersion = named(MainHelp->addAction(QString()), "mnuCheckForUpdatedVersion");
 
+    m_flow = new PageFlow(*this);
     connect(cmdNext, &QPushButton::clicked, this, &frmMain::cmdNext_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
     connect(cmdHelp, &QPushButton::clicked, this, &frmMain::cmdHelp_Click);
@@ -152,12 +152,14 @@ void frmMain::Form_Load()
     report.step(
         [] { modUpdateCheck::checkForUpdatedVersion_Background(modUpdateCheck::ApplicationHomePage()); });
 
-    report.step([] { modOrvaneDB::DbConnectionString() = Statements::ConnectionText; });
+    report.step([] { modOrvaneDB::DbConnectionString() = modOrvaneDB::ChooseConnectionString(); });
 
     bool sharedListsOpen = false;
-    report.step([&] { sharedListsOpen = modOrvaneDB::OpenSharedLists(modOrvaneDB::DbConnectionString()); });
+    QString failure;
+    report.step(
+        [&] { sharedListsOpen = modOrvaneDB::OpenSharedLists(modOrvaneDB::DbConnectionString(), &failure); });
     if (!sharedListsOpen) {
-        MsgBox::show(mymyLoadString(StringIds::CannotOpenDatabase));
+        MsgBox::show(mymyLoadString(StringIds::CannotOpenDatabase), MsgBox::vbOKOnly, failure);
         Module1::ExitApplication();
         return;
     }
@@ -179,29 +181,20 @@ bool frmMain::deleteAllSelected() const
     return optSubscriberDeleteAll->isChecked();
 }
 
+frmChooseSubscribers* frmMain::chooseSubscribersPage() const
+{
+    return m_flow->chooseSubscribersPage();
+}
+
+frmDeleteSubscribers* frmMain::deleteSubscribersPage() const
+{
+    return m_flow->deleteSubscribersPage();
+}
+
 void frmMain::cmdNext_Click()
 {
     const ErrorReport report = modLocalize::localizedReport(StringIds::InFrmMainCmdNextClick);
-    report.step([&] {
-        const bool loading = !m_chooseSubscribers;
-        if (loading) {
-            m_chooseSubscribers = std::make_unique<frmChooseSubscribers>(this);
-            connect(m_chooseSubscribers.get(), &frmChooseSubscribers::unloadRequested, this,
-                    &frmMain::unloadChooseSubscribers);
-        }
-        m_chooseSubscribers->move(pos());
-        if (loading)
-            m_chooseSubscribers->Form_Load();
-        m_chooseSubscribers->show();
-    });
-    report.step([&] { hide(); });
-}
-
-void frmMain::unloadChooseSubscribers()
-{
-    // The page asks for this from inside its own handler, so it goes once that handler has returned.
-    if (m_chooseSubscribers)
-        m_chooseSubscribers.release()->deleteLater();
+    report.step([&] { m_flow->nextFromFirstPage(); });
 }
 
 void frmMain::mnuCheckForUpdatedVersion_Click()

@@ -4,7 +4,6 @@
 #include <QPointer>
 
 #include <array>
-#include <memory>
 
 class QAction;
 class QGroupBox;
@@ -15,6 +14,8 @@ class QRadioButton;
 class OptionCaption;
 class frmAbout;
 class frmChooseSubscribers;
+class frmDeleteSubscribers;
+class PageFlow;
 
 // The first wizard page: loading it runs every start-up check; the page lets the administrator choose the
 // deletion mode, which the later pages read from here (the page is hidden, never unloaded).
@@ -32,8 +33,9 @@ public:
     // Full removal (directory account and mailbox too) rather than Orvane data only.
     bool deleteAllSelected() const;
 
-    // The selection page while it is loaded, else null.
-    frmChooseSubscribers* chooseSubscribersPage() const { return m_chooseSubscribers.get(); }
+    // The later pages while they are loaded, else null.
+    frmChooseSubscribers* chooseSubscribersPage() const;
+    frmDeleteSubscribers* deleteSubscribersPage() const;
     // The About window while it is loaded, else null.
     frmAbout* aboutWindow() const;
 
@@ -44,7 +46,6 @@ private:
     void mnuHelp_Click();
     void About_Click();
     void mnuCheckForUpdatedVersion_Click();
-    void unloadChooseSubscribers();
 
     QLabel* Label1 = nullptr;
     std::array<QLabel*, 3> lblMain{};
@@ -63,6 +64,6 @@ private:
     QAction* About = nullptr;
     QAction* mnuCheckForUpdatedVersion = nullptr;
 
-    std::unique_ptr<frmChooseSubscribers> m_chooseSubscribers;
+    PageFlow* m_flow = nullptr;
     QPointer<frmAbout> m_about;
 };

@@ -17,11 +17,19 @@ TitledHandler& currentTitled()
 }
 } // namespace
 
-Answer show(const QString& text, Buttons buttons)
+Answer show(const QString& text, Buttons buttons, const QString& detail)
 {
+    if (!detail.isEmpty() || !current()) {
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        if (!detail.isEmpty()) {
+            QString indented = detail;
+            indented.replace(QLatin1Char('\n'), QLatin1String("\n    "));
+            std::fprintf(stderr, "    %s\n", indented.toLocal8Bit().constData());
+        }
+        std::fflush(stderr);
+    }
     if (current())
-        return current()(text, buttons);
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        return current()(text, buttons, detail);
     return buttons == vbYesNo ? vbYes : vbOK;
 }
 
@@ -30,6 +38,16 @@ Handler setHandler(Handler handler)
     Handler previous = std::move(current());
     current() = std::move(handler);
     return previous;
+}
+
+Handler setHandler(SimpleHandler handler)
+{
+    if (!handler)
+        return setHandler(Handler());
+    return setHandler(
+        Handler([simple = std::move(handler)](const QString& text, Buttons buttons, const QString&) {
+            return simple(text, buttons);
+        }));
 }
 
 Answer showTitled(const QString& title, const QString& text, Buttons buttons)

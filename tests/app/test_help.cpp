@@ -2,6 +2,7 @@
 #include "app/frmHelp.h"
 #include "app/frmMain.h"
 #include "common/ScriptedPorts.h"
+#include "deletion/frmDeleteSubscribers.h"
 #include "localize/modLocalize.h"
 #include "selection/frmChooseSubscribers.h"
 
@@ -140,6 +141,12 @@ void TestHelp::oneModelessWindowForEveryHelpButton()
     QVERIFY(selectionHelp->isEnabled());
     window->hide();
     selectionHelp->click();
+    QCOMPARE(frmHelp::instance(), window);
+    QVERIFY(window->isVisible());
+    frmDeleteSubscribers deletion;
+    deletion.Form_Load();
+    window->hide();
+    deletion.findChild<QPushButton*>(QStringLiteral("cmdHelp"))->click();
     QCOMPARE(frmHelp::instance(), window);
     QVERIFY(window->isVisible());
     const QWidgetList windows = QApplication::topLevelWidgets();

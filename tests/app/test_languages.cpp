@@ -5,6 +5,7 @@
 #include "common/RegFile.h"
 #include "common/ScriptedPorts.h"
 #include "common/StandinFixture.h"
+#include "deletion/frmDeleteSubscribers.h"
 #include "localize/modLocalize.h"
 #include "ports/ExitApplication.h"
 #include "selection/SubscriberGridModel.h"
@@ -268,6 +269,10 @@ void TestLanguages::switchingLanguagesWithEveryWindowOpen()
     types->setCurrentIndex(types->findText(QStringLiteral("Subscribers with extension numbers from:")));
     child<QLineEdit>(*selection, "txtSubscriberExtensionRangeLow")->setText(QStringLiteral("4711"));
     child<QLineEdit>(*selection, "txtSubscriberExtensionRangeHigh")->setText(QStringLiteral("4799"));
+    // On to the deletion page; the selection page stays loaded behind it.
+    child<QPushButton>(*selection, "cmdNext")->click();
+    frmDeleteSubscribers* deletion = page.deleteSubscribersPage();
+    QVERIFY(deletion && deletion->isVisible());
     frmSplashScreen splash;
     splash.show();
     frmHelp* help = frmHelp::showHelp();
@@ -285,6 +290,7 @@ void TestLanguages::switchingLanguagesWithEveryWindowOpen()
                                  const QString& loading, const QString& changeLanguage) {
         QCOMPARE(child<QPushButton>(page, "cmdNext")->text(), next);
         QCOMPARE(child<QPushButton>(*selection, "cmdNext")->text(), next);
+        QCOMPARE(child<QPushButton>(*deletion, "cmdNext")->text(), next);
         QCOMPARE(child<QPushButton>(*selection, "cmdView")->text(), view);
         QCOMPARE(grid.headerText(QStringLiteral("DisplayName")), displayName);
         QCOMPARE(child<QLabel>(splash, "Label1")->text(), loading);
@@ -304,6 +310,8 @@ void TestLanguages::switchingLanguagesWithEveryWindowOpen()
              QStringLiteral("Nach neuer Version suchen"));
     QCOMPARE(child<QLabel>(*selection, "lblTotalGridRows")->text(), QStringLiteral("Benutzer im Raster"));
     QCOMPARE(child<QPushButton>(*selection, "cmdUnselectAll")->text(), QStringLiteral("Auswahl aufheben"));
+    QCOMPARE(child<QPushButton>(*deletion, "cmdDeleteSubscribers")->text(),
+             QStringLiteral("Teilnehmer löschen"));
 
     pick(QStringLiteral("Japanese (Japan)"));
     QCOMPARE(CurrentLangID(), 1041);
@@ -313,7 +321,7 @@ void TestLanguages::switchingLanguagesWithEveryWindowOpen()
                 QStringLiteral(u"\u8A00\u8A9E\u306E\u5909\u66F4"));
     // Every loaded window, the main page and the help window included, draws in the Japanese font.
     for (QWidget* window :
-         std::initializer_list<QWidget*>{&page, selection, &splash, help, page.aboutWindow()}) {
+         std::initializer_list<QWidget*>{&page, selection, deletion, &splash, help, page.aboutWindow()}) {
         for (QWidget* control : window->findChildren<QWidget*>())
             QVERIFY2(control->font().family() == kMsPGothic, qPrintable(control->objectName()));
     }
@@ -337,7 +345,8 @@ void TestLanguages::switchingLanguagesWithEveryWindowOpen()
     QCOMPARE(types->currentData().toInt(), int(frmChooseSubscribers::ExtensionRange));
     QVERIFY(child<QLineEdit>(*selection, "txtSubscriberExtensionRangeLow")->isVisibleTo(selection));
     QVERIFY(child<QRadioButton>(page, "optSubscriberDeleteAll")->isChecked());
-    QVERIFY(selection->isVisible());
+    QVERIFY(deletion->isVisible());
+    QVERIFY(!selection->isVisible());
     QVERIFY(!page.isVisible());
     QVERIFY(m_boxes->texts().isEmpty());
     modOrvaneDB::CloseSharedLists();

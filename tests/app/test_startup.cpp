@@ -198,6 +198,16 @@ void TestStartup::endsWhenTheDatabaseCannotBeRead()
         QVERIFY(!modOrvaneDB::DistributionListRecords().isOpen());
         QCOMPARE(modOrvaneDB::DbConnectionString(),
                  QStringLiteral("Driver={SQL Server};server=;database=OrvaneDb"));
+        // The message keeps its text; the driver's reason is behind "Show Details...", and no empty
+        // database was made in its place.
+        QCOMPARE(boxes.details().size(), 1);
+        QVERIFY2(boxes.details().first().contains(
+                     QStringLiteral("Data source: Driver={SQL Server};server=;database=OrvaneDb")),
+                 qPrintable(boxes.details().first()));
+        QVERIFY2(boxes.details().first().contains(QStringLiteral("Driver error 14: ")) &&
+                     boxes.details().first().contains(QStringLiteral("does not exist")),
+                 qPrintable(boxes.details().first()));
+        QVERIFY(!QFile::exists(standin.databasePath()));
     }
     {
         // A database whose class-of-service view cannot be read.
@@ -210,6 +220,9 @@ void TestStartup::endsWhenTheDatabaseCannotBeRead()
         QCOMPARE(boxes.texts(), QStringList{kNoDatabase});
         QCOMPARE(m_exits, 1);
         QVERIFY(!modOrvaneDB::DistributionListRecords().isOpen());
+        QVERIFY2(boxes.details().value(0).contains(QStringLiteral("Driver error 1: ")) &&
+                     boxes.details().value(0).contains(QStringLiteral("no such table: vw_COS")),
+                 qPrintable(boxes.details().value(0)));
     }
 }
 

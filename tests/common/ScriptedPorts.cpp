@@ -2,11 +2,13 @@
 
 ScriptedMessageBoxes::ScriptedMessageBoxes()
 {
-    m_previous = MsgBox::setHandler(
-        [this](const QString& text, MsgBox::Buttons buttons) { return answer(QString(), text, buttons); });
+    m_previous =
+        MsgBox::setHandler([this](const QString& text, MsgBox::Buttons buttons, const QString& detail) {
+            return answer(QString(), text, buttons, detail);
+        });
     m_previousTitled =
         MsgBox::setTitledHandler([this](const QString& title, const QString& text, MsgBox::Buttons buttons) {
-            return answer(title, text, buttons);
+            return answer(title, text, buttons, QString());
         });
 }
 
@@ -17,11 +19,12 @@ ScriptedMessageBoxes::~ScriptedMessageBoxes()
 }
 
 MsgBox::Answer ScriptedMessageBoxes::answer(const QString& title, const QString& text,
-                                            MsgBox::Buttons buttons)
+                                            MsgBox::Buttons buttons, const QString& detail)
 {
     m_texts.append(text);
     m_buttons.append(buttons);
     m_titles.append(title);
+    m_details.append(detail);
     if (!m_answers.isEmpty())
         return m_answers.dequeue();
     return buttons == MsgBox::vbYesNo ? MsgBox::vbYes : MsgBox::vbOK;
