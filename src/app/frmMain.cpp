@@ -2,6 +2,8 @@
 
 #include "app/OptionCaption.h"
 #include "app/PageFlow.h"
+#include "app/frmAbout.h"
+#include "app/frmHelp.h"
 #include "localize/StringIds.h"
 #include "localize/modLocalize.h"
 #include "ports/ExitApplication.h"
@@ -73,21 +75,24 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     cmdPrevious->setEnabled(false); // the first page has nothing before it
     cmdNext = named(new QPushButton(central), "cmdNext");
     cmdHelp = named(new QPushButton(central), "cmdHelp");
-    // The help window is not part of the program yet; the button stays visible but unusable until it is.
-    cmdHelp->setEnabled(false);
     cmdExit = named(new QPushButton(central), "cmdExit");
     buttons->addStretch(1);
     for (QPushButton* button : {cmdPrevious, cmdNext, cmdHelp, cmdExit})
         buttons->addWidget(button);
     page->addLayout(buttons);
 
-    // Help and About join this menu, before the update check, when those windows exist.
     MainHelp = named(menuBar()->addMenu(QString()), "MainHelp");
+    mnuHelp = named(MainHelp->addAction(QString()), "mnuHelp");
+    seperator = named(MainHelp->addSeparator(), "seperator");
+    About = named(MainHelp->addAction(QString()), "About");
     mnuCheckForUpdatedVersion = named(MainHelp->addAction(QString()), "mnuCheckForUpdatedVersion");
 
     m_flow = new PageFlow(*this);
     connect(cmdNext, &QPushButton::clicked, this, &frmMain::cmdNext_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
+    connect(cmdHelp, &QPushButton::clicked, this, &frmMain::cmdHelp_Click);
+    connect(mnuHelp, &QAction::triggered, this, &frmMain::mnuHelp_Click);
+    connect(About, &QAction::triggered, this, &frmMain::About_Click);
     connect(mnuCheckForUpdatedVersion, &QAction::triggered, this, &frmMain::mnuCheckForUpdatedVersion_Click);
 
     resize(760, 540);
@@ -110,6 +115,8 @@ void frmMain::frmMain_Auto_Init()
     Label1->setText(mymyLoadString(StringIds::AppTitle));
     lblMain[0]->setText(mymyLoadString(StringIds::MainExplainTool));
     MainHelp->setTitle(mymyLoadString(StringIds::Help));
+    mnuHelp->setText(mymyLoadString(StringIds::Help));
+    About->setText(mymyLoadString(StringIds::About));
     mnuCheckForUpdatedVersion->setText(mymyLoadString(StringIds::CheckForUpdatedVersion));
 }
 
@@ -212,4 +219,29 @@ void frmMain::mnuCheckForUpdatedVersion_Click()
 void frmMain::cmdExit_Click()
 {
     Module1::ExitApplication();
+}
+
+frmAbout* frmMain::aboutWindow() const
+{
+    return m_about;
+}
+
+void frmMain::cmdHelp_Click()
+{
+    frmHelp::showHelp();
+}
+
+void frmMain::mnuHelp_Click()
+{
+    frmHelp::showHelp();
+}
+
+void frmMain::About_Click()
+{
+    // The first opening loads the window (and with it the language libraries); OK only hides it.
+    if (!m_about) {
+        m_about = new frmAbout(this);
+        m_about->Form_Load();
+    }
+    m_about->exec();
 }

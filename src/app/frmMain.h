@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <array>
 
@@ -11,6 +12,7 @@ class QMenu;
 class QPushButton;
 class QRadioButton;
 class OptionCaption;
+class frmAbout;
 class frmChooseSubscribers;
 class frmDeleteSubscribers;
 class PageFlow;
@@ -26,7 +28,7 @@ public:
 
     // The start-up sequence. A failed check ends the program through ExitApplication before the page shows.
     void Form_Load();
-    void frmMain_Auto_Init();
+    Q_INVOKABLE void frmMain_Auto_Init();
 
     // Full removal (directory account and mailbox too) rather than Orvane data only.
     bool deleteAllSelected() const;
@@ -34,10 +36,15 @@ public:
     // The later pages while they are loaded, else null.
     frmChooseSubscribers* chooseSubscribersPage() const;
     frmDeleteSubscribers* deleteSubscribersPage() const;
+    // The About window while it is loaded, else null.
+    frmAbout* aboutWindow() const;
 
 private:
     void cmdNext_Click();
     void cmdExit_Click();
+    void cmdHelp_Click();
+    void mnuHelp_Click();
+    void About_Click();
     void mnuCheckForUpdatedVersion_Click();
 
     QLabel* Label1 = nullptr;
@@ -52,7 +59,11 @@ private:
     QPushButton* cmdHelp = nullptr;
     QPushButton* cmdExit = nullptr;
     QMenu* MainHelp = nullptr;
+    QAction* mnuHelp = nullptr;
+    QAction* seperator = nullptr;
+    QAction* About = nullptr;
     QAction* mnuCheckForUpdatedVersion = nullptr;
 
     PageFlow* m_flow = nullptr;
+    QPointer<frmAbout> m_about;
 };

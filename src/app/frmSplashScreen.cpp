@@ -1,5 +1,6 @@
 #include "app/frmSplashScreen.h"
 
+#include "localize/LanguageFonts.h"
 #include "localize/StringIds.h"
 #include "localize/modLocalize.h"
 
@@ -26,5 +27,6 @@ frmSplashScreen::frmSplashScreen(QWidget* parent)
 
 void frmSplashScreen::frmSplashScreen_Auto_Init()
 {
+    modLocalize::ApplyLanguageFonts(this);
     Label1->setText(modLocalize::mymyLoadString(StringIds::LoadingData));
 }

@@ -11,7 +11,7 @@ class frmSplashScreen : public QWidget {
 public:
     explicit frmSplashScreen(QWidget* parent = nullptr);
 
-    void frmSplashScreen_Auto_Init();
+    Q_INVOKABLE void frmSplashScreen_Auto_Init();
     QLabel* label() const { return Label1; }
 
 private:

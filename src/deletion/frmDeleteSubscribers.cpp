@@ -1,6 +1,8 @@
 #include "deletion/frmDeleteSubscribers.h"
 
+#include "app/frmHelp.h"
 #include "deletion/Logging.h"
+#include "localize/LanguageFonts.h"
 #include "localize/StringIds.h"
 #include "localize/modLocalize.h"
 #include "ports/ErrorReport.h"
@@ -68,8 +70,6 @@ frmDeleteSubscribers::frmDeleteSubscribers(QWidget* parent) : QWidget(parent, Qt
     cmdNext = named(new QPushButton(this), "cmdNext");
     cmdNext->setEnabled(false); // the last page has nothing after it
     cmdHelp = named(new QPushButton(this), "cmdHelp");
-    // The help window is not part of the program yet; the button stays visible but unusable until it is.
-    cmdHelp->setEnabled(false);
     cmdExit = named(new QPushButton(this), "cmdExit");
     buttons->addStretch(1);
     for (QPushButton* button : {cmdPrevious, cmdNext, cmdHelp, cmdExit})
@@ -81,6 +81,7 @@ frmDeleteSubscribers::frmDeleteSubscribers(QWidget* parent) : QWidget(parent, Qt
     connect(cmdStop, &QPushButton::clicked, this, &frmDeleteSubscribers::cmdStop_Click);
     connect(cmdPrevious, &QPushButton::clicked, this, &frmDeleteSubscribers::cmdPrevious_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmDeleteSubscribers::cmdExit_Click);
+    connect(cmdHelp, &QPushButton::clicked, this, &frmDeleteSubscribers::cmdHelp_Click);
 
     resize(760, 420);
 }
@@ -94,7 +95,7 @@ void frmDeleteSubscribers::Form_Load()
 
 void frmDeleteSubscribers::frmDeleteSubscribers_Auto_Init()
 {
-    // Fonts follow the language once the caption module offers SetControlFont.
+    modLocalize::ApplyLanguageFonts(this);
     setWindowTitle(mymyLoadString(StringIds::AppTitle));
     Label1->setText(mymyLoadString(StringIds::DeleteSubscribers));
     lblRemoveSubscribers->setText(mymyLoadString(StringIds::DeletePageExplanation));
@@ -202,4 +203,10 @@ void frmDeleteSubscribers::rowsVisited(qint32 visited)
 void frmDeleteSubscribers::subscribersProcessed(qint32 processed)
 {
     lblRecordsDeletedCount->setText(QString::number(processed));
+}
+
+void frmDeleteSubscribers::cmdHelp_Click()
+{
+    // Usable before, during and after a run.
+    frmHelp::showHelp();
 }

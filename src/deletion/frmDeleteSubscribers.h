@@ -46,6 +46,7 @@ signals:
 private:
     void cmdPrevious_Click();
     void cmdExit_Click();
+    void cmdHelp_Click();
     bool confirmed(bool deleteAll);
 
     void runStarted(qint32 rows) override;

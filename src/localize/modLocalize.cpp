@@ -1,5 +1,6 @@
 #include "localize/modLocalize.h"
 
+#include "localize/LanguageFonts.h"
 #include "localize/LocaleTable.h"
 #include "localize/PeStringTable.h"
 #include "localize/RcStringTable.h"
@@ -214,8 +215,7 @@ void InitalizeLanguages()
     });
     report.step([&] { s.languageLibrary = loadLanguageLibrary(path, s.currentLangId); });
     report.step([&] { s.languageCodes = listLanguageCodes(); });
-    // The fonts of the loaded windows are applied by the caption layer (ApplyLanguageFonts), which sits
-    // above this library and runs after this routine.
+    ApplyLanguageFontsToLoadedWindows();
 }
 
 QString GetLangCode(std::int32_t langId)

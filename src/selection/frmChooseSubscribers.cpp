@@ -1,5 +1,7 @@
 #include "selection/frmChooseSubscribers.h"
 
+#include "app/frmHelp.h"
+#include "localize/LanguageFonts.h"
 #include "localize/StringIds.h"
 #include "localize/modLocalize.h"
 #include "ports/ErrorReport.h"
@@ -146,11 +148,10 @@ frmChooseSubscribers::frmChooseSubscribers(QWidget* parent) : QWidget(parent, Qt
         buttons->addWidget(widget);
     page->addLayout(buttons);
 
-    // Filling the grid from a criterion, the CSV browser and the help window join the page in their own
-    // changes; until then their buttons are shown but unusable.
+    // Filling the grid from a criterion and the CSV browser join the page in their own changes; until then
+    // their buttons are shown but unusable.
     cmdView->setEnabled(false);
     cmdBrowseForCSV->setEnabled(false);
-    cmdHelp->setEnabled(false);
 
     connect(cmbSubscriberSelectType, qOverload<int>(&QComboBox::currentIndexChanged), this,
             [this](int index) {
@@ -163,6 +164,7 @@ frmChooseSubscribers::frmChooseSubscribers(QWidget* parent) : QWidget(parent, Qt
     connect(cmdNext, &QPushButton::clicked, this, &frmChooseSubscribers::cmdNext_Click);
     connect(cmdPrevious, &QPushButton::clicked, this, &frmChooseSubscribers::cmdPrevious_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmChooseSubscribers::cmdExit_Click);
+    connect(cmdHelp, &QPushButton::clicked, this, &frmChooseSubscribers::cmdHelp_Click);
     connect(txtSubscriberExtensionRangeHigh, &QLineEdit::textChanged, this,
             &frmChooseSubscribers::txtSubscriberExtensionRangeHigh_Change);
     txtSubscriberExtensionRangeLow->installEventFilter(this);
@@ -177,6 +179,7 @@ void frmChooseSubscribers::frmChooseSubscribers_Auto_Init()
     const ErrorReport report = ErrorReport::fixed(
         mymyLoadString(StringIds::ErrorHead),
         QStringLiteral(") in procedure frmChooseSubscribers_Auto_Init of Form frmChooseSubscribers"));
+    modLocalize::ApplyLanguageFonts(this);
     const auto caption = [&](auto* control, int id) {
         report.step([&] { control->setText(mymyLoadString(id)); });
     };
@@ -424,6 +427,11 @@ void frmChooseSubscribers::cmdPrevious_Click()
 void frmChooseSubscribers::cmdExit_Click()
 {
     Module1::ExitApplication();
+}
+
+void frmChooseSubscribers::cmdHelp_Click()
+{
+    frmHelp::showHelp();
 }
 
 void frmChooseSubscribers::txtSubscriberExtensionRangeHigh_Change()

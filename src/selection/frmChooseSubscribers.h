@@ -23,7 +23,7 @@ public:
     ~frmChooseSubscribers() override;
 
     void Form_Load();
-    void frmChooseSubscribers_Auto_Init();
+    Q_INVOKABLE void frmChooseSubscribers_Auto_Init();
 
     SubscriberGridModel& grid() const { return *m_grid; }
 
@@ -57,6 +57,7 @@ private:
     void cmdNext_Click();
     void cmdPrevious_Click();
     void cmdExit_Click();
+    void cmdHelp_Click();
     void txtSubscriberExtensionRangeHigh_Change();
     void txtSubscriberExtensionRangeLow_Validate();
 

@@ -78,6 +78,7 @@ private slots:
     void codeTableAndNames();
     void failingStepIsReportedAndTheRestRuns();
     void programLocationDefaultsToTheExecutable();
+    void shippedLibrariesCoverEveryIdentifier();
 
 private:
     QString place(const QString& source, const QString& name) const;
@@ -430,6 +431,46 @@ void TestLocalize::programLocationDefaultsToTheExecutable()
     setProgramLocation({}, {});
     QCOMPARE(programFolder(), QCoreApplication::applicationDirPath());
     QCOMPARE(programFileName(), QStringLiteral("test_localize"));
+}
+
+void TestLocalize::shippedLibrariesCoverEveryIdentifier()
+{
+    const auto builtIn = PeStringTable::load(
+        QFile::encodeName(testLibraries + QStringLiteral("/BuiltIn.dll")).toStdString(), 1033);
+    QVERIFY(builtIn);
+    const auto english = builtIn->strings();
+    for (const QString& code : {QStringLiteral("FRA"), QStringLiteral("JPN"), QStringLiteral("ENX")}) {
+        const QString path = QStringLiteral(CULVANE_BIN_DIR "/Culvane_") + code + QStringLiteral(".dll");
+        const auto library = PeStringTable::load(QFile::encodeName(path).toStdString(),
+                                                 static_cast<std::uint16_t>(GetLangIDFromCode(code)));
+        QVERIFY2(library, qPrintable(path));
+        const auto translated = library->strings();
+        QCOMPARE(translated.size(), english.size());
+        for (const auto& [id, text] : english) {
+            const auto found = translated.find(id);
+            QVERIFY2(found != translated.end(), qPrintable(code + QString::number(id)));
+            // Texts that the program joins to others keep their blanks and their closing parenthesis.
+            const QString own = QString::fromStdU16String(found->second);
+            const QString original = QString::fromStdU16String(text);
+            const QString where = code + QLatin1Char(' ') + QString::number(id) + QLatin1Char(' ') + own;
+            QVERIFY2(own.startsWith(QLatin1Char(' ')) == original.startsWith(QLatin1Char(' ')),
+                     qPrintable(where));
+            QVERIFY2(own.endsWith(QLatin1Char(' ')) == original.endsWith(QLatin1Char(' ')),
+                     qPrintable(where));
+            QVERIFY2(own.startsWith(QLatin1Char(')')) == original.startsWith(QLatin1Char(')')),
+                     qPrintable(where));
+            if (code == QLatin1String("ENX"))
+                QCOMPARE(own, original);
+        }
+    }
+
+    // Through the loader: the Japanese library read back in its own characters.
+    QVERIFY(!place(QStringLiteral(CULVANE_BIN_DIR "/Culvane_JPN.dll"), QStringLiteral("Culvane_JPN.dll"))
+                 .isEmpty());
+    setCurrentLangID(1041);
+    InitalizeLanguages();
+    QCOMPARE(mymyLoadString(StringIds::Help), QStringLiteral(u"\u30D8\u30EB\u30D7"));
+    QVERIFY(m_boxes->texts().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestLocalize)
