@@ -5,6 +5,7 @@
 #include "common/StandinFixture.h"
 #include "deletion/Logging.h"
 #include "deletion/frmDeleteSubscribers.h"
+#include "localize/LanguageFonts.h"
 #include "localize/modLocalize.h"
 #include "ports/ExitApplication.h"
 #include "selection/SubscriberGridModel.h"
@@ -804,19 +805,34 @@ void TestDeleteSubscribers::aResultsFileThatCannotBeCreatedLeavesTheRunAlone()
 
 void TestDeleteSubscribers::stopCaptionFollowsTheLanguage()
 {
-    const QString german = QStringLiteral(CULVANE_BIN_DIR "/Culvane_DEU.dll");
-    if (!QFileInfo::exists(german))
-        QSKIP("the German language library is not built here");
-    QVERIFY(QFile::copy(german, m_program->filePath(QStringLiteral("Culvane_DEU.dll"))));
+    for (const char* code : {"DEU", "JPN"}) {
+        const QString name = QStringLiteral("Culvane_%1.dll").arg(QLatin1String(code));
+        const QString library = QStringLiteral(CULVANE_BIN_DIR "/") + name;
+        if (!QFileInfo::exists(library))
+            QSKIP("the language libraries are not built here");
+        QVERIFY(QFile::copy(library, m_program->filePath(name)));
+    }
     loadPage();
-    QCOMPARE(child<QPushButton>("cmdStop")->text(), QStringLiteral("Stop"));
+    QPushButton* stop = child<QPushButton>("cmdStop");
+    QCOMPARE(stop->text(), QStringLiteral("Stop"));
     ScriptedMessageBoxes boxes;
-    modLocalize::setCurrentLangID(1031);
-    modLocalize::InitalizeLanguages();
-    QVERIFY(modLocalize::languageLibraryLoaded());
-    QVERIFY(QMetaObject::invokeMethod(m_page.get(), "frmDeleteSubscribers_Auto_Init"));
-    QCOMPARE(child<QPushButton>("cmdStop")->text(), QStringLiteral("Anhalten"));
-    QVERIFY(!child<QPushButton>("cmdStop")->isVisibleTo(m_page.get()));
+    const struct {
+        int langId;
+        QString text;
+    } languages[] = {{1031, QStringLiteral("Anhalten")},
+                     {1041, QString::fromUtf8("\xE5\x81\x9C\xE6\xAD\xA2")}};
+    for (const auto& language : languages) {
+        modLocalize::setCurrentLangID(language.langId);
+        modLocalize::InitalizeLanguages();
+        QVERIFY(modLocalize::languageLibraryLoaded());
+        QVERIFY(QMetaObject::invokeMethod(m_page.get(), "frmDeleteSubscribers_Auto_Init"));
+        QCOMPARE(stop->text(), language.text);
+        // The same font as its neighbour, which the caption routine has always reached.
+        QCOMPARE(stop->font().families(), child<QPushButton>("cmdDeleteSubscribers")->font().families());
+        if (language.langId == 1041)
+            QCOMPARE(stop->font().families().value(0), modLocalize::languageFontFamilies(1041).value(0));
+    }
+    QVERIFY(!stop->isVisibleTo(m_page.get()));
     QVERIFY(boxes.texts().isEmpty());
     modLocalize::resetLocalisation();
 }
