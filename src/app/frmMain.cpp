@@ -1,6 +1,7 @@
 #include "app/frmMain.h"
 
 #include "app/OptionCaption.h"
+#include "app/frmSplashScreen.h"
 #include "localize/StringIds.h"
 #include "localize/modLocalize.h"
 #include "ports/ExitApplication.h"
@@ -177,6 +178,9 @@ void frmMain::cmdNext_Click()
             m_chooseSubscribers = std::make_unique<frmChooseSubscribers>(this);
             connect(m_chooseSubscribers.get(), &frmChooseSubscribers::unloadRequested, this,
                     &frmMain::unloadChooseSubscribers);
+            if (!m_splash)
+                m_splash = std::make_unique<frmSplashScreen>();
+            m_chooseSubscribers->setSplashScreen(m_splash.get());
         }
         m_chooseSubscribers->move(pos());
         if (loading)

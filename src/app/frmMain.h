@@ -12,6 +12,7 @@ class QPushButton;
 class QRadioButton;
 class OptionCaption;
 class frmChooseSubscribers;
+class frmSplashScreen;
 
 // The first wizard page: loading it runs every start-up check; the page lets the administrator choose the
 // deletion mode, which the later pages read from here (the page is hidden, never unloaded).
@@ -51,4 +52,6 @@ private:
     QMenu* MainHelp = nullptr;
 
     std::unique_ptr<frmChooseSubscribers> m_chooseSubscribers;
+    // The "please wait" window of the subscriber queries, made when first needed.
+    std::unique_ptr<frmSplashScreen> m_splash;
 };
