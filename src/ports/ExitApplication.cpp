@@ -10,11 +10,23 @@ ExitHandler& exitHandler()
     static ExitHandler handler;
     return handler;
 }
+
+RunLogCloser& runLogCloser()
+{
+    static RunLogCloser closer;
+    return closer;
+}
 } // namespace
 
 void ExitApplication()
 {
-    // The run log, once the deletion page keeps one, is closed here before the process ends.
+    // Closing the run log may fail; the program ends all the same.
+    if (runLogCloser()) {
+        try {
+            runLogCloser()();
+        } catch (...) {
+        }
+    }
     if (exitHandler()) {
         exitHandler()();
         return;
@@ -28,6 +40,13 @@ ExitHandler setExitHandler(ExitHandler handler)
 {
     ExitHandler previous = std::move(exitHandler());
     exitHandler() = std::move(handler);
+    return previous;
+}
+
+RunLogCloser setRunLogCloser(RunLogCloser closer)
+{
+    RunLogCloser previous = std::move(runLogCloser());
+    runLogCloser() = std::move(closer);
     return previous;
 }
 

@@ -12,4 +12,9 @@ void ExitApplication();
 using ExitHandler = std::function<void()>;
 ExitHandler setExitHandler(ExitHandler handler);
 
+// What ExitApplication closes first: the run log registers its closer when it opens a log (this library
+// sits below the run log, so it cannot call it by name). Returns the previous closer.
+using RunLogCloser = std::function<void()>;
+RunLogCloser setRunLogCloser(RunLogCloser closer);
+
 } // namespace Module1
