@@ -8,10 +8,13 @@
 #include <QMessageBox>
 
 namespace {
-MsgBox::Answer showMessage(const QString& text, MsgBox::Buttons buttons)
+MsgBox::Answer showBox(const QString& title, const QString& text, MsgBox::Buttons buttons,
+                       const QString& detail)
 {
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text, QMessageBox::NoButton,
-                    QApplication::activeWindow());
+    QMessageBox box(QMessageBox::NoIcon, title.isEmpty() ? QApplication::applicationDisplayName() : title,
+                    text, QMessageBox::NoButton, QApplication::activeWindow());
+    if (!detail.isEmpty())
+        box.setDetailedText(detail);
     switch (buttons) {
     case MsgBox::vbOKOnly:
         box.setStandardButtons(QMessageBox::Ok);
@@ -41,6 +44,16 @@ MsgBox::Answer showMessage(const QString& text, MsgBox::Buttons buttons)
     }
 }
 
+MsgBox::Answer showMessage(const QString& text, MsgBox::Buttons buttons, const QString& detail)
+{
+    return showBox(QString(), text, buttons, detail);
+}
+
+MsgBox::Answer showTitledMessage(const QString& title, const QString& text, MsgBox::Buttons buttons)
+{
+    return showBox(title, text, buttons, QString());
+}
+
 std::optional<QString> chooseFile(const FileDialog::Request& request)
 {
     QFileDialog dialog(QApplication::activeWindow(), request.title, request.initialFolder, request.filter);
@@ -57,5 +70,6 @@ std::optional<QString> chooseFile(const FileDialog::Request& request)
 void installWidgetPorts()
 {
     MsgBox::setHandler(showMessage);
+    MsgBox::setTitledHandler(showTitledMessage);
     FileDialog::setHandler(chooseFile);
 }

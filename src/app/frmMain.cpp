@@ -10,9 +10,9 @@
 #include "selection/frmChooseSubscribers.h"
 #include "server/OrvaneVersion.h"
 #include "server/RegistryAPI.h"
-#include "server/Statements.h"
 #include "server/modOrvaneDB.h"
 #include "server/modSwitchInfo.h"
+#include "update/modUpdateCheck.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -81,12 +81,13 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
         buttons->addWidget(button);
     page->addLayout(buttons);
 
-    // Help, About and the update check join this menu when those windows exist.
+    // Help and About join this menu, before the update check, when those windows exist.
     MainHelp = named(menuBar()->addMenu(QString()), "MainHelp");
-    MainHelp->setEnabled(false);
+    mnuCheckForUpdatedVersion = named(MainHelp->addAction(QString()), "mnuCheckForUpdatedVersion");
 
     connect(cmdNext, &QPushButton::clicked, this, &frmMain::cmdNext_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
+    connect(mnuCheckForUpdatedVersion, &QAction::triggered, this, &frmMain::mnuCheckForUpdatedVersion_Click);
 
     resize(760, 540);
 }
@@ -108,6 +109,7 @@ void frmMain::frmMain_Auto_Init()
     Label1->setText(mymyLoadString(StringIds::AppTitle));
     lblMain[0]->setText(mymyLoadString(StringIds::MainExplainTool));
     MainHelp->setTitle(mymyLoadString(StringIds::Help));
+    mnuCheckForUpdatedVersion->setText(mymyLoadString(StringIds::CheckForUpdatedVersion));
 }
 
 void frmMain::Form_Load()
@@ -140,14 +142,17 @@ void frmMain::Form_Load()
         return;
     }
 
-    // The background update check joins the start-up here once the program has one.
+    report.step(
+        [] { modUpdateCheck::checkForUpdatedVersion_Background(modUpdateCheck::ApplicationHomePage()); });
 
-    report.step([] { modOrvaneDB::DbConnectionString() = Statements::ConnectionText; });
+    report.step([] { modOrvaneDB::DbConnectionString() = modOrvaneDB::ChooseConnectionString(); });
 
     bool sharedListsOpen = false;
-    report.step([&] { sharedListsOpen = modOrvaneDB::OpenSharedLists(modOrvaneDB::DbConnectionString()); });
+    QString failure;
+    report.step(
+        [&] { sharedListsOpen = modOrvaneDB::OpenSharedLists(modOrvaneDB::DbConnectionString(), &failure); });
     if (!sharedListsOpen) {
-        MsgBox::show(mymyLoadString(StringIds::CannotOpenDatabase));
+        MsgBox::show(mymyLoadString(StringIds::CannotOpenDatabase), MsgBox::vbOKOnly, failure);
         Module1::ExitApplication();
         return;
     }
@@ -195,6 +200,13 @@ void frmMain::unloadChooseSubscribers()
     // The page asks for this from inside its own handler, so it goes once that handler has returned.
     if (m_chooseSubscribers)
         m_chooseSubscribers.release()->deleteLater();
+}
+
+void frmMain::mnuCheckForUpdatedVersion_Click()
+{
+    setCursor(Qt::WaitCursor);
+    modUpdateCheck::checkForUpdatedVersion_Foreground(modUpdateCheck::ApplicationHomePage());
+    unsetCursor();
 }
 
 void frmMain::cmdExit_Click()

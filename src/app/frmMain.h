@@ -5,6 +5,7 @@
 #include <array>
 #include <memory>
 
+class QAction;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -36,6 +37,7 @@ public:
 private:
     void cmdNext_Click();
     void cmdExit_Click();
+    void mnuCheckForUpdatedVersion_Click();
     void unloadChooseSubscribers();
 
     QLabel* Label1 = nullptr;
@@ -50,6 +52,7 @@ private:
     QPushButton* cmdHelp = nullptr;
     QPushButton* cmdExit = nullptr;
     QMenu* MainHelp = nullptr;
+    QAction* mnuCheckForUpdatedVersion = nullptr;
 
     std::unique_ptr<frmChooseSubscribers> m_chooseSubscribers;
     // The "please wait" window of the subscriber queries, made when first needed.

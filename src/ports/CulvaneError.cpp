@@ -2,15 +2,15 @@
 
 #include <limits>
 
-CulvaneError::CulvaneError(int number, QString description)
-    : m_number(number), m_description(std::move(description)),
+CulvaneError::CulvaneError(int number, QString description, QString detail)
+    : m_number(number), m_description(std::move(description)), m_detail(std::move(detail)),
       m_what(QStringLiteral("%1 %2").arg(number).arg(m_description).toStdString())
 {
 }
 
-void raiseError(int number, const QString& description)
+void raiseError(int number, const QString& description, const QString& detail)
 {
-    throw CulvaneError(number, description);
+    throw CulvaneError(number, description, detail);
 }
 
 void raiseOverflow()

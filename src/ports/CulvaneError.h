@@ -9,15 +9,19 @@
 // A trapped runtime error: the number an administrator of the original platform knows, and its description.
 class CulvaneError : public std::exception {
 public:
-    CulvaneError(int number, QString description);
+    CulvaneError(int number, QString description, QString detail = QString());
 
     int number() const { return m_number; }
     const QString& description() const { return m_description; }
+    // What lies beneath, for the administrator and for support: for a database failure the data source
+    // and the driver's own error number and message. Empty for the program's own errors.
+    const QString& detail() const { return m_detail; }
     const char* what() const noexcept override { return m_what.c_str(); }
 
 private:
     int m_number;
     QString m_description;
+    QString m_detail;
     std::string m_what;
 };
 
@@ -33,7 +37,7 @@ constexpr int InvalidUseOfNull = 94;
 constexpr int UnsupportedValueType = 1001;
 } // namespace ErrorNumbers
 
-[[noreturn]] void raiseError(int number, const QString& description);
+[[noreturn]] void raiseError(int number, const QString& description, const QString& detail = QString());
 [[noreturn]] void raiseOverflow();
 
 // Conversions with the original's 16-bit overflow rule (error 6 "Overflow" instead of wrapping).

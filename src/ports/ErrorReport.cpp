@@ -40,5 +40,5 @@ void ErrorReport::report(const CulvaneError& error) const
 {
     if (m_shape == Shape::Silent)
         return;
-    MsgBox::show(format(error), MsgBox::vbOKOnly);
+    MsgBox::show(format(error), MsgBox::vbOKOnly, error.detail());
 }

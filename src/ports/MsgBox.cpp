@@ -9,13 +9,27 @@ Handler& current()
     static Handler handler;
     return handler;
 }
+
+TitledHandler& currentTitled()
+{
+    static TitledHandler handler;
+    return handler;
+}
 } // namespace
 
-Answer show(const QString& text, Buttons buttons)
+Answer show(const QString& text, Buttons buttons, const QString& detail)
 {
+    if (!detail.isEmpty() || !current()) {
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        if (!detail.isEmpty()) {
+            QString indented = detail;
+            indented.replace(QLatin1Char('\n'), QLatin1String("\n    "));
+            std::fprintf(stderr, "    %s\n", indented.toLocal8Bit().constData());
+        }
+        std::fflush(stderr);
+    }
     if (current())
-        return current()(text, buttons);
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        return current()(text, buttons, detail);
     return buttons == vbYesNo ? vbYes : vbOK;
 }
 
@@ -23,6 +37,30 @@ Handler setHandler(Handler handler)
 {
     Handler previous = std::move(current());
     current() = std::move(handler);
+    return previous;
+}
+
+Handler setHandler(SimpleHandler handler)
+{
+    if (!handler)
+        return setHandler(Handler());
+    return setHandler(
+        Handler([simple = std::move(handler)](const QString& text, Buttons buttons, const QString&) {
+            return simple(text, buttons);
+        }));
+}
+
+Answer showTitled(const QString& title, const QString& text, Buttons buttons)
+{
+    if (currentTitled())
+        return currentTitled()(title, text, buttons);
+    return show(text, buttons);
+}
+
+TitledHandler setTitledHandler(TitledHandler handler)
+{
+    TitledHandler previous = std::move(currentTitled());
+    currentTitled() = std::move(handler);
     return previous;
 }
 

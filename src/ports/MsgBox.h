@@ -11,12 +11,23 @@ namespace MsgBox {
 enum Buttons { vbOKOnly = 0, vbOKCancel = 1, vbYesNo = 4 };
 enum Answer { vbOK = 1, vbCancel = 2, vbYes = 6, vbNo = 7 };
 
-using Handler = std::function<Answer(const QString& text, Buttons buttons)>;
+// detail is the reason beneath the message (a driver's error), shown behind "Show Details..."; often empty.
+using Handler = std::function<Answer(const QString& text, Buttons buttons, const QString& detail)>;
+// A handler that has no use for the detail.
+using SimpleHandler = std::function<Answer(const QString& text, Buttons buttons)>;
 
-Answer show(const QString& text, Buttons buttons = vbOKOnly);
+// A non-empty detail also goes to standard error with the text, so that it survives the box.
+Answer show(const QString& text, Buttons buttons = vbOKOnly, const QString& detail = QString());
 
 // Installs a handler and returns the previous one. Without a handler the text goes to standard error and
 // the first button is the answer.
 Handler setHandler(Handler handler);
+Handler setHandler(SimpleHandler handler);
+
+// The few boxes that carry a title of their own instead of the application's. Without a titled handler
+// the box goes through the plain handler above.
+using TitledHandler = std::function<Answer(const QString& title, const QString& text, Buttons buttons)>;
+Answer showTitled(const QString& title, const QString& text, Buttons buttons = vbOKOnly);
+TitledHandler setTitledHandler(TitledHandler handler);
 
 } // namespace MsgBox

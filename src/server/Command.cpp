@@ -38,8 +38,7 @@ void Command::Execute()
                    QStringLiteral("Command text was not set for the command object."));
     DbConnection connection(m_connection);
     QSqlQuery query(connection.database());
-    if (!query.prepare(connection.adapt(statementText())))
-        DbConnection::raise(query.lastError());
+    connection.prepare(query, statementText());
     for (const Parameter& parameter : std::as_const(m_parameters)) {
         QVariant value;
         switch (parameter.type) {
@@ -56,5 +55,5 @@ void Command::Execute()
         query.addBindValue(value);
     }
     if (!query.exec())
-        DbConnection::raise(query.lastError());
+        connection.fail(query.lastError());
 }

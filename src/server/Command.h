@@ -5,8 +5,8 @@
 #include <QVector>
 
 // A stored-procedure call with named parameters, the part of an ADO command the program uses. Execute
-// opens a connection of its own, sends "EXEC proc @Name=?, ..." with the parameters that were set (the
-// others stay unset, so the procedure sees its defaults) and reads no rows.
+// takes the connection for its connection text (see DbConnection), sends "EXEC proc @Name=?, ..." with the
+// parameters that were set (the others stay unset, so the procedure sees its defaults) and reads no rows.
 class Command {
 public:
     enum DataType { adInteger = 3, adGUID = 72, adVarChar = 200 };

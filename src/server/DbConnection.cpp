@@ -1,24 +1,104 @@
 #include "server/DbConnection.h"
 
 #include "ports/CulvaneError.h"
+#include "server/OdbcSetup.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlDriver>
+#include <QSqlQuery>
+#include <QSqlResult>
 #include <QUuid>
 #include <QVariant>
 
+#include <map>
+
 #include <sql.h>
 #include <sqlext.h>
+#include <sys/stat.h>
 
 namespace {
+SQLHDBC connectionHandle(const QSqlDatabase& db);
+} // namespace
+
+struct DbConnection::Open {
+    QString name; // of the QSqlDatabase connection
+    QString text;
+    SqlDialect::Dbms dbms = SqlDialect::Dbms::SqlServer;
+    // The stand-in's database file as the text names it, and which file that was when it was opened.
+    QString file;
+    dev_t device = 0;
+    ino_t inode = 0;
+    QElapsedTimer idle;
+
+    Open() = default;
+    Open(const Open&) = delete;
+    Open& operator=(const Open&) = delete;
+    ~Open()
+    {
+        if (name.isEmpty())
+            return;
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            // A transaction left open is undone; a driver may refuse to disconnect while it lasts.
+            const SQLHDBC hdbc = connectionHandle(db);
+            SQLULEN autocommit = SQL_AUTOCOMMIT_ON;
+            if (hdbc &&
+                SQL_SUCCEEDED(SQLGetConnectAttr(hdbc, SQL_ATTR_AUTOCOMMIT, &autocommit, 0, nullptr)) &&
+                autocommit != SQL_AUTOCOMMIT_ON)
+                db.rollback();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+};
+
+namespace {
+
+// A kept connection that has been idle this long is asked a trivial query before it is lent again, so
+// that a server restarted in the meantime costs no failed query.
+constexpr qint64 kIdleCheckMilliseconds = 60 * 1000;
+
+struct Pool {
+    DbTimeouts timeouts;
+    std::map<QString, std::unique_ptr<DbConnection::Open>> kept;
+};
+
+Pool& pool()
+{
+    // Qt's SQL globals are made first, so that they outlive the pool however the process ends; a normal
+    // application end closes the kept connections before Qt goes away.
+    static const bool sqlReady = [] {
+        QSqlDatabase::drivers();
+        QSqlDatabase::connectionNames();
+        qAddPostRoutine(&DbConnection::closeKeptConnections);
+        return true;
+    }();
+    Q_UNUSED(sqlReady);
+    static Pool instance;
+    return instance;
+}
+
+SQLHANDLE odbcHandle(const QVariant& handle)
+{
+    // QODBC hands out its handles as a void* (SQLHANDLE).
+    if (!handle.isValid() || handle.metaType() != QMetaType::fromType<void*>())
+        return nullptr;
+    return *static_cast<const SQLHANDLE*>(handle.constData());
+}
+
+SQLHDBC connectionHandle(const QSqlDatabase& db)
+{
+    return db.driver() ? static_cast<SQLHDBC>(odbcHandle(db.driver()->handle())) : nullptr;
+}
 
 // The DBMS behind an open QODBC connection, from the driver's SQL_DBMS_NAME.
 SqlDialect::Dbms detectDbms(const QSqlDatabase& db)
 {
-    const QVariant handle = db.driver()->handle();
-    // QODBC hands out its HDBC as a void* (SQLHANDLE).
-    if (!handle.isValid() || handle.metaType() != QMetaType::fromType<void*>())
-        return SqlDialect::Dbms::SqlServer;
-    const auto hdbc = *static_cast<const SQLHDBC*>(handle.constData());
+    const SQLHDBC hdbc = connectionHandle(db);
     if (hdbc == nullptr)
         return SqlDialect::Dbms::SqlServer;
     SQLCHAR name[256] = {};
@@ -31,45 +111,191 @@ SqlDialect::Dbms detectDbms(const QSqlDatabase& db)
                                                                            : SqlDialect::Dbms::SqlServer;
 }
 
+bool fileIdentity(const QString& file, dev_t* device, ino_t* inode)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(QDir::current().absoluteFilePath(file)).constData(), &info) != 0)
+        return false;
+    *device = info.st_dev;
+    *inode = info.st_ino;
+    return true;
+}
+
+void applyCommandTimeout(QSqlQuery& query)
+{
+    const QSqlResult* result = query.result();
+    const SQLHANDLE statement = result ? odbcHandle(result->handle()) : nullptr;
+    if (statement == nullptr)
+        return;
+    const auto seconds = static_cast<SQLULEN>(pool().timeouts.commandSeconds);
+    SQLSetStmtAttr(statement, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(seconds), 0);
+}
+
+// Whether a connection can be lent (again) without carrying anything over from its last use.
+bool usable(DbConnection::Open& open, bool mayPing)
+{
+    QSqlDatabase db = QSqlDatabase::database(open.name, false);
+    if (!db.isOpen())
+        return false;
+    if (const SQLHDBC hdbc = connectionHandle(db)) {
+        SQLULEN dead = SQL_CD_FALSE;
+        if (SQL_SUCCEEDED(SQLGetConnectAttr(hdbc, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+            dead == SQL_CD_TRUE)
+            return false;
+        SQLULEN autocommit = SQL_AUTOCOMMIT_ON;
+        if (SQL_SUCCEEDED(SQLGetConnectAttr(hdbc, SQL_ATTR_AUTOCOMMIT, &autocommit, 0, nullptr)) &&
+            autocommit != SQL_AUTOCOMMIT_ON)
+            return false; // a transaction was left open
+    }
+    // A stand-in file that was removed or replaced, or a relative name that now means another file.
+    if (!open.file.isEmpty()) {
+        dev_t device = 0;
+        ino_t inode = 0;
+        if (!fileIdentity(open.file, &device, &inode) || device != open.device || inode != open.inode)
+            return false;
+    }
+    if (mayPing && open.idle.isValid() && open.idle.elapsed() > kIdleCheckMilliseconds) {
+        QSqlQuery ping(db);
+        ping.setForwardOnly(true);
+        if (!ping.prepare(QStringLiteral("SELECT 1")))
+            return false;
+        applyCommandTimeout(ping);
+        if (!ping.exec())
+            return false;
+    }
+    return true;
+}
+
+QString detailOf(const QSqlError& error, const QString& connectionText)
+{
+    QStringList lines;
+    if (!connectionText.isEmpty())
+        lines.append(QStringLiteral("Data source: ") + OdbcSetup::redacted(connectionText));
+    const QString code = error.nativeErrorCode().trimmed();
+    QString text = error.databaseText().trimmed();
+    if (text.isEmpty())
+        text = error.driverText().trimmed();
+    lines.append(QStringLiteral("Driver error %1: %2")
+                     .arg(code.isEmpty() ? QStringLiteral("(none)") : code,
+                          text.isEmpty() ? QStringLiteral("(no message)") : text));
+    return lines.join(QLatin1Char('\n'));
+}
+
+std::unique_ptr<DbConnection::Open> connect(const QString& text)
+{
+    if (text.trimmed().isEmpty())
+        raiseError(AdoErrors::NoConnection,
+                   QStringLiteral("The connection cannot be used to perform this operation. It is either "
+                                  "closed or invalid in this context."));
+    const DbTimeouts timeouts = pool().timeouts;
+    auto open = std::make_unique<DbConnection::Open>();
+    open->text = text;
+    // The SQLite ODBC driver waits for a locked file as long as its Timeout (ms) says, 100 s unless told,
+    // and makes an empty database where the file is missing. The stand-in gets the connection timeout and
+    // never a new file.
+    QString driverText = text;
+    QString file;
+    const bool sqliteDriver = QFileInfo(OdbcSetup::libraryForConnection(text))
+                                  .fileName()
+                                  .contains(QLatin1String("sqlite"), Qt::CaseInsensitive);
+    if (sqliteDriver) {
+        if (!driverText.trimmed().endsWith(QLatin1Char(';')))
+            driverText += QLatin1Char(';');
+        driverText += QStringLiteral("Timeout=%1;NoCreat=1").arg(timeouts.connectSeconds * 1000);
+        file = OdbcSetup::connectionAttribute(text, QStringLiteral("database"));
+    }
+    const QString name = QStringLiteral("culvane-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    QSqlError failure;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
+        // QODBC puts "DSN=" before a text that names neither a driver nor a server.
+        static const QRegularExpression dsnFirst(QStringLiteral(R"(^\s*DSN\s*=\s*)"),
+                                                 QRegularExpression::CaseInsensitiveOption);
+        const bool prefixed = !driverText.contains(QLatin1String("DRIVER="), Qt::CaseInsensitive) &&
+                              !driverText.contains(QLatin1String("SERVER="), Qt::CaseInsensitive);
+        db.setDatabaseName(prefixed ? QString(driverText).remove(dsnFirst) : driverText);
+        db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(timeouts.connectSeconds));
+        if (db.open()) {
+            open->dbms = detectDbms(db);
+            if (open->dbms == SqlDialect::Dbms::SQLite) {
+                // From here on a locked file waits as long as a command may.
+                QSqlQuery busy(db);
+                busy.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(timeouts.commandSeconds * 1000));
+            }
+        } else {
+            failure = db.lastError();
+        }
+    }
+    if (failure.type() != QSqlError::NoError) {
+        QSqlDatabase::removeDatabase(name);
+        if (!file.isEmpty() && !QFileInfo::exists(file)) {
+            QSqlError missing(failure.driverText(),
+                              failure.databaseText() +
+                                  QStringLiteral(" (the database file %1 does not exist)")
+                                      .arg(QDir::current().absoluteFilePath(file)),
+                              failure.type(), failure.nativeErrorCode());
+            DbConnection::raise(missing, text);
+        }
+        DbConnection::raise(failure, text);
+    }
+    open->name = name;
+    if (!file.isEmpty() && fileIdentity(file, &open->device, &open->inode))
+        open->file = file;
+    return open;
+}
+
 } // namespace
 
 DbConnection::DbConnection(const QString& connectionText)
 {
-    if (connectionText.trimmed().isEmpty())
-        raiseError(AdoErrors::NoConnection,
-                   QStringLiteral("The connection cannot be used to perform this operation. It is either "
-                                  "closed or invalid in this context."));
-    m_name = QStringLiteral("culvane-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    QSqlError failure;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), m_name);
-        db.setDatabaseName(connectionText);
-        if (db.open())
-            m_dbms = detectDbms(db);
-        else
-            failure = db.lastError();
+    auto& kept = pool().kept;
+    const auto found = kept.find(connectionText);
+    if (found != kept.end()) {
+        std::unique_ptr<Open> candidate = std::move(found->second);
+        kept.erase(found);
+        if (usable(*candidate, true))
+            m_open = std::move(candidate);
+        // otherwise the candidate closes here and a new connection takes its place
     }
-    if (failure.type() != QSqlError::NoError) {
-        QSqlDatabase::removeDatabase(m_name);
-        raise(failure);
-    }
+    if (!m_open)
+        m_open = connect(connectionText);
 }
 
 DbConnection::~DbConnection()
 {
-    {
-        QSqlDatabase db = QSqlDatabase::database(m_name, false);
-        db.close();
+    if (!m_open)
+        return;
+    auto& kept = pool().kept;
+    if (kept.count(m_open->text) == 0 && usable(*m_open, false)) {
+        m_open->idle.start();
+        QString text = m_open->text;
+        kept.emplace(std::move(text), std::move(m_open));
     }
-    QSqlDatabase::removeDatabase(m_name);
 }
 
 QSqlDatabase DbConnection::database() const
 {
-    return QSqlDatabase::database(m_name, false);
+    return QSqlDatabase::database(m_open->name, false);
 }
 
-void DbConnection::raise(const QSqlError& error)
+SqlDialect::Dbms DbConnection::dbms() const
+{
+    return m_open->dbms;
+}
+
+void DbConnection::prepare(QSqlQuery& query, const QString& statement)
+{
+    if (!query.prepare(adapt(statement)))
+        fail(query.lastError());
+    applyCommandTimeout(query);
+}
+
+void DbConnection::fail(const QSqlError& error) const
+{
+    raise(error, m_open->text);
+}
+
+void DbConnection::raise(const QSqlError& error, const QString& connectionText)
 {
     bool numeric = false;
     int number = error.nativeErrorCode().toInt(&numeric);
@@ -80,5 +306,26 @@ void DbConnection::raise(const QSqlError& error)
         text = error.driverText().trimmed();
     if (text.isEmpty())
         text = QStringLiteral("Unspecified error");
-    raiseError(number, text);
+    raiseError(number, text, detailOf(error, connectionText));
+}
+
+void DbConnection::closeKeptConnections()
+{
+    pool().kept.clear();
+}
+
+int DbConnection::keptConnectionCount()
+{
+    return static_cast<int>(pool().kept.size());
+}
+
+DbTimeouts DbConnection::timeouts()
+{
+    return pool().timeouts;
+}
+
+void DbConnection::setTimeoutsForTests(const DbTimeouts& timeouts)
+{
+    pool().timeouts = timeouts;
+    closeKeptConnections();
 }

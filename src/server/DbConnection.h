@@ -6,9 +6,22 @@
 #include <QSqlError>
 #include <QString>
 
-// One database connection made from a connection text, open for the life of the object. Every recordset
-// and command of the program opens one of these, as ADO opens a connection per ActiveConnection text.
-// The constructor raises CulvaneError when the connection cannot be made.
+#include <memory>
+
+class QSqlQuery;
+
+// ADO's default timeouts: how long a connection may take to open, and a statement to run.
+struct DbTimeouts {
+    int connectSeconds = 15;
+    int commandSeconds = 30;
+};
+
+// The database connection for one connection text, lent to one recordset open or one command. ADO pools
+// connections behind "a new connection per query"; so does this: one open connection per connection text
+// is kept between uses, checked before it is lent again, and closed and replaced when it is broken or
+// holds state a query left behind (an open transaction). A connection in use is never lent twice; a
+// second user meanwhile gets a connection of its own.
+// The constructor raises CulvaneError when no connection can be made.
 class DbConnection {
 public:
     explicit DbConnection(const QString& connectionText);
@@ -17,16 +30,31 @@ public:
     DbConnection& operator=(const DbConnection&) = delete;
 
     QSqlDatabase database() const;
-    SqlDialect::Dbms dbms() const { return m_dbms; }
+    SqlDialect::Dbms dbms() const;
     // The statement in the form the connected DBMS understands.
-    QString adapt(const QString& statement) const { return SqlDialect::adapt(statement, m_dbms); }
+    QString adapt(const QString& statement) const { return SqlDialect::adapt(statement, dbms()); }
+    // Prepares the adapted statement with the command timeout; raises the driver's error on failure.
+    void prepare(QSqlQuery& query, const QString& statement);
+    // Raises the driver's error of a statement run on this connection.
+    [[noreturn]] void fail(const QSqlError& error) const;
 
-    // Raises the driver's error: its native number when it has one, and its message text.
-    [[noreturn]] static void raise(const QSqlError& error);
+    // Raises the driver's error: its native number when it has one, and its message text. The error's
+    // detail names the data source (never a password) and gives the driver's error number and message.
+    [[noreturn]] static void raise(const QSqlError& error, const QString& connectionText = QString());
+
+    // Closes every kept connection; the process end does this too.
+    static void closeKeptConnections();
+    static int keptConnectionCount();
+
+    static DbTimeouts timeouts();
+    // For tests only: shorter timeouts than ADO's, so that a lock or a silent server fails quickly.
+    // Kept connections are closed, so every later connection uses the new values.
+    static void setTimeoutsForTests(const DbTimeouts& timeouts);
+
+    struct Open;
 
 private:
-    QString m_name;
-    SqlDialect::Dbms m_dbms = SqlDialect::Dbms::SqlServer;
+    std::unique_ptr<Open> m_open;
 };
 
 namespace AdoErrors {

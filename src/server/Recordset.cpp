@@ -10,8 +10,6 @@
 
 struct Recordset::Impl {
     CursorLocation location = adUseServer;
-    // Held from Open to Close, as an ADO recordset holds its connection.
-    std::unique_ptr<DbConnection> connection;
     QStringList names;
     QVector<QVector<QVariant>> rows;
     int position = 0; // -1 is BOF, rows.size() is EOF
@@ -122,15 +120,18 @@ void Recordset::Open(const QString& source, const QString& connection, CursorTyp
     if (d->open)
         raiseError(AdoErrors::ObjectOpen,
                    QStringLiteral("Operation is not allowed when the object is open."));
-    auto db = std::make_unique<DbConnection>(connection);
+    // The rows are read here and the connection goes back at once: an open recordset holds no connection
+    // and no lock, so the recordsets kept open for the program's life never stand in another's way.
+    DbConnection db(connection);
     QStringList names;
     QVector<QVector<QVariant>> rows;
     bool returnsRows = false;
     {
-        QSqlQuery query(db->database());
+        QSqlQuery query(db.database());
         query.setForwardOnly(true);
-        if (!query.exec(db->adapt(source)))
-            DbConnection::raise(query.lastError());
+        db.prepare(query, source);
+        if (!query.exec())
+            db.fail(query.lastError());
         returnsRows = query.isSelect();
         if (returnsRows) {
             const QSqlRecord record = query.record();
@@ -144,13 +145,12 @@ void Recordset::Open(const QString& source, const QString& connection, CursorTyp
                 rows.append(std::move(row));
             }
             if (query.lastError().type() != QSqlError::NoError)
-                DbConnection::raise(query.lastError());
+                db.fail(query.lastError());
         }
     }
     // A statement without rows leaves the recordset closed, as ADO does.
     if (!returnsRows)
         return;
-    d->connection = std::move(db);
     d->names = std::move(names);
     d->rows = std::move(rows);
     d->position = 0;
@@ -164,7 +164,6 @@ void Recordset::Close()
     d->rows.clear();
     d->names.clear();
     d->position = 0;
-    d->connection.reset();
 }
 
 Recordset::State Recordset::state() const

@@ -7,8 +7,8 @@
 
 #include <memory>
 
-// The part of an ADO recordset the program uses. Open runs the statement on a connection of its own
-// (made from the connection text) and keeps the rows; Close releases both. Failures raise CulvaneError
+// The part of an ADO recordset the program uses. Open runs the statement on the connection for the
+// connection text (see DbConnection) and keeps the rows; Close releases them. Failures raise CulvaneError
 // with the driver's native error number and message.
 class Recordset {
 public:

@@ -14,6 +14,10 @@ namespace Statements {
 
 // The one connection text of the program.
 inline const QString ConnectionText = QStringLiteral("Driver={SQL Server};server=;database=OrvaneDb");
+// On a workstation whose administrator has defined the data source OrvaneDb (host, port, TDS version and
+// sign-in), the program connects through it instead; modOrvaneDB::ChooseConnectionString decides.
+inline const QString DataSourceName = QStringLiteral("OrvaneDb");
+inline const QString DataSourceConnectionText = QStringLiteral("DSN=OrvaneDb;database=OrvaneDb");
 
 // The two recordsets kept open from start-up on.
 inline const QString DistributionListsStatement =

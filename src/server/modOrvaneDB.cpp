@@ -1,10 +1,13 @@
 #include "server/modOrvaneDB.h"
 
 #include "ports/CulvaneError.h"
+#include "server/OdbcSetup.h"
 #include "server/Statements.h"
 
 #include <QCoreApplication>
 #include <QSqlDatabase>
+
+#include <cstdio>
 
 namespace {
 
@@ -49,7 +52,21 @@ Recordset& DistributionListRecords()
     return sharedLists().distributionLists;
 }
 
-bool OpenSharedLists(const QString& connection)
+QString ChooseConnectionString()
+{
+    const bool dataSource = OdbcSetup::hasDataSource(Statements::DataSourceName);
+    const QString text = dataSource ? Statements::DataSourceConnectionText : Statements::ConnectionText;
+    const QString note =
+        dataSource ? QStringLiteral("Culvane: connecting through the ODBC data source %1 (%2)")
+                         .arg(Statements::DataSourceName, text)
+                   : QStringLiteral("Culvane: no ODBC data source %1 is defined; connecting with %2")
+                         .arg(Statements::DataSourceName, text);
+    std::fprintf(stderr, "%s\n", note.toLocal8Bit().constData());
+    std::fflush(stderr);
+    return text;
+}
+
+bool OpenSharedLists(const QString& connection, QString* failureDetail)
 {
     try {
         DistributionListRecords().setCursorLocation(Recordset::adUseServer);
@@ -60,8 +77,12 @@ bool OpenSharedLists(const QString& connection)
         CosRecords().Open(Statements::CosStatement, connection, Recordset::adOpenKeyset,
                           Recordset::adLockReadOnly, Recordset::adCmdUnspecified);
         return true;
-    } catch (const CulvaneError&) {
+    } catch (const CulvaneError& error) {
         CloseSharedLists();
+        if (failureDetail)
+            *failureDetail = error.detail().isEmpty()
+                                 ? QStringLiteral("Error %1: %2").arg(error.number()).arg(error.description())
+                                 : error.detail();
         return false;
     }
 }

@@ -8,10 +8,12 @@
 #include "server/modOrvaneDB.h"
 
 #include <QAbstractButton>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -50,6 +52,7 @@ private slots:
     void anErrorInsideAStepDoesNotStopTheSequence();
     void exitButtonEndsTheProgram();
     void startWithoutSwitchesGoesOn();
+    void startsTheCommandFileBesideTheProgramAfterTheConnectorCheck();
 
 private:
     // Runs the start-up of a fresh first page; the page stays for inspection.
@@ -195,6 +198,16 @@ void TestStartup::endsWhenTheDatabaseCannotBeRead()
         QVERIFY(!modOrvaneDB::DistributionListRecords().isOpen());
         QCOMPARE(modOrvaneDB::DbConnectionString(),
                  QStringLiteral("Driver={SQL Server};server=;database=OrvaneDb"));
+        // The message keeps its text; the driver's reason is behind "Show Details...", and no empty
+        // database was made in its place.
+        QCOMPARE(boxes.details().size(), 1);
+        QVERIFY2(boxes.details().first().contains(
+                     QStringLiteral("Data source: Driver={SQL Server};server=;database=OrvaneDb")),
+                 qPrintable(boxes.details().first()));
+        QVERIFY2(boxes.details().first().contains(QStringLiteral("Driver error 14: ")) &&
+                     boxes.details().first().contains(QStringLiteral("does not exist")),
+                 qPrintable(boxes.details().first()));
+        QVERIFY(!QFile::exists(standin.databasePath()));
     }
     {
         // A database whose class-of-service view cannot be read.
@@ -207,6 +220,9 @@ void TestStartup::endsWhenTheDatabaseCannotBeRead()
         QCOMPARE(boxes.texts(), QStringList{kNoDatabase});
         QCOMPARE(m_exits, 1);
         QVERIFY(!modOrvaneDB::DistributionListRecords().isOpen());
+        QVERIFY2(boxes.details().value(0).contains(QStringLiteral("Driver error 1: ")) &&
+                     boxes.details().value(0).contains(QStringLiteral("no such table: vw_COS")),
+                 qPrintable(boxes.details().value(0)));
     }
 }
 
@@ -335,6 +351,31 @@ void TestStartup::startWithoutSwitchesGoesOn()
     QCOMPARE(boxes.texts(),
              (QStringList{QStringLiteral("No switches are configured on the local system."), kRestricted}));
     QCOMPARE(m_exits, 0);
+}
+
+void TestStartup::startsTheCommandFileBesideTheProgramAfterTheConnectorCheck()
+{
+    StandinFixture standin(5);
+    QVERIFY(standin.isValid());
+    QTemporaryDir programFolder;
+    QFile commandFile(programFolder.filePath(QStringLiteral("test.sh")));
+    QVERIFY(commandFile.open(QIODevice::WriteOnly));
+    QVERIFY(commandFile.setPermissions(commandFile.permissions() | QFile::ExeOwner));
+    modLocalize::setProgramLocation(programFolder.path(), QString());
+    RecordingLauncher launcher;
+    ScriptedMessageBoxes boxes;
+    for (const QString& connector : {QStringLiteral("VCDsDomino.VcIDCDomino.1"), QStringLiteral("Other")}) {
+        RegFile reg;
+        writeNormalServer(reg);
+        reg.key(kSystemParameters).sz(QStringLiteral("IDCProgID"), connector);
+        reg.save();
+        startPage();
+    }
+    modLocalize::setProgramLocation(QString(), QString());
+    // Refused at the connector check: started once, by the second start only.
+    QCOMPARE(launcher.started(), (QList<QStringList>{{commandFile.fileName(), "4.0.23",
+                                                      "http://tools.marvok.example/Applications/Orvane/"
+                                                      "Culvane403/Culvane403.html"}}));
 }
 
 QTEST_MAIN(TestStartup)

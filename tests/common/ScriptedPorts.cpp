@@ -2,18 +2,32 @@
 
 ScriptedMessageBoxes::ScriptedMessageBoxes()
 {
-    m_previous = MsgBox::setHandler([this](const QString& text, MsgBox::Buttons buttons) {
-        m_texts.append(text);
-        m_buttons.append(buttons);
-        if (!m_answers.isEmpty())
-            return m_answers.dequeue();
-        return buttons == MsgBox::vbYesNo ? MsgBox::vbYes : MsgBox::vbOK;
-    });
+    m_previous =
+        MsgBox::setHandler([this](const QString& text, MsgBox::Buttons buttons, const QString& detail) {
+            return answer(QString(), text, buttons, detail);
+        });
+    m_previousTitled =
+        MsgBox::setTitledHandler([this](const QString& title, const QString& text, MsgBox::Buttons buttons) {
+            return answer(title, text, buttons, QString());
+        });
 }
 
 ScriptedMessageBoxes::~ScriptedMessageBoxes()
 {
     MsgBox::setHandler(std::move(m_previous));
+    MsgBox::setTitledHandler(std::move(m_previousTitled));
+}
+
+MsgBox::Answer ScriptedMessageBoxes::answer(const QString& title, const QString& text,
+                                            MsgBox::Buttons buttons, const QString& detail)
+{
+    m_texts.append(text);
+    m_buttons.append(buttons);
+    m_titles.append(title);
+    m_details.append(detail);
+    if (!m_answers.isEmpty())
+        return m_answers.dequeue();
+    return buttons == MsgBox::vbYesNo ? MsgBox::vbYes : MsgBox::vbOK;
 }
 
 CountingSleeper::CountingSleeper()

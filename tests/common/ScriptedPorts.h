@@ -8,7 +8,8 @@
 #include <QStringList>
 
 // Installs a message box handler for the life of the object: records every text and answers from a queue
-// (the first button when the queue is empty).
+// (the first button when the queue is empty). Titles are recorded beside the texts (empty: the
+// application's title).
 class ScriptedMessageBoxes {
 public:
     ScriptedMessageBoxes();
@@ -19,17 +20,28 @@ public:
     void setNextAnswer(MsgBox::Answer answer) { m_answers.enqueue(answer); }
     const QStringList& texts() const { return m_texts; }
     const QList<MsgBox::Buttons>& buttons() const { return m_buttons; }
+    const QStringList& titles() const { return m_titles; }
+    // The detailed text of each box, in step with texts(); empty where a box had none.
+    const QStringList& details() const { return m_details; }
     void clear()
     {
         m_texts.clear();
         m_buttons.clear();
+        m_titles.clear();
+        m_details.clear();
     }
 
 private:
+    MsgBox::Answer answer(const QString& title, const QString& text, MsgBox::Buttons buttons,
+                          const QString& detail);
+
     MsgBox::Handler m_previous;
+    MsgBox::TitledHandler m_previousTitled;
     QQueue<MsgBox::Answer> m_answers;
     QStringList m_texts;
     QList<MsgBox::Buttons> m_buttons;
+    QStringList m_titles;
+    QStringList m_details;
 };
 
 // Replaces the sleeper for the life of the object: no real pause, each requested pause is recorded.

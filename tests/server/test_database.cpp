@@ -2,6 +2,7 @@
 #include "common/StandinFixture.h"
 #include "ports/CulvaneError.h"
 #include "server/Command.h"
+#include "server/DbConnection.h"
 #include "server/Recordset.h"
 #include "server/SqlDialect.h"
 #include "server/Statements.h"
@@ -79,6 +80,9 @@ private slots:
     void deleteSubscriberProcedure();
     void deleteTicketProcedure();
     void dialectAdaptsOnlyWhatSqliteLacks();
+    void oneConnectionPerTextIsKeptAndChecked();
+    void aMissingStandinIsNeverCreated();
+    void aLockedDatabaseFailsInBoundedTime();
 };
 
 void TestDatabase::cleanup()
@@ -269,7 +273,19 @@ void TestDatabase::driverErrorsCarryNumberAndMessage()
     Recordset fine;
     fine.Open(Statements::CosStatement, kConnection);
     fine.Close();
+    QCOMPARE(QSqlDatabase::connectionNames().size(), 1); // the one kept for the connection text
+    QCOMPARE(DbConnection::keptConnectionCount(), 1);
+    DbConnection::closeKeptConnections();
     QCOMPARE(QSqlDatabase::connectionNames().size(), 0);
+
+    // The detail names the data source and gives the driver's own number and message.
+    QCOMPARE(error.detail(),
+             QStringLiteral("Data source: Driver={SQL Server};server=;database=OrvaneDb\nDriver error 1: ") +
+                 error.description());
+    QVERIFY2(noDriver.detail().startsWith(
+                 QStringLiteral("Data source: Driver={No Such Driver};database=OrvaneDb\nDriver error ")),
+             qPrintable(noDriver.detail()));
+    QVERIFY(empty.detail().isEmpty()); // the program's own error, nothing beneath it
 }
 
 void TestDatabase::sharedListsOpenAndClose()
@@ -490,6 +506,9 @@ void TestDatabase::deleteSubscriberProcedure()
     QCOMPARE(error.number(), 1);
     QVERIFY2(error.description().contains(QStringLiteral("sp_NoSuchProcedure")),
              qPrintable(error.description()));
+    QVERIFY(error.detail().contains(QStringLiteral("sp_NoSuchProcedure")));
+    QCOMPARE(QSqlDatabase::connectionNames().size(), 1);
+    DbConnection::closeKeptConnections();
     QCOMPARE(QSqlDatabase::connectionNames().size(), 0);
 }
 
@@ -567,6 +586,136 @@ void TestDatabase::dialectAdaptsOnlyWhatSqliteLacks()
         if (sample.kind != Statements::SampleStatement::SubscriberIds)
             QCOMPARE(adapt(sample.text, Dbms::SQLite), sample.text);
     }
+}
+
+void TestDatabase::oneConnectionPerTextIsKeptAndChecked()
+{
+    DbConnection::closeKeptConnections();
+    StandinFixture standin(10);
+    QVERIFY(standin.isValid());
+    auto count = [] {
+        Recordset rows;
+        rows.Open(QStringLiteral("select count(*) as n from subscriber"), kConnection);
+        const int n = rows.field(QStringLiteral("n")).toInt();
+        rows.Close();
+        return n;
+    };
+
+    // Recordsets, the shared lists and commands all go through the one kept connection.
+    QCOMPARE(count(), 10);
+    const QStringList first = QSqlDatabase::connectionNames();
+    QCOMPARE(first.size(), 1);
+    QVERIFY(modOrvaneDB::OpenSharedLists(kConnection));
+    Statements::deleteTicketCommand(kConnection, QStringLiteral("{none}")).Execute();
+    QCOMPARE(count(), 10);
+    QCOMPARE(QSqlDatabase::connectionNames(), first);
+
+    // A connection in use is not lent twice: a second user meanwhile gets its own, which then closes.
+    {
+        DbConnection held(kConnection);
+        QCOMPARE(count(), 10);
+        QCOMPARE(QSqlDatabase::connectionNames().size(), 1 + 1);
+    }
+    QCOMPARE(QSqlDatabase::connectionNames().size(), 1);
+
+    // A connection left inside a transaction is closed, not lent again with the transaction open.
+    {
+        DbConnection careless(kConnection);
+        QVERIFY(careless.database().transaction());
+        QSqlQuery insert(careless.database());
+        QVERIFY(insert.exec(QStringLiteral("delete from subscriber where rowid = 1")));
+    }
+    QCOMPARE(DbConnection::keptConnectionCount(), 0);
+    QCOMPARE(count(), 10); // the uncommitted deletion went with its connection
+    const QStringList second = QSqlDatabase::connectionNames();
+    QCOMPARE(second.size(), 1);
+    QVERIFY(second != first);
+
+    // The file replaced behind the kept connection: the next query reads the new file, not the old one.
+    QProcess maker;
+    maker.start(QStringLiteral(CULVANE_SOURCE_DIR "/standin/new-orvanedb"), {standin.databasePath(), "25"});
+    QVERIFY(maker.waitForFinished(120000) && maker.exitCode() == 0);
+    QCOMPARE(count(), 25);
+    QVERIFY(QSqlDatabase::connectionNames() != second);
+
+    // Another working folder: the same text names another file, and the kept connection is not used.
+    {
+        StandinFixture other(4);
+        QVERIFY(other.isValid());
+        QCOMPARE(count(), 4);
+    }
+    QCOMPARE(count(), 25);
+    QCOMPARE(DbConnection::keptConnectionCount(), 1);
+
+    // The open shared lists hold no connection and no lock: the kept one may close under them.
+    DbConnection::closeKeptConnections();
+    QVERIFY(modOrvaneDB::CosRecords().isOpen());
+    QCOMPARE(modOrvaneDB::CosRecords().RecordCount(), 8);
+}
+
+void TestDatabase::aMissingStandinIsNeverCreated()
+{
+    StandinFixture standin(0);
+    QVERIFY(standin.isValid());
+    Recordset rows;
+    rows.Open(Statements::CosStatement, kConnection);
+    rows.Close();
+    QVERIFY(QFile::remove(standin.databasePath()));
+
+    // Neither the kept connection to the removed file nor a new one makes the file again.
+    QString detail;
+    QVERIFY(!modOrvaneDB::OpenSharedLists(kConnection, &detail));
+    QVERIFY(!QFile::exists(standin.databasePath()));
+    QVERIFY2(detail.contains(QStringLiteral("Driver error 14: ")), qPrintable(detail));
+    QVERIFY2(detail.contains(QStringLiteral("(the database file %1 does not exist)")
+                                 .arg(QDir::current().absoluteFilePath(QStringLiteral("OrvaneDb")))),
+             qPrintable(detail));
+    CulvaneError error = raised([&] { rows.Open(Statements::CosStatement, kConnection); });
+    QCOMPARE(error.number(), 14); // SQLite's SQLITE_CANTOPEN
+    QVERIFY(!QFile::exists(standin.databasePath()));
+    QCOMPARE(DbConnection::keptConnectionCount(), 0);
+}
+
+void TestDatabase::aLockedDatabaseFailsInBoundedTime()
+{
+    QCOMPARE(DbConnection::timeouts().connectSeconds, 15);
+    QCOMPARE(DbConnection::timeouts().commandSeconds, 30);
+    DbConnection::setTimeoutsForTests({1, 2});
+    StandinFixture standin(10);
+    QVERIFY(standin.isValid());
+
+    // Another process takes the file for itself and keeps it.
+    QProcess holder;
+    holder.setProcessChannelMode(QProcess::MergedChannels);
+    holder.start(QStringLiteral("sqlite3"), {standin.databasePath()});
+    QVERIFY(holder.waitForStarted());
+    const QString marker = standin.folder() + QStringLiteral("/holding");
+    holder.write("PRAGMA locking_mode=EXCLUSIVE;\nBEGIN EXCLUSIVE;\nUPDATE subscriber SET Alias=Alias;\n");
+    holder.write(".system touch " + QFile::encodeName(marker) + "\n");
+    QElapsedTimer waiting;
+    waiting.start();
+    while (!QFile::exists(marker) && waiting.elapsed() < 20000)
+        QTest::qWait(50);
+    QVERIFY2(QFile::exists(marker), holder.readAll().constData());
+
+    QElapsedTimer timer;
+    timer.start();
+    QString detail;
+    QVERIFY(!modOrvaneDB::OpenSharedLists(kConnection, &detail));
+    const qint64 elapsed = timer.elapsed();
+    QVERIFY2(elapsed < 8000, qPrintable(QString::number(elapsed)));
+    QVERIFY2(detail.contains(QStringLiteral("Driver error 5: ")) &&
+                 detail.contains(QStringLiteral("database is locked")),
+             qPrintable(detail));
+    holder.write(".quit\n");
+    holder.closeWriteChannel();
+    if (!holder.waitForFinished(5000))
+        holder.kill();
+    holder.waitForFinished(5000);
+
+    // Once the other process lets go, the same start succeeds.
+    QVERIFY(modOrvaneDB::OpenSharedLists(kConnection));
+    DbConnection::setTimeoutsForTests(DbTimeouts());
 }
 
 QTEST_GUILESS_MAIN(TestDatabase)
