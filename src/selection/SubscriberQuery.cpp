@@ -237,8 +237,14 @@ void bySwitch(const Criteria& criteria, const QString& connection, SubscriberSin
 SubscriberValues readSubscriberValues(const Recordset& records, const QString& extensionColumn)
 {
     SubscriberValues values;
+    // A NULL is read without raising: most rows hold one, and a raised error per row would cost more
+    // than the row itself.
     const auto read = [&](QString& value, const QString& column) {
-        attempt([&] { value = records.fieldText(column); });
+        attempt([&] {
+            const QVariant field = records.field(column);
+            if (!field.isNull())
+                value = field.toString();
+        });
     };
     read(values.alias, QStringLiteral("Alias"));
     read(values.firstName, QStringLiteral("FirstName"));
