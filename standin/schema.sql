@@ -17,6 +17,10 @@
 --                                 ticket whose result should appear only at a later poll is made by marking
 --                                 the subscriber SyncNeverFinishes and, when the poll is due, running
 --                                   UPDATE directorysyncticket SET result = PendingResult WHERE Ticket = ?
+--  * standin_settings             SyncByService 1: no ticket result is decided at once; every ticket stays
+--                                 pending until standin/sync-service finishes it from PendingResult (NULL
+--                                 there: the subscriber was marked SyncNeverFinishes). 0 (the default):
+--                                 results are decided at once, as the marks above say.
 --  * standin_deletions            one row per sp_DeleteSubscriber call: what was asked and what went.
 --  * standin_ticket_deletions     one row per sp_DeleteDirectorySyncTicket call.
 
@@ -88,6 +92,12 @@ CREATE TABLE directorysyncticket (
 );
 CREATE INDEX directorysyncticket_ticket ON directorysyncticket (Ticket);
 
+CREATE TABLE standin_settings (
+    Name  VARCHAR(64) COLLATE NOCASE NOT NULL PRIMARY KEY,
+    Value INTEGER
+);
+INSERT INTO standin_settings (Name, Value) VALUES ('SyncByService', 0);
+
 CREATE TABLE standin_deletions (
     Seq                     INTEGER PRIMARY KEY AUTOINCREMENT,
     SubscriberObjectID      VARCHAR(64) COLLATE NOCASE,
@@ -150,15 +160,20 @@ BEGIN
     FROM (SELECT 1) AS one LEFT JOIN subscriber AS s ON s.SubscriberObjectID = NEW.SubscriberObjectID;
 
     -- The directory synchronisation reports at once: 0, the subscriber's failure mark, or never.
-    -- An unknown subscriber cannot be synchronised: result 1.
+    -- An unknown subscriber cannot be synchronised: result 1. With the sync service in charge every
+    -- ticket starts pending and the service reports later.
     INSERT INTO directorysyncticket (Ticket, result, ObjectID, PendingResult)
     SELECT NEW.DirectorySyncTicket,
-           CASE WHEN s.SubscriberObjectID IS NULL THEN 1
+           CASE WHEN coalesce(service.Value, 0) = 1 THEN NULL
+                WHEN s.SubscriberObjectID IS NULL THEN 1
                 WHEN s.SyncNeverFinishes = 1 THEN NULL
                 ELSE coalesce(s.SyncResult, 0) END,
            NEW.SubscriberObjectID,
-           CASE WHEN s.SubscriberObjectID IS NULL THEN 1 ELSE coalesce(s.SyncResult, 0) END
+           CASE WHEN s.SubscriberObjectID IS NULL THEN 1
+                WHEN coalesce(service.Value, 0) = 1 AND s.SyncNeverFinishes = 1 THEN NULL
+                ELSE coalesce(s.SyncResult, 0) END
     FROM (SELECT 1) AS one LEFT JOIN subscriber AS s ON s.SubscriberObjectID = NEW.SubscriberObjectID
+    LEFT JOIN standin_settings AS service ON service.Name = 'SyncByService'
     WHERE NEW.DirectorySync = 1 AND NEW.DirectorySyncTicket IS NOT NULL;
 
     DELETE FROM dtmfaccessid WHERE ParentObjectID = NEW.SubscriberObjectID;

@@ -1,19 +1,19 @@
 #include "app/frmMain.h"
 
 #include "app/OptionCaption.h"
-#include "app/frmSplashScreen.h"
+#include "app/PageFlow.h"
 #include "localize/StringIds.h"
 #include "localize/modLocalize.h"
 #include "ports/ExitApplication.h"
 #include "ports/MsgBox.h"
 #include "ports/ObjectNames.h"
-#include "selection/frmChooseSubscribers.h"
 #include "server/OrvaneVersion.h"
 #include "server/RegistryAPI.h"
 #include "server/modOrvaneDB.h"
 #include "server/modSwitchInfo.h"
 #include "update/modUpdateCheck.h"
 
+#include <QDir>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -85,6 +85,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     MainHelp = named(menuBar()->addMenu(QString()), "MainHelp");
     mnuCheckForUpdatedVersion = named(MainHelp->addAction(QString()), "mnuCheckForUpdatedVersion");
 
+    m_flow = new PageFlow(*this);
     connect(cmdNext, &QPushButton::clicked, this, &frmMain::cmdNext_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmMain::cmdExit_Click);
     connect(mnuCheckForUpdatedVersion, &QAction::triggered, this, &frmMain::mnuCheckForUpdatedVersion_Click);
@@ -117,6 +118,17 @@ void frmMain::Form_Load()
     frmMain_Auto_Init();
     const ErrorReport report = modLocalize::localizedReport(StringIds::InFrmMainFormLoad);
 
+    // Without a usable registry export file every check below would blame the server (the version first).
+    const RegistryAPI::RegistrySource registry = RegistryAPI::registrySource();
+    if (!registry.problem.isEmpty()) {
+        const int message = registry.fromEnvironment ? StringIds::RegistryFileNamedUnusable
+                                                     : StringIds::RegistryFileDefaultUnusable;
+        MsgBox::show(
+            mymyLoadString(message).arg(QDir::toNativeSeparators(registry.fileName), registry.problem));
+        Module1::ExitApplication(Module1::ExitStartupRefused);
+        return;
+    }
+
     report.step([] { OrvaneVersion::setInstalledVersion(OrvaneVersion::getVersion()); });
 
     // A check whose evaluation fails counts as met, so doubt always ends on the safe side.
@@ -124,7 +136,7 @@ void frmMain::Form_Load()
     report.step([&] { tooOld = !OrvaneVersion::bIsVersionGreaterThanOrEqualTo(4, 0, 2, 100); });
     if (tooOld) {
         MsgBox::show(mymyLoadString(StringIds::VersionTooOld));
-        Module1::ExitApplication();
+        Module1::ExitApplication(Module1::ExitStartupRefused);
         return;
     }
 
@@ -138,7 +150,7 @@ void frmMain::Form_Load()
     });
     if (domino) {
         MsgBox::show(mymyLoadString(StringIds::DominoNotSupported));
-        Module1::ExitApplication();
+        Module1::ExitApplication(Module1::ExitStartupRefused);
         return;
     }
 
@@ -153,7 +165,7 @@ void frmMain::Form_Load()
         [&] { sharedListsOpen = modOrvaneDB::OpenSharedLists(modOrvaneDB::DbConnectionString(), &failure); });
     if (!sharedListsOpen) {
         MsgBox::show(mymyLoadString(StringIds::CannotOpenDatabase), MsgBox::vbOKOnly, failure);
-        Module1::ExitApplication();
+        Module1::ExitApplication(Module1::ExitStartupRefused);
         return;
     }
 
@@ -174,32 +186,20 @@ bool frmMain::deleteAllSelected() const
     return optSubscriberDeleteAll->isChecked();
 }
 
+frmChooseSubscribers* frmMain::chooseSubscribersPage() const
+{
+    return m_flow->chooseSubscribersPage();
+}
+
+frmDeleteSubscribers* frmMain::deleteSubscribersPage() const
+{
+    return m_flow->deleteSubscribersPage();
+}
+
 void frmMain::cmdNext_Click()
 {
     const ErrorReport report = modLocalize::localizedReport(StringIds::InFrmMainCmdNextClick);
-    report.step([&] {
-        const bool loading = !m_chooseSubscribers;
-        if (loading) {
-            m_chooseSubscribers = std::make_unique<frmChooseSubscribers>(this);
-            connect(m_chooseSubscribers.get(), &frmChooseSubscribers::unloadRequested, this,
-                    &frmMain::unloadChooseSubscribers);
-            if (!m_splash)
-                m_splash = std::make_unique<frmSplashScreen>();
-            m_chooseSubscribers->setSplashScreen(m_splash.get());
-        }
-        m_chooseSubscribers->move(pos());
-        if (loading)
-            m_chooseSubscribers->Form_Load();
-        m_chooseSubscribers->show();
-    });
-    report.step([&] { hide(); });
-}
-
-void frmMain::unloadChooseSubscribers()
-{
-    // The page asks for this from inside its own handler, so it goes once that handler has returned.
-    if (m_chooseSubscribers)
-        m_chooseSubscribers.release()->deleteLater();
+    report.step([&] { m_flow->nextFromFirstPage(); });
 }
 
 void frmMain::mnuCheckForUpdatedVersion_Click()

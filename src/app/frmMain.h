@@ -3,7 +3,6 @@
 #include <QMainWindow>
 
 #include <array>
-#include <memory>
 
 class QAction;
 class QGroupBox;
@@ -13,7 +12,8 @@ class QPushButton;
 class QRadioButton;
 class OptionCaption;
 class frmChooseSubscribers;
-class frmSplashScreen;
+class frmDeleteSubscribers;
+class PageFlow;
 
 // The first wizard page: loading it runs every start-up check; the page lets the administrator choose the
 // deletion mode, which the later pages read from here (the page is hidden, never unloaded).
@@ -31,14 +31,14 @@ public:
     // Full removal (directory account and mailbox too) rather than Orvane data only.
     bool deleteAllSelected() const;
 
-    // The selection page while it is loaded, else null.
-    frmChooseSubscribers* chooseSubscribersPage() const { return m_chooseSubscribers.get(); }
+    // The later pages while they are loaded, else null.
+    frmChooseSubscribers* chooseSubscribersPage() const;
+    frmDeleteSubscribers* deleteSubscribersPage() const;
 
 private:
     void cmdNext_Click();
     void cmdExit_Click();
     void mnuCheckForUpdatedVersion_Click();
-    void unloadChooseSubscribers();
 
     QLabel* Label1 = nullptr;
     std::array<QLabel*, 3> lblMain{};
@@ -54,7 +54,5 @@ private:
     QMenu* MainHelp = nullptr;
     QAction* mnuCheckForUpdatedVersion = nullptr;
 
-    std::unique_ptr<frmChooseSubscribers> m_chooseSubscribers;
-    // The "please wait" window of the subscriber queries, made when first needed.
-    std::unique_ptr<frmSplashScreen> m_splash;
+    PageFlow* m_flow = nullptr;
 };

@@ -71,7 +71,7 @@ template <class Row> void walkRecords(Recordset& records, const ErrorReport& rep
 }
 } // namespace
 
-frmChooseSubscribers::frmChooseSubscribers(QWidget* firstPage) : QWidget(nullptr), m_firstPage(firstPage)
+frmChooseSubscribers::frmChooseSubscribers(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("frmChooseSubscribers"));
     m_grid = new SubscriberGridModel(this);
@@ -411,7 +411,11 @@ void frmChooseSubscribers::cmdNext_Click()
     const qint32 rows = m_grid->Rows();
     for (qint32 row = 1; row < rows; ++row) {
         if (m_grid->isChecked(row)) {
-            // The deletion page joins here in its own change; until then the checks are all "Next >>" does.
+            setCursor(Qt::WaitCursor);
+            cmdNext->setEnabled(false);
+            emit nextRequested();
+            unsetCursor();
+            cmdNext->setEnabled(true);
             return;
         }
     }
@@ -421,10 +425,7 @@ void frmChooseSubscribers::cmdNext_Click()
 void frmChooseSubscribers::cmdPrevious_Click()
 {
     cmdClearGrid_Click();
-    m_firstPage->move(pos());
-    hide();
-    emit unloadRequested();
-    m_firstPage->show();
+    emit previousRequested();
 }
 
 void frmChooseSubscribers::cmdExit_Click()

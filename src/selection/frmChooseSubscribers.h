@@ -13,13 +13,13 @@ class QTableView;
 class SubscriberGridModel;
 
 // The selection page: one criterion at a time fills the subscriber grid, whose checked rows the deletion
-// page deletes. The first page owns this page and learns through unloadRequested() that it must go.
+// page deletes. Where "Next >>" and "<< Previous" lead is the page flow's business: the page asks for it.
 class frmChooseSubscribers : public QWidget {
     Q_OBJECT
 
 public:
-    // firstPage: where "<< Previous" returns to.
-    explicit frmChooseSubscribers(QWidget* firstPage);
+    // A window of its own; a parent only bounds its life.
+    explicit frmChooseSubscribers(QWidget* parent = nullptr);
     ~frmChooseSubscribers() override;
 
     void Form_Load();
@@ -45,8 +45,10 @@ public:
     };
 
 signals:
-    // "<< Previous" has handed the screen back to the first page; this page must be unloaded.
-    void unloadRequested();
+    // "Next >>" found a checked row: the deletion page takes this page's place.
+    void nextRequested();
+    // "<< Previous" emptied the grid: the first page takes this page's place and this page is unloaded.
+    void previousRequested();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -72,7 +74,6 @@ private:
                        QComboBox* hidden = nullptr, const char* hiddenField = nullptr);
     bool archivedMailboxesPresent();
 
-    QWidget* m_firstPage;
     QWidget* m_splash = nullptr;
     SubscriberGridModel* m_grid = nullptr;
 

@@ -1,0 +1,182 @@
+#include "deletion/frmDeleteSubscribers.h"
+
+#include "deletion/Logging.h"
+#include "localize/StringIds.h"
+#include "localize/modLocalize.h"
+#include "ports/ErrorReport.h"
+#include "ports/ExitApplication.h"
+#include "ports/MsgBox.h"
+#include "ports/ObjectNames.h"
+#include "ports/Ports.h"
+#include "selection/SubscriberGridModel.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+using modLocalize::mymyLoadString;
+
+const QString frmDeleteSubscribers::TextViewer = QStringLiteral("xdg-open");
+
+frmDeleteSubscribers::frmDeleteSubscribers(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    setObjectName(QStringLiteral("frmDeleteSubscribers"));
+    auto* page = new QVBoxLayout(this);
+
+    Label1 = named(new QLabel(this), "Label1");
+    QFont titleFont = Label1->font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.6);
+    titleFont.setBold(true);
+    Label1->setFont(titleFont);
+    page->addWidget(Label1);
+
+    lblRemoveSubscribers = named(new QLabel(this), "lblRemoveSubscribers");
+    lblRemoveSubscribers->setWordWrap(true);
+    page->addWidget(lblRemoveSubscribers);
+
+    auto* action = new QHBoxLayout;
+    cmdDeleteSubscribers = named(new QPushButton(this), "cmdDeleteSubscribers");
+    action->addStretch(1);
+    action->addWidget(cmdDeleteSubscribers);
+    action->addStretch(1);
+    page->addLayout(action);
+
+    frmProgress = named(new QGroupBox(this), "frmProgress");
+    auto* progress = new QVBoxLayout(frmProgress);
+    ProgressBar = named(new QProgressBar(frmProgress), "ProgressBar");
+    ProgressBar->setRange(0, 100);
+    ProgressBar->setValue(0);
+    progress->addWidget(ProgressBar);
+    auto* counter = new QHBoxLayout;
+    lblRecordsDeleted = named(new QLabel(frmProgress), "lblRecordsDeleted");
+    lblRecordsDeletedCount = named(new QLabel(QStringLiteral("0"), frmProgress), "lblRecordsDeletedCount");
+    counter->addWidget(lblRecordsDeleted);
+    counter->addWidget(lblRecordsDeletedCount);
+    counter->addStretch(1);
+    progress->addLayout(counter);
+    page->addWidget(frmProgress);
+    page->addStretch(1);
+
+    auto* buttons = new QHBoxLayout;
+    cmdPrevious = named(new QPushButton(this), "cmdPrevious");
+    cmdNext = named(new QPushButton(this), "cmdNext");
+    cmdNext->setEnabled(false); // the last page has nothing after it
+    cmdHelp = named(new QPushButton(this), "cmdHelp");
+    // The help window is not part of the program yet; the button stays visible but unusable until it is.
+    cmdHelp->setEnabled(false);
+    cmdExit = named(new QPushButton(this), "cmdExit");
+    buttons->addStretch(1);
+    for (QPushButton* button : {cmdPrevious, cmdNext, cmdHelp, cmdExit})
+        buttons->addWidget(button);
+    page->addLayout(buttons);
+
+    connect(cmdDeleteSubscribers, &QPushButton::clicked, this,
+            &frmDeleteSubscribers::cmdDeleteSubscribers_Click);
+    connect(cmdPrevious, &QPushButton::clicked, this, &frmDeleteSubscribers::cmdPrevious_Click);
+    connect(cmdExit, &QPushButton::clicked, this, &frmDeleteSubscribers::cmdExit_Click);
+
+    resize(760, 420);
+}
+
+frmDeleteSubscribers::~frmDeleteSubscribers() = default;
+
+void frmDeleteSubscribers::Form_Load()
+{
+    frmDeleteSubscribers_Auto_Init();
+}
+
+void frmDeleteSubscribers::frmDeleteSubscribers_Auto_Init()
+{
+    // Fonts follow the language once the caption module offers SetControlFont.
+    setWindowTitle(mymyLoadString(StringIds::AppTitle));
+    Label1->setText(mymyLoadString(StringIds::DeleteSubscribers));
+    lblRemoveSubscribers->setText(mymyLoadString(StringIds::DeletePageExplanation));
+    cmdDeleteSubscribers->setText(mymyLoadString(StringIds::DeleteSubscribers));
+    frmProgress->setTitle(mymyLoadString(StringIds::Progress));
+    lblRecordsDeleted->setText(mymyLoadString(StringIds::SubscribersDeleted));
+    cmdPrevious->setText(mymyLoadString(StringIds::Previous));
+    cmdNext->setText(mymyLoadString(StringIds::Next));
+    cmdHelp->setText(mymyLoadString(StringIds::Help));
+    cmdExit->setText(mymyLoadString(StringIds::Exit));
+}
+
+bool frmDeleteSubscribers::confirmed(bool deleteAll)
+{
+    if (deleteAll) {
+        if (MsgBox::show(mymyLoadString(StringIds::ConfirmFullRemoval), MsgBox::vbYesNo) == MsgBox::vbNo)
+            return false;
+        return MsgBox::show(mymyLoadString(StringIds::ConfirmFullRemovalAgain), MsgBox::vbOKCancel) !=
+               MsgBox::vbCancel;
+    }
+    return MsgBox::show(mymyLoadString(StringIds::ConfirmOrvaneDataRemoval), MsgBox::vbYesNo) != MsgBox::vbNo;
+}
+
+void frmDeleteSubscribers::cmdDeleteSubscribers_Click()
+{
+    const bool deleteAll = m_sources.deleteAllSelected && m_sources.deleteAllSelected();
+    const SubscriberGridModel* grid = m_sources.grid ? m_sources.grid() : nullptr;
+    if (!grid || !confirmed(deleteAll))
+        return;
+
+    setCursor(Qt::WaitCursor);
+    const bool previousWasEnabled = cmdPrevious->isEnabled();
+    const bool deleteWasEnabled = cmdDeleteSubscribers->isEnabled();
+    const bool exitWasEnabled = cmdExit->isEnabled();
+    cmdPrevious->setEnabled(false);
+    cmdDeleteSubscribers->setEnabled(false);
+    cmdExit->setEnabled(false);
+
+    const DeletionRun::Outcome outcome = DeletionRun::run(*grid, deleteAll, *this);
+    unsetCursor();
+
+    if (outcome.logFailed) {
+        MsgBox::show(QStringLiteral("The run log %1 could not be created (%2).  No subscriber was deleted.")
+                         .arg(outcome.logPath, outcome.logFailure.isEmpty() ? QStringLiteral("unknown reason")
+                                                                            : outcome.logFailure));
+        cmdPrevious->setEnabled(previousWasEnabled);
+        cmdDeleteSubscribers->setEnabled(deleteWasEnabled);
+        cmdExit->setEnabled(exitWasEnabled);
+        return;
+    }
+
+    const QString closing =
+        mymyLoadString(StringIds::DeletionCompleteRemoved) + QString::number(outcome.processed) +
+        mymyLoadString(StringIds::DeletionCompleteSubscribers) +
+        QString::number(Logging::RunLogErrorCount()) + mymyLoadString(StringIds::DeletionCompleteErrors);
+    if (MsgBox::show(closing, MsgBox::vbOKCancel) == MsgBox::vbOK &&
+        !Launcher::start(TextViewer, {Logging::RunLogPath()}))
+        MsgBox::show(QStringLiteral("No text viewer could be started to show the run log %1.")
+                         .arg(Logging::RunLogPath()));
+    cmdExit->setEnabled(true);
+}
+
+void frmDeleteSubscribers::cmdPrevious_Click()
+{
+    const ErrorReport report = modLocalize::localizedReport(StringIds::InCmdPreviousClick);
+    report.step([&] { emit previousRequested(); });
+}
+
+void frmDeleteSubscribers::cmdExit_Click()
+{
+    Module1::ExitApplication();
+}
+
+void frmDeleteSubscribers::runStarted(qint32 rows)
+{
+    ProgressBar->setMaximum(rows);
+    ProgressBar->setValue(0);
+    lblRecordsDeletedCount->setText(QStringLiteral("0"));
+}
+
+void frmDeleteSubscribers::rowsVisited(qint32 visited)
+{
+    ProgressBar->setValue(visited);
+}
+
+void frmDeleteSubscribers::subscribersProcessed(qint32 processed)
+{
+    lblRecordsDeletedCount->setText(QString::number(processed));
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "deletion/DeletionRun.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QGroupBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class SubscriberGridModel;
+
+// The third wizard page: deletes the subscribers checked on the selection page, once per page. The page
+// flow hands it the two things a run reads: the first page's deletion mode and the selection page's grid.
+class frmDeleteSubscribers : public QWidget, private DeletionRunSink {
+    Q_OBJECT
+
+public:
+    explicit frmDeleteSubscribers(QWidget* parent = nullptr);
+    ~frmDeleteSubscribers() override;
+
+    void Form_Load();
+    Q_INVOKABLE void frmDeleteSubscribers_Auto_Init();
+
+    struct Sources {
+        // Full removal selected on the first page.
+        std::function<bool()> deleteAllSelected;
+        // The grid of the selection page, or null when that page is not loaded.
+        std::function<const SubscriberGridModel*()> grid;
+    };
+    void setSources(Sources sources) { m_sources = std::move(sources); }
+
+    void cmdDeleteSubscribers_Click();
+
+    // The program that shows a run log (its path is the one argument).
+    static const QString TextViewer;
+
+signals:
+    // "<< Previous": the page flow hands the screen back to the selection page.
+    void previousRequested();
+
+private:
+    void cmdPrevious_Click();
+    void cmdExit_Click();
+    bool confirmed(bool deleteAll);
+
+    void runStarted(qint32 rows) override;
+    void rowsVisited(qint32 visited) override;
+    void subscribersProcessed(qint32 processed) override;
+
+    Sources m_sources;
+
+    QLabel* Label1 = nullptr;
+    QLabel* lblRemoveSubscribers = nullptr;
+    QPushButton* cmdDeleteSubscribers = nullptr;
+    QGroupBox* frmProgress = nullptr;
+    QProgressBar* ProgressBar = nullptr;
+    QLabel* lblRecordsDeleted = nullptr;
+    QLabel* lblRecordsDeletedCount = nullptr;
+    QPushButton* cmdPrevious = nullptr;
+    QPushButton* cmdNext = nullptr;
+    QPushButton* cmdHelp = nullptr;
+    QPushButton* cmdExit = nullptr;
+};

@@ -1,0 +1,579 @@
+#include "DeletionTestSupport.h"
+#include "app/frmMain.h"
+#include "common/RegFile.h"
+#include "common/ScriptedPorts.h"
+#include "common/StandinFixture.h"
+#include "deletion/Logging.h"
+#include "deletion/frmDeleteSubscribers.h"
+#include "localize/modLocalize.h"
+#include "ports/ExitApplication.h"
+#include "selection/SubscriberGridModel.h"
+#include "selection/frmChooseSubscribers.h"
+#include "server/OrvaneVersion.h"
+#include "server/modOrvaneDB.h"
+
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QtTest>
+
+namespace {
+const QString kConnection = QStringLiteral("Driver={SQL Server};server=;database=OrvaneDb");
+const QString kConfirmFull =
+    QStringLiteral("You have selected to delete the selected subscribers AND remove their Active Directory "
+                   "accounts AND remove "
+                   "their mailstore information from Exchange.  This will delete all this user's messages in "
+                   "Exchange and remove "
+                   "them from the directory entirely!  There is no undo option for this operation.  Are you "
+                   "SURE you want to do "
+                   "this?  Press YES to delete the users, NO to abort the operation");
+const QString kConfirmFullAgain = QStringLiteral(
+    "Are you absolutely sure you want to completely remove all information about the selected "
+    "subscribers from BOTH Orvane AND Active Directory?  Press OK to continue the removal process or "
+    "CANCEL to abort.");
+const QString kConfirmOrvane = QStringLiteral(
+    "Are you sure you want to remove the selected subscribers from the Orvane database and clean all Orvane "
+    "properties from their Active Directory accounts?  Press YES to continue the removal process or NO to "
+    "abort.");
+const QString kClosingTail =
+    QStringLiteral(" error(s) encountered.  It's HIGHLY recommended that you run the latest version of "
+                   "Ketrim to check for any "
+                   "database inconsistencies at this point.  Press OK to view the output log now.");
+
+QString closingMessage(int processed, int errors)
+{
+    return QStringLiteral("Subscriber deletion process complete, removed %1 subscribers.  %2")
+               .arg(processed)
+               .arg(errors) +
+           kClosingTail;
+}
+
+void addGridRow(SubscriberGridModel& grid, const QString& alias, const QString& objectId)
+{
+    grid.AddUserToGridFAST(alias, QStringLiteral("First"), QStringLiteral("Last"), alias,
+                           QStringLiteral("100"), QStringLiteral("MAIL1"), QString(), QString(),
+                           QStringLiteral("Staff"), objectId,
+                           QStringLiteral("{H-") + alias + QLatin1Char('}'));
+}
+} // namespace
+
+class TestDeleteSubscribers : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void captionsAndButtons();
+    void declinedConfirmationsLeaveNoLog();
+    void onlyTheCheckedSecondRowOfThreeIsDeleted();
+    void parametersFollowModeAndVersion();
+    void logReadsSuccessSyncFailureAndTimeOut();
+    void aRejectedRequestLogsTheDatabasesReason();
+    void aDatabaseUnreadableMidRun();
+    void rowsBeyond32767AreWalked();
+    void aRunLogThatCannotBeCreatedDeletesNothing();
+    void theLogOpensWithItsPathAsOneArgument();
+    void pageFlowAcrossTheThreePages();
+
+private:
+    frmDeleteSubscribers& loadPage();
+    template <class T> T* child(const char* name) const
+    {
+        T* widget = m_page->findChild<T*>(QString::fromLatin1(name));
+        if (!widget)
+            qFatal("no control %s", name);
+        return widget;
+    }
+    void runAndAnswer(std::initializer_list<MsgBox::Answer> answers, ScriptedMessageBoxes& boxes);
+    int deletions()
+    {
+        return m_standin->scalar(QStringLiteral("SELECT count(*) FROM standin_deletions")).toInt();
+    }
+    QString logFrom(const QString& firstLine) const;
+
+    std::unique_ptr<StandinFixture> m_standin;
+    std::unique_ptr<QTemporaryDir> m_program;
+    std::unique_ptr<SubscriberGridModel> m_grid;
+    std::unique_ptr<frmDeleteSubscribers> m_page;
+    bool m_deleteAll = false;
+    int m_exits = 0;
+    Module1::ExitHandler m_previousExit;
+};
+
+void TestDeleteSubscribers::init()
+{
+    m_exits = 0;
+    m_previousExit = Module1::setExitHandler([this] { ++m_exits; });
+    modLocalize::resetLocalisation();
+    m_standin = std::make_unique<StandinFixture>(0);
+    QVERIFY(m_standin->isValid());
+    modOrvaneDB::DbConnectionString() = kConnection;
+    OrvaneVersion::setInstalledVersion({5, 0, 1, 33});
+    m_program = std::make_unique<QTemporaryDir>();
+    modLocalize::setProgramLocation(m_program->path(), QStringLiteral("Culvane"));
+    m_grid = std::make_unique<SubscriberGridModel>();
+    m_deleteAll = false;
+}
+
+void TestDeleteSubscribers::cleanup()
+{
+    m_page.reset();
+    m_grid.reset();
+    modOrvaneDB::CloseSharedLists();
+    Logging::CloseRunLog();
+    Logging::setLogFolder(QString());
+    modLocalize::setProgramLocation(QString(), QString());
+    m_program.reset();
+    m_standin.reset();
+    Module1::setExitHandler(std::move(m_previousExit));
+}
+
+frmDeleteSubscribers& TestDeleteSubscribers::loadPage()
+{
+    m_page = std::make_unique<frmDeleteSubscribers>();
+    m_page->setSources({[this] { return m_deleteAll; }, [this] { return m_grid.get(); }});
+    m_page->Form_Load();
+    m_page->show();
+    return *m_page;
+}
+
+void TestDeleteSubscribers::runAndAnswer(std::initializer_list<MsgBox::Answer> answers,
+                                         ScriptedMessageBoxes& boxes)
+{
+    for (MsgBox::Answer answer : answers)
+        boxes.setNextAnswer(answer);
+    child<QPushButton>("cmdDeleteSubscribers")->click();
+}
+
+QString TestDeleteSubscribers::logFrom(const QString& firstLine) const
+{
+    const QString log = readFile(Logging::RunLogPath());
+    const int at = log.indexOf(firstLine);
+    return at < 0 ? log : log.mid(at);
+}
+
+void TestDeleteSubscribers::captionsAndButtons()
+{
+    loadPage();
+    QCOMPARE(m_page->windowTitle(), QStringLiteral("Culvane"));
+    QCOMPARE(child<QLabel>("Label1")->text(), QStringLiteral("Delete Subscribers"));
+    QVERIFY(child<QLabel>("lblRemoveSubscribers")
+                ->text()
+                .startsWith(QStringLiteral("Press the \"Delete Subscribers\"")));
+    QCOMPARE(child<QPushButton>("cmdDeleteSubscribers")->text(), QStringLiteral("Delete Subscribers"));
+    QCOMPARE(child<QGroupBox>("frmProgress")->title(), QStringLiteral("Progress"));
+    QCOMPARE(child<QLabel>("lblRecordsDeleted")->text(), QStringLiteral("Subscribers Deleted:"));
+    QCOMPARE(child<QLabel>("lblRecordsDeletedCount")->text(), QStringLiteral("0"));
+    QCOMPARE(child<QPushButton>("cmdPrevious")->text(), QStringLiteral("<< Previous"));
+    QCOMPARE(child<QPushButton>("cmdNext")->text(), QStringLiteral("Next >>"));
+    QCOMPARE(child<QPushButton>("cmdExit")->text(), QStringLiteral("Exit"));
+    QCOMPARE(child<QPushButton>("cmdHelp")->text(), QStringLiteral("Help"));
+    QVERIFY(!child<QPushButton>("cmdNext")->isEnabled());
+    QVERIFY(child<QPushButton>("cmdDeleteSubscribers")->isEnabled());
+    QVERIFY(child<QPushButton>("cmdPrevious")->isEnabled());
+    // Safe to run again, as a language change does.
+    QVERIFY(QMetaObject::invokeMethod(m_page.get(), "frmDeleteSubscribers_Auto_Init"));
+    QCOMPARE(child<QLabel>("Label1")->text(), QStringLiteral("Delete Subscribers"));
+    child<QPushButton>("cmdExit")->click();
+    QCOMPARE(m_exits, 1);
+}
+
+void TestDeleteSubscribers::declinedConfirmationsLeaveNoLog()
+{
+    QVERIFY(addSubscriber(*m_standin, objectIdFor(1), QStringLiteral("one")));
+    addGridRow(*m_grid, QStringLiteral("one"), objectIdFor(1));
+    loadPage();
+    ScriptedMessageBoxes boxes;
+    CountingSleeper sleeper;
+
+    m_deleteAll = true;
+    runAndAnswer({MsgBox::vbNo}, boxes);
+    QCOMPARE(boxes.texts(), QStringList{kConfirmFull});
+    QCOMPARE(boxes.buttons(), QList<MsgBox::Buttons>{MsgBox::vbYesNo});
+    boxes.clear();
+    runAndAnswer({MsgBox::vbYes, MsgBox::vbCancel}, boxes);
+    QCOMPARE(boxes.texts(), (QStringList{kConfirmFull, kConfirmFullAgain}));
+    QCOMPARE(boxes.buttons(), (QList<MsgBox::Buttons>{MsgBox::vbYesNo, MsgBox::vbOKCancel}));
+    m_deleteAll = false;
+    boxes.clear();
+    runAndAnswer({MsgBox::vbNo}, boxes);
+    QCOMPARE(boxes.texts(), QStringList{kConfirmOrvane});
+    QCOMPARE(boxes.buttons(), QList<MsgBox::Buttons>{MsgBox::vbYesNo});
+
+    QVERIFY(!QDir(Logging::LogFolder()).exists() || QDir(Logging::LogFolder()).isEmpty());
+    QCOMPARE(deletions(), 0);
+    QVERIFY(sleeper.pauses().isEmpty());
+    for (const char* name : {"cmdPrevious", "cmdDeleteSubscribers", "cmdExit"})
+        QVERIFY2(child<QPushButton>(name)->isEnabled(), name);
+}
+
+void TestDeleteSubscribers::onlyTheCheckedSecondRowOfThreeIsDeleted()
+{
+    for (int n = 1; n <= 3; ++n) {
+        QVERIFY(addSubscriber(*m_standin, objectIdFor(n), QStringLiteral("user%1").arg(n)));
+        addGridRow(*m_grid, QStringLiteral("user%1").arg(n), objectIdFor(n));
+    }
+    m_grid->setChecked(1, false);
+    m_grid->setChecked(3, false);
+    loadPage();
+    ScriptedMessageBoxes boxes;
+    CountingSleeper sleeper;
+    RecordingLauncher launcher;
+    runAndAnswer({MsgBox::vbYes, MsgBox::vbCancel}, boxes);
+
+    QCOMPARE(deletions(), 1);
+    QCOMPARE(m_standin->scalar(QStringLiteral("SELECT SubscriberObjectID FROM standin_deletions")).toString(),
+             objectIdFor(2));
+    QCOMPARE(m_standin->scalar(QStringLiteral("SELECT group_concat(Alias) FROM subscriber")).toString(),
+             QStringLiteral("user1,user3"));
+    QCOMPARE(sleeper.pauses(), QList<int>{2000});
+    QCOMPARE(child<QProgressBar>("ProgressBar")->maximum(), 3);
+    QCOMPARE(child<QProgressBar>("ProgressBar")->value(), 3);
+    QCOMPARE(child<QLabel>("lblRecordsDeletedCount")->text(), QStringLiteral("1"));
+    QCOMPARE(boxes.texts(), (QStringList{kConfirmOrvane, closingMessage(1, 0)}));
+    QCOMPARE(boxes.buttons().constLast(), MsgBox::vbOKCancel);
+    // Cancel opens nothing; one run per page.
+    QVERIFY(launcher.started().isEmpty());
+    QVERIFY(!child<QPushButton>("cmdPrevious")->isEnabled());
+    QVERIFY(!child<QPushButton>("cmdDeleteSubscribers")->isEnabled());
+    QVERIFY(child<QPushButton>("cmdExit")->isEnabled());
+    QVERIFY(!Logging::RunLogIsOpen());
+    QVERIFY(QFile::exists(Logging::RunLogPath()));
+    QVERIFY(logFrom(QStringLiteral("**** User")).contains(QStringLiteral("    Alias=user2\r\n")));
+    QVERIFY(!readFile(Logging::RunLogPath()).contains(QStringLiteral("user1")));
+}
+
+void TestDeleteSubscribers::parametersFollowModeAndVersion()
+{
+    struct Case {
+        bool deleteAll;
+        OrvaneServerVersion version;
+        int forceRemove;
+        QVariant eAdmin;
+    };
+    const Case cases[] = {{false, {5, 0, 0, 0}, 0, 1},
+                          {true, {5, 0, 0, 0}, 1, 1},
+                          {true, {4, 2, 9, 999}, 1, QVariant()},
+                          {false, {4, 0, 2, 100}, 0, QVariant()}};
+    const QRegularExpression guid(
+        QStringLiteral("^\\{[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\\}$"));
+    int n = 0;
+    for (const Case& c : cases) {
+        ++n;
+        QVERIFY(addSubscriber(*m_standin, objectIdFor(n), QStringLiteral("user%1").arg(n)));
+        m_grid->clear();
+        addGridRow(*m_grid, QStringLiteral("user%1").arg(n), objectIdFor(n));
+        OrvaneVersion::setInstalledVersion(c.version);
+        m_deleteAll = c.deleteAll;
+        loadPage();
+        ScriptedMessageBoxes boxes;
+        CountingSleeper sleeper;
+        runAndAnswer({MsgBox::vbYes, MsgBox::vbOK, MsgBox::vbCancel}, boxes);
+        const QString where =
+            QStringLiteral(" FROM standin_deletions WHERE SubscriberObjectID = '%1'").arg(objectIdFor(n));
+        const auto column = [&](const char* name) {
+            return m_standin->scalar(QStringLiteral("SELECT ") + QLatin1String(name) + where);
+        };
+        QCOMPARE(column("DirectorySync").toInt(), 1);
+        QCOMPARE(column("DirectorySyncFlags").toLongLong(), 268435457LL);
+        QCOMPARE(column("ForceRemove").toInt(), c.forceRemove);
+        QCOMPARE(column("ForceRemoveEAdmin").isNull(), c.eAdmin.isNull());
+        if (!c.eAdmin.isNull())
+            QCOMPARE(column("ForceRemoveEAdmin").toInt(), 1);
+        QCOMPARE(column("DirectoryAccountRemoved").toInt(), c.forceRemove);
+        const QString ticket = column("DirectorySyncTicket").toString();
+        QVERIFY2(guid.match(ticket).hasMatch(), qPrintable(ticket));
+        // The wait polled for that very ticket and removed it.
+        QCOMPARE(
+            m_standin
+                ->scalar(QStringLiteral("SELECT count(*) FROM standin_ticket_deletions WHERE Ticket = ?"),
+                         {ticket})
+                .toInt(),
+            1);
+        QVERIFY(logFrom(QStringLiteral("**** User"))
+                    .startsWith(c.deleteAll
+                                    ? QStringLiteral("**** User has opted to remove objects in AD and "
+                                                     "Exchange for deleted subscribers ****\r\n")
+                                    : QStringLiteral("**** User has opted to only remove properties from "
+                                                     "objects in AD for deleted subscribers ****\r\n")));
+    }
+}
+
+void TestDeleteSubscribers::logReadsSuccessSyncFailureAndTimeOut()
+{
+    QVERIFY(addSubscriber(*m_standin, objectIdFor(1), QStringLiteral("fine")));
+    QVERIFY(addSubscriber(*m_standin, objectIdFor(2), QStringLiteral("failing"), 5));
+    QVERIFY(addSubscriber(*m_standin, objectIdFor(3), QStringLiteral("silent"), QVariant(), true));
+    addGridRow(*m_grid, QStringLiteral("fine"), objectIdFor(1));
+    addGridRow(*m_grid, QStringLiteral("failing"), objectIdFor(2));
+    addGridRow(*m_grid, QStringLiteral("silent"), objectIdFor(3));
+    loadPage();
+    ScriptedMessageBoxes boxes;
+    CountingSleeper sleeper;
+    runAndAnswer({MsgBox::vbYes, MsgBox::vbCancel}, boxes);
+
+    const QString expected =
+        QStringLiteral(
+            "\r\n\r\n**** User has opted to only remove properties from objects in AD for deleted "
+            "subscribers ****\r\n"
+            "** Deleting Subscriber **\r\n"
+            "    Alias=fine\r\n"
+            "    ObjectID=%1\r\n"
+            "    Directory sync complete for subscriber\r\n"
+            "** Deleting Subscriber **\r\n"
+            "    Alias=failing\r\n"
+            "    ObjectID=%2\r\n"
+            "(error)SQL Sync to directory failed when deleting subscriber with alias= failing\r\n"
+            "You can check the ZAVEvedUda logs in the \\Orvane\\logs directory for more details\r\n"
+            "** Deleting Subscriber **\r\n"
+            "    Alias=silent\r\n"
+            "    ObjectID=%3\r\n"
+            "Syncronization process failed to complete in a timely fashion.  Check the ZAVEvedUda logs in "
+            "the \\Orvane\\Logs directory\r\n"
+            "(error)SQL Sync to directory failed when deleting subscriber with alias= silent\r\n"
+            "You can check the ZAVEvedUda logs in the \\Orvane\\logs directory for more details\r\n")
+            .arg(objectIdFor(1), objectIdFor(2), objectIdFor(3));
+    const QString log = readFile(Logging::RunLogPath());
+    QVERIFY2(log.endsWith(expected), qPrintable(log));
+    QCOMPARE(sleeper.pauses().size(), 1 + 1 + 20);
+    // The time-out line itself carries no marker: two errors, one per failed subscriber.
+    QCOMPARE(boxes.texts(), (QStringList{kConfirmOrvane, closingMessage(3, 2)}));
+}
+
+void TestDeleteSubscribers::aRejectedRequestLogsTheDatabasesReason()
+{
+    QVERIFY(addSubscriber(*m_standin, objectIdFor(1), QStringLiteral("protected")));
+    QVERIFY(addSubscriber(*m_standin, objectIdFor(2), QStringLiteral("ordinary")));
+    QVERIFY(m_standin->exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON standin_deletions "
+                                           "WHEN NEW.Alias = 'protected' BEGIN "
+                                           "SELECT RAISE(ABORT, 'subscriber is a system account'); END")));
+    addGridRow(*m_grid, QStringLiteral("protected"), objectIdFor(1));
+    addGridRow(*m_grid, QStringLiteral("ordinary"), objectIdFor(2));
+    loadPage();
+    ScriptedMessageBoxes boxes;
+    CountingSleeper sleeper;
+    runAndAnswer({MsgBox::vbYes, MsgBox::vbOK, MsgBox::vbCancel}, boxes);
+
+    QVERIFY2(boxes.texts().size() == 3, qPrintable(boxes.texts().join(QStringLiteral("\n---\n"))));
+    const QString report = boxes.texts().at(1);
+    QVERIFY2(report.startsWith(QStringLiteral("(error):")) &&
+                 report.contains(QStringLiteral("subscriber is a system account")) &&
+                 report.endsWith(QStringLiteral(
+                     ") in procedure cmdDeleteSubscribers_Click of Form frmDeleteSubscribers")),
+             qPrintable(report));
+    QCOMPARE(boxes.texts().at(2), closingMessage(2, 1));
+    // No wait for a ticket that was never registered; the other subscriber goes on as usual.
+    QCOMPARE(sleeper.pauses().size(), 1);
+    QCOMPARE(m_standin->scalar(QStringLiteral("SELECT group_concat(Alias) FROM subscriber")).toString(),
+             QStringLiteral("protected"));
+    const QString log = logFrom(QStringLiteral("** Deleting"));
+    const QRegularExpression line(QStringLiteral(
+        "    ObjectID=\\{[^}]+\\}\r\n\\(error\\)The database refused to delete the subscriber with alias= "
+        "protected: "
+        "-?\\d+ \\([^\r\n]*subscriber is a system account[^\r\n]*\\)\r\n\\*\\* Deleting Subscriber"));
+    QVERIFY2(line.match(log).hasMatch(), qPrintable(log));
+    QVERIFY(!log.contains(QStringLiteral("Syncronization")));
+    QCOMPARE(log.count(QStringLiteral("(error)")), 1);
+    QCOMPARE(child<QLabel>("lblRecordsDeletedCount")->text(), QStringLiteral("2"));
+}
+
+void TestDeleteSubscribers::aDatabaseUnreadableMidRun()
+{
+    for (int n = 1; n <= 3; ++n) {
+        QVERIFY(addSubscriber(*m_standin, objectIdFor(n), QStringLiteral("user%1").arg(n)));
+        addGridRow(*m_grid, QStringLiteral("user%1").arg(n), objectIdFor(n));
+    }
+    loadPage();
+    // The file turns unreadable during the first wait; the administrator puts it back while the report of
+    // that wait is on screen.
+    std::unique_ptr<UnreadableDatabase> broken;
+    int pauses = 0;
+    const Clock::Sleeper previousSleeper = Clock::setSleeper([&](int) {
+        if (++pauses == 1)
+            broken = std::make_unique<UnreadableDatabase>(m_standin->databasePath());
+    });
+    QStringList texts;
+    const MsgBox::Handler previousBoxes =
+        MsgBox::setHandler([&](const QString& text, MsgBox::Buttons buttons) {
+            texts.append(text);
+            if (broken)
+                broken->restore();
+            return buttons == MsgBox::vbOKCancel && texts.size() > 1 ? MsgBox::vbCancel : MsgBox::vbYes;
+        });
+    child<QPushButton>("cmdDeleteSubscribers")->click();
+    MsgBox::setHandler(previousBoxes);
+    Clock::setSleeper(previousSleeper);
+
+    QCOMPARE(texts.size(), 3);
+    QVERIFY2(texts.at(1).startsWith(QStringLiteral("(error):")) &&
+                 texts.at(1).endsWith(
+                     QStringLiteral(") in procedure WaitForSyncToFinished of Module modPMSFunctions")),
+             qPrintable(texts.at(1)));
+    QCOMPARE(texts.at(2), closingMessage(3, 1));
+    QCOMPARE(pauses, 3);
+    // The first subscriber was deleted before the file went; the other two after it came back.
+    QCOMPARE(m_standin->scalar(QStringLiteral("SELECT count(*) FROM subscriber")).toInt(), 0);
+    const QString log = logFrom(QStringLiteral("** Deleting"));
+    QVERIFY2(log.contains(QStringLiteral("Directory sync status could not be read from the database")),
+             qPrintable(log));
+    QCOMPARE(log.count(QStringLiteral("    Directory sync complete for subscriber")), 2);
+    QCOMPARE(log.count(QStringLiteral(
+                 "(error)SQL Sync to directory failed when deleting subscriber with alias= user1")),
+             1);
+}
+
+void TestDeleteSubscribers::rowsBeyond32767AreWalked()
+{
+    const qint32 rows = 32770;
+    m_grid->setRedraw(false);
+    for (qint32 row = 1; row <= rows; ++row) {
+        const bool real = row > 32767;
+        addGridRow(*m_grid, QStringLiteral("user%1").arg(row),
+                   real ? objectIdFor(row) : QStringLiteral("{X}"));
+        if (!real)
+            m_grid->setChecked(row, false);
+        else
+            QVERIFY(addSubscriber(*m_standin, objectIdFor(row), QStringLiteral("user%1").arg(row)));
+    }
+    m_grid->setRedraw(true);
+    loadPage();
+    ScriptedMessageBoxes boxes;
+    CountingSleeper sleeper;
+    runAndAnswer({MsgBox::vbYes, MsgBox::vbCancel}, boxes);
+    QCOMPARE(boxes.texts(), (QStringList{kConfirmOrvane, closingMessage(3, 0)}));
+    QCOMPARE(deletions(), 3);
+    QCOMPARE(
+        m_standin->scalar(QStringLiteral("SELECT min(SubscriberObjectID) FROM standin_deletions")).toString(),
+        objectIdFor(32768));
+    QCOMPARE(child<QProgressBar>("ProgressBar")->maximum(), rows);
+    QCOMPARE(child<QProgressBar>("ProgressBar")->value(), rows);
+    QCOMPARE(child<QLabel>("lblRecordsDeletedCount")->text(), QStringLiteral("3"));
+}
+
+void TestDeleteSubscribers::aRunLogThatCannotBeCreatedDeletesNothing()
+{
+    QVERIFY(addSubscriber(*m_standin, objectIdFor(1), QStringLiteral("one")));
+    addGridRow(*m_grid, QStringLiteral("one"), objectIdFor(1));
+    // The log folder would have to be made inside a plain file.
+    const QString blocker = m_program->filePath(QStringLiteral("not a folder"));
+    QFile file(blocker);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    Logging::setLogFolder(blocker + QStringLiteral("/logs"));
+    loadPage();
+    ScriptedMessageBoxes boxes;
+    CountingSleeper sleeper;
+    RecordingLauncher launcher;
+    runAndAnswer({MsgBox::vbYes}, boxes);
+
+    QCOMPARE(deletions(), 0);
+    QVERIFY(sleeper.pauses().isEmpty());
+    QVERIFY(launcher.started().isEmpty());
+    // The log module reports the folder it could not make; then one message tells what it means.
+    const QStringList told = boxes.texts().filter(QStringLiteral("No subscriber was deleted"));
+    QCOMPARE(told.size(), 1);
+    QCOMPARE(boxes.texts().constLast(), told.constFirst());
+    QVERIFY2(told.constFirst().contains(Logging::LogFolder()), qPrintable(told.constFirst()));
+    QCOMPARE(boxes.buttons().constLast(), MsgBox::vbOKOnly);
+    QVERIFY(!boxes.texts().contains(closingMessage(0, 0)));
+    for (const char* name : {"cmdPrevious", "cmdDeleteSubscribers", "cmdExit"})
+        QVERIFY2(child<QPushButton>(name)->isEnabled(), name);
+    QCOMPARE(child<QLabel>("lblRecordsDeletedCount")->text(), QStringLiteral("0"));
+}
+
+void TestDeleteSubscribers::theLogOpensWithItsPathAsOneArgument()
+{
+    QTemporaryDir top;
+    const QString folder = top.filePath(QStringLiteral("Program Files/Culvane tool"));
+    QVERIFY(QDir().mkpath(folder));
+    modLocalize::setProgramLocation(folder, QStringLiteral("Culvane"));
+    QVERIFY(addSubscriber(*m_standin, objectIdFor(1), QStringLiteral("one")));
+    addGridRow(*m_grid, QStringLiteral("one"), objectIdFor(1));
+    loadPage();
+    ScriptedMessageBoxes boxes;
+    CountingSleeper sleeper;
+    RecordingLauncher launcher;
+    runAndAnswer({MsgBox::vbYes, MsgBox::vbOK}, boxes);
+
+    QCOMPARE(launcher.started().size(), 1);
+    const QStringList started = launcher.started().constFirst();
+    QCOMPARE(started.size(), 2);
+    QCOMPARE(started.at(0), frmDeleteSubscribers::TextViewer);
+    QCOMPARE(started.at(1), Logging::RunLogPath());
+    QVERIFY(started.at(1).contains(QStringLiteral("Program Files/Culvane tool")));
+    QVERIFY(QFileInfo(started.at(1)).isFile());
+    QVERIFY(child<QPushButton>("cmdExit")->isEnabled());
+}
+
+void TestDeleteSubscribers::pageFlowAcrossTheThreePages()
+{
+    for (int n = 1; n <= 2; ++n)
+        QVERIFY(addSubscriber(*m_standin, objectIdFor(n), QStringLiteral("user%1").arg(n)));
+    RegFile reg;
+    reg.currentVersion(5, 0, 1, 33);
+    reg.key(QStringLiteral("Software\\Velcor\\MIU\\1.0\\initialization\\integrations\\PBX East"))
+        .sz(QStringLiteral("DisplayName"), QStringLiteral("East"))
+        .dword(QStringLiteral("IntegrationID"), 2);
+    reg.save();
+    ScriptedMessageBoxes boxes;
+    frmMain first;
+    first.Form_Load();
+    first.move(140, 80);
+    first.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&first));
+    const QPoint where = first.pos();
+    const auto button = [](QWidget* page, const char* name) {
+        return page->findChild<QPushButton*>(QString::fromLatin1(name));
+    };
+
+    frmDeleteSubscribers* deletion = nullptr;
+    for (int visit = 1; visit <= 2; ++visit) {
+        button(&first, "cmdNext")->click();
+        frmChooseSubscribers* choose = first.chooseSubscribersPage();
+        QVERIFY(choose && choose->isVisible());
+        addGridRow(choose->grid(), QStringLiteral("user%1").arg(visit), objectIdFor(visit));
+        button(choose, "cmdNext")->click();
+        QVERIFY(first.deleteSubscribersPage());
+        // Loaded once, kept loaded while the selection page comes and goes.
+        if (deletion)
+            QCOMPARE(first.deleteSubscribersPage(), deletion);
+        deletion = first.deleteSubscribersPage();
+        QVERIFY(deletion->isVisible());
+        QVERIFY(!choose->isVisible());
+        QCOMPARE(deletion->pos(), where);
+        QVERIFY(button(choose, "cmdNext")->isEnabled());
+
+        button(deletion, "cmdPrevious")->click();
+        QVERIFY(choose->isVisible());
+        QVERIFY(!deletion->isVisible());
+        QCOMPARE(choose->pos(), where);
+        QCOMPARE(choose->grid().Rows(), 2);
+        if (visit == 2)
+            break;
+        QPointer<frmChooseSubscribers> watch(choose);
+        button(choose, "cmdPrevious")->click();
+        QVERIFY(first.isVisible());
+        QCOMPARE(first.pos(), where);
+        QTRY_VERIFY(watch.isNull());
+        QCOMPARE(first.deleteSubscribersPage(), deletion);
+    }
+    QVERIFY2(boxes.texts().isEmpty(), qPrintable(boxes.texts().join(QStringLiteral("\n---\n"))));
+
+    // The kept page reads the rebuilt selection page's grid: only the second visit's row goes.
+    button(first.chooseSubscribersPage(), "cmdNext")->click();
+    CountingSleeper sleeper;
+    boxes.setNextAnswer(MsgBox::vbYes);
+    boxes.setNextAnswer(MsgBox::vbCancel);
+    button(deletion, "cmdDeleteSubscribers")->click();
+    QCOMPARE(
+        m_standin->scalar(QStringLiteral("SELECT group_concat(Alias) FROM standin_deletions")).toString(),
+        QStringLiteral("user2"));
+    modOrvaneDB::CloseSharedLists();
+}
+
+QTEST_MAIN(TestDeleteSubscribers)
+#include "test_deletesubscribers.moc"

@@ -1,0 +1,203 @@
+#include "DeletionTestSupport.h"
+#include "common/ScriptedPorts.h"
+#include "common/StandinFixture.h"
+#include "deletion/Logging.h"
+#include "deletion/SyncTicketWait.h"
+#include "localize/modLocalize.h"
+#include "server/modOrvaneDB.h"
+
+#include <QRegularExpression>
+#include <QSet>
+#include <QtTest>
+
+namespace {
+const QString kConnection = QStringLiteral("Driver={SQL Server};server=;database=OrvaneDb");
+const QString kTicket = QStringLiteral("{6F1C0D2E-9A41-4B7E-8C55-0123456789AB}");
+const QString kTimeOut =
+    QStringLiteral("Syncronization process failed to complete in a timely fashion.  Check the "
+                   "ZAVEvedUda logs in the \\Orvane\\Logs directory");
+const QString kClosing380 = QStringLiteral(") in procedure WaitForSyncToFinished of Module modPMSFunctions");
+} // namespace
+
+class TestSyncWait : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void ticketsAreBracedUpperCaseVersion4Guids();
+    void resultAtTheFirstAndAtTheThirdPoll();
+    void aResultThatNeverComesTimesOut();
+    void twoRowsForOneTicketTheFirstDecides();
+    void anUnreadableDatabaseEndsTheWaitAfterOneReport();
+
+private:
+    bool addTicket(const QString& ticket, const QVariant& result, const QVariant& pending = QVariant());
+    int ticketRemovals(const QString& ticket);
+    QString logText();
+
+    std::unique_ptr<StandinFixture> m_standin;
+    std::unique_ptr<QTemporaryDir> m_program;
+};
+
+void TestSyncWait::init()
+{
+    m_standin = std::make_unique<StandinFixture>(0);
+    QVERIFY(m_standin->isValid());
+    modOrvaneDB::DbConnectionString() = kConnection;
+    m_program = std::make_unique<QTemporaryDir>();
+    modLocalize::setProgramLocation(m_program->path(), QStringLiteral("Culvane"));
+    modLocalize::resetLocalisation();
+    ScriptedMessageBoxes quiet;
+    Logging::OpenRunLog(m_program->filePath(QStringLiteral("wait.TXT")), false);
+    QVERIFY(Logging::RunLogIsOpen());
+}
+
+void TestSyncWait::cleanup()
+{
+    Logging::CloseRunLog();
+    modLocalize::setProgramLocation(QString(), QString());
+    m_program.reset();
+    m_standin.reset();
+}
+
+bool TestSyncWait::addTicket(const QString& ticket, const QVariant& result, const QVariant& pending)
+{
+    return m_standin->exec(
+        QStringLiteral("INSERT INTO directorysyncticket (Ticket, result, PendingResult) VALUES (?, ?, ?)"),
+        {ticket, result.isValid() ? result : QVariant(QMetaType(QMetaType::Int)),
+         pending.isValid() ? pending : QVariant(QMetaType(QMetaType::Int))});
+}
+
+int TestSyncWait::ticketRemovals(const QString& ticket)
+{
+    return m_standin
+        ->scalar(QStringLiteral("SELECT count(*) FROM standin_ticket_deletions WHERE Ticket = ?"), {ticket})
+        .toInt();
+}
+
+QString TestSyncWait::logText()
+{
+    return readFile(Logging::RunLogPath());
+}
+
+void TestSyncWait::ticketsAreBracedUpperCaseVersion4Guids()
+{
+    const QRegularExpression form(
+        QStringLiteral("^\\{[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\\}$"));
+    QSet<QString> seen;
+    for (int i = 0; i < 500; ++i) {
+        const QString ticket = Module1::NewTicketGuid();
+        QCOMPARE(ticket.size(), 38);
+        QVERIFY2(form.match(ticket).hasMatch(), qPrintable(ticket));
+        seen.insert(ticket);
+    }
+    QCOMPARE(seen.size(), 500);
+}
+
+void TestSyncWait::resultAtTheFirstAndAtTheThirdPoll()
+{
+    ScriptedMessageBoxes boxes;
+    {
+        QVERIFY(addTicket(kTicket, 0));
+        CountingSleeper sleeper;
+        QVERIFY(Module1::WaitForSyncToFinished(kTicket));
+        QCOMPARE(sleeper.pauses(), QList<int>{2000});
+        QCOMPARE(ticketRemovals(kTicket), 1);
+        QCOMPARE(m_standin->scalar(QStringLiteral("SELECT count(*) FROM directorysyncticket")).toInt(), 0);
+    }
+
+    // Pending until the pause before the third poll, then a failure (5).
+    const QString later = QStringLiteral("{0A0B0C0D-1111-4222-8333-444455556666}");
+    QVERIFY(addTicket(later, QVariant(), 5));
+    int pauses = 0;
+    const Clock::Sleeper previous = Clock::setSleeper([&](int milliseconds) {
+        QCOMPARE(milliseconds, 2000);
+        if (++pauses == 3)
+            m_standin->exec(
+                QStringLiteral("UPDATE directorysyncticket SET result = PendingResult WHERE Ticket = ?"),
+                {later});
+    });
+    const bool outcome = Module1::WaitForSyncToFinished(later);
+    Clock::setSleeper(previous);
+    QVERIFY(!outcome);
+    QCOMPARE(pauses, 3);
+    QCOMPARE(ticketRemovals(later), 1);
+    QCOMPARE(boxes.texts(), QStringList{});
+    QVERIFY(!logText().contains(QStringLiteral("Syncronization")));
+}
+
+void TestSyncWait::aResultThatNeverComesTimesOut()
+{
+    ScriptedMessageBoxes boxes;
+    QVERIFY(addTicket(kTicket, QVariant()));
+    const QString missing = QStringLiteral("{99999999-9999-4999-8999-999999999999}");
+    for (const QString& ticket : {kTicket, missing}) {
+        CountingSleeper sleeper;
+        QVERIFY(!Module1::WaitForSyncToFinished(ticket));
+        QCOMPARE(sleeper.pauses(), QList<int>(20, 2000));
+        QCOMPARE(ticketRemovals(ticket), 0);
+    }
+    // The ticket stays for the server to report on later.
+    QCOMPARE(m_standin->scalar(QStringLiteral("SELECT count(*) FROM directorysyncticket")).toInt(), 1);
+    QCOMPARE(logText().count(kTimeOut + QStringLiteral("\r\n")), 2);
+    QCOMPARE(Logging::RunLogErrorCount(), 0);
+    QCOMPARE(boxes.texts(), QStringList{});
+}
+
+void TestSyncWait::twoRowsForOneTicketTheFirstDecides()
+{
+    ScriptedMessageBoxes boxes;
+    // The first row spells the ticket in lower case; the server removes by that row's value.
+    const QString lower = kTicket.toLower();
+    QVERIFY(addTicket(lower, 0));
+    QVERIFY(addTicket(kTicket, 7));
+    CountingSleeper sleeper;
+    QVERIFY(Module1::WaitForSyncToFinished(kTicket));
+    QCOMPARE(sleeper.pauses().size(), 1);
+    QCOMPARE(m_standin->scalar(QStringLiteral("SELECT count(*) FROM standin_ticket_deletions")).toInt(), 1);
+    QCOMPARE(m_standin->scalar(QStringLiteral("SELECT Ticket FROM standin_ticket_deletions")).toString(),
+             lower);
+    QCOMPARE(boxes.texts(), QStringList{});
+}
+
+void TestSyncWait::anUnreadableDatabaseEndsTheWaitAfterOneReport()
+{
+    ScriptedMessageBoxes boxes;
+    QVERIFY(addTicket(kTicket, QVariant()));
+    std::unique_ptr<UnreadableDatabase> broken;
+    int pauses = 0;
+    const Clock::Sleeper previous = Clock::setSleeper([&](int) {
+        if (++pauses == 2)
+            broken = std::make_unique<UnreadableDatabase>(m_standin->databasePath());
+    });
+    const bool outcome = Module1::WaitForSyncToFinished(kTicket);
+    Clock::setSleeper(previous);
+    QVERIFY(!outcome);
+    QCOMPARE(pauses, 2);
+    QCOMPARE(boxes.texts().size(), 1);
+    const QString report = boxes.texts().constFirst();
+    QVERIFY2(report.startsWith(QStringLiteral("(error):")) && report.endsWith(kClosing380),
+             qPrintable(report));
+    QCOMPARE(boxes.buttons(), QList<MsgBox::Buttons>{MsgBox::vbOKOnly});
+    // The driver's own words reach the log, on a line that is no error of its own.
+    const QString log = logText();
+    const int open = report.indexOf(QStringLiteral(" (")) + 2;
+    const QString reason = report.mid(open, report.size() - open - kClosing380.size());
+    QVERIFY(!reason.isEmpty());
+    QVERIFY2(log.contains(reason + QStringLiteral("\r\n")), qPrintable(log));
+    QVERIFY(!log.contains(kTimeOut));
+    QCOMPARE(Logging::RunLogErrorCount(), 0);
+
+    // The database back, the next wait reads it again.
+    broken->restore();
+    QVERIFY(m_standin->exec(QStringLiteral("UPDATE directorysyncticket SET result = 0")));
+    boxes.clear();
+    CountingSleeper sleeper;
+    QVERIFY(Module1::WaitForSyncToFinished(kTicket));
+    QCOMPARE(sleeper.pauses().size(), 1);
+    QCOMPARE(boxes.texts(), QStringList{});
+}
+
+QTEST_GUILESS_MAIN(TestSyncWait)
+#include "test_syncwait.moc"
