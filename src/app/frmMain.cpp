@@ -13,6 +13,7 @@
 #include "server/modSwitchInfo.h"
 #include "update/modUpdateCheck.h"
 
+#include <QDir>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -117,6 +118,17 @@ void frmMain::Form_Load()
     frmMain_Auto_Init();
     const ErrorReport report = modLocalize::localizedReport(StringIds::InFrmMainFormLoad);
 
+    // Without a usable registry export file every check below would blame the server (the version first).
+    const RegistryAPI::RegistrySource registry = RegistryAPI::registrySource();
+    if (!registry.problem.isEmpty()) {
+        const int message = registry.fromEnvironment ? StringIds::RegistryFileNamedUnusable
+                                                     : StringIds::RegistryFileDefaultUnusable;
+        MsgBox::show(
+            mymyLoadString(message).arg(QDir::toNativeSeparators(registry.fileName), registry.problem));
+        Module1::ExitApplication(Module1::ExitStartupRefused);
+        return;
+    }
+
     report.step([] { OrvaneVersion::setInstalledVersion(OrvaneVersion::getVersion()); });
 
     // A check whose evaluation fails counts as met, so doubt always ends on the safe side.
@@ -124,7 +136,7 @@ void frmMain::Form_Load()
     report.step([&] { tooOld = !OrvaneVersion::bIsVersionGreaterThanOrEqualTo(4, 0, 2, 100); });
     if (tooOld) {
         MsgBox::show(mymyLoadString(StringIds::VersionTooOld));
-        Module1::ExitApplication();
+        Module1::ExitApplication(Module1::ExitStartupRefused);
         return;
     }
 
@@ -138,7 +150,7 @@ void frmMain::Form_Load()
     });
     if (domino) {
         MsgBox::show(mymyLoadString(StringIds::DominoNotSupported));
-        Module1::ExitApplication();
+        Module1::ExitApplication(Module1::ExitStartupRefused);
         return;
     }
 
@@ -153,7 +165,7 @@ void frmMain::Form_Load()
         [&] { sharedListsOpen = modOrvaneDB::OpenSharedLists(modOrvaneDB::DbConnectionString(), &failure); });
     if (!sharedListsOpen) {
         MsgBox::show(mymyLoadString(StringIds::CannotOpenDatabase), MsgBox::vbOKOnly, failure);
-        Module1::ExitApplication();
+        Module1::ExitApplication(Module1::ExitStartupRefused);
         return;
     }
 

@@ -57,14 +57,29 @@ using Block = std::array<std::u16string, 16>;
 
 struct BlockCandidate {
     std::uint16_t language = 0;
+    int rank = 0;
     Block strings;
 };
 
+// How well a block's language serves the preferred one, as the resource loader ranks them: lower is
+// better; among equals the first in the file's order wins.
+int rankOf(std::uint16_t language, std::uint16_t preferred)
+{
+    if (language == preferred)
+        return 0;
+    if ((language & PrimaryLanguageMask) == (preferred & PrimaryLanguageMask))
+        return 1;
+    return language == 0 ? 2 : 3;
+}
+
 class Reader {
 public:
-    Reader(const std::uint8_t* data, std::size_t size) : m_bytes(data, size) {}
+    Reader(const std::uint8_t* data, std::size_t size, std::uint16_t preferredLanguage)
+        : m_bytes(data, size), m_fileSize(size), m_preferred(preferredLanguage)
+    {
+    }
 
-    std::map<std::uint16_t, std::vector<BlockCandidate>> read()
+    std::map<std::uint16_t, BlockCandidate> read()
     {
         std::uint32_t resourceRva = 0;
         std::uint32_t resourceSize = 0;
@@ -221,15 +236,24 @@ private:
 
     void leaf(std::uint32_t offset, const Context& context, std::uint16_t language)
     {
+        // One block shared by many language entries would be copied once per entry: a small file could
+        // ask for gigabytes. The linker never shares a data entry.
+        if (!m_dataEntries.insert(offset).second)
+            throw NotLoadable("resource data entry reached more than once");
         const std::uint64_t at = resourceOffset(offset, 16, "resource data entry outside its section");
         const std::uint32_t rva = m_bytes.u32(at, "truncated resource data entry");
         const std::uint32_t size = m_bytes.u32(at + 4, "truncated resource data entry");
         const std::uint64_t data = fileOffset(rva, size, "resource data outside the file's sections");
-        if (context.stringBlock)
-            m_blocks[context.blockId].push_back({language, block(data, size)});
+        if (!context.stringBlock)
+            return;
+        // Every block is checked, but only the best so far is kept.
+        BlockCandidate candidate{language, rankOf(language, m_preferred), block(data, size)};
+        const auto [it, inserted] = m_blocks.try_emplace(context.blockId);
+        if (inserted || candidate.rank < it->second.rank)
+            it->second = std::move(candidate);
     }
 
-    Block block(std::uint64_t data, std::uint32_t size) const
+    Block block(std::uint64_t data, std::uint32_t size)
     {
         Block strings;
         std::uint64_t position = 0;
@@ -240,6 +264,10 @@ private:
             position += 2;
             if (position + std::uint64_t{length} * 2 > size)
                 throw NotLoadable("string longer than its block");
+            // Blocks that do not overlap hold no more text, counted as stored, than the file has bytes.
+            m_stringBytes += 2 + std::uint64_t{length} * 2;
+            if (m_stringBytes > m_fileSize)
+                throw NotLoadable("more string text than the file holds");
             text.resize(length);
             for (std::uint16_t k = 0; k < length; ++k)
                 text[k] =
@@ -253,23 +281,13 @@ private:
     std::vector<Section> m_sections;
     std::uint64_t m_resourceBase = 0;
     std::uint64_t m_resourceSize = 0;
+    std::uint64_t m_fileSize;
+    std::uint16_t m_preferred;
     std::set<std::uint32_t> m_visited;
-    std::map<std::uint16_t, std::vector<BlockCandidate>> m_blocks;
+    std::set<std::uint32_t> m_dataEntries;
+    std::uint64_t m_stringBytes = 0;
+    std::map<std::uint16_t, BlockCandidate> m_blocks;
 };
-
-const BlockCandidate& choose(const std::vector<BlockCandidate>& candidates, std::uint16_t preferred)
-{
-    auto find = [&](auto&& matches) { return std::find_if(candidates.begin(), candidates.end(), matches); };
-    auto it = find([&](const BlockCandidate& c) { return c.language == preferred; });
-    if (it == candidates.end()) {
-        it = find([&](const BlockCandidate& c) {
-            return (c.language & PrimaryLanguageMask) == (preferred & PrimaryLanguageMask);
-        });
-    }
-    if (it == candidates.end())
-        it = find([](const BlockCandidate& c) { return c.language == 0; });
-    return it != candidates.end() ? *it : candidates.front();
-}
 
 } // namespace
 
@@ -301,8 +319,8 @@ std::optional<PeStringTable> PeStringTable::parse(const std::uint8_t* data, std:
 {
     try {
         PeStringTable table;
-        for (const auto& [blockId, candidates] : Reader(data, size).read()) {
-            const Block& strings = choose(candidates, preferredLanguage).strings;
+        for (const auto& [blockId, chosen] : Reader(data, size, preferredLanguage).read()) {
+            const Block& strings = chosen.strings;
             for (std::size_t i = 0; i < strings.size(); ++i)
                 table.m_strings[static_cast<std::uint16_t>((blockId - 1u) * 16u + i)] = strings[i];
         }

@@ -10,8 +10,10 @@
 
 // The string table (RT_STRING resources) of a resource-only Windows library (PE32 or PE32+), read as data:
 // nothing in the file is run. The whole file is checked when it is loaded; a file with any offset or length
-// that does not fit, or a resource tree that is not a proper tree, counts as not loadable. Plain C++ so
-// that it builds on Windows too, beside a back end over LoadLibraryExW / LoadStringW.
+// that does not fit, or a resource tree that is not a proper tree, counts as not loadable; so does one whose
+// data entries are shared or whose string text outgrows the file, which would make a small file cost
+// gigabytes of memory. Plain C++ so that it builds on Windows too, beside a back end over LoadLibraryExW /
+// LoadStringW.
 class PeStringTable {
 public:
     // Files above this size are not language libraries.

@@ -293,25 +293,58 @@ private:
     int m_line = 1;
 };
 
+constexpr std::uint16_t PrimaryLanguageMask = 0x03FF;
+
+// How well a block's language serves the preferred one, as LoadStringW's resource search ranks them: lower
+// is better; among equals the lowest language identifier (first in the compiled file) wins.
+int rankOf(std::uint16_t language, std::uint16_t preferred)
+{
+    if (language == preferred)
+        return 0;
+    if ((language & PrimaryLanguageMask) == (preferred & PrimaryLanguageMask))
+        return 1;
+    return language == 0 ? 2 : 3;
+}
+
 class Parser {
 public:
     explicit Parser(std::string_view script) : m_lexer(script) { advance(); }
 
-    Strings run()
+    // The texts of each block of 16 identifiers come from the one language that serves best; identifiers
+    // that language lacks are missing, as they are from its compiled block.
+    Strings run(std::uint16_t preferredLanguage)
+    {
+        read();
+        Strings strings;
+        for (const auto& [block, languages] : m_blocks) {
+            const Strings* best = nullptr;
+            int bestRank = 0;
+            for (const auto& [language, texts] : languages) {
+                const int rank = rankOf(language, preferredLanguage);
+                if (!best || rank < bestRank) {
+                    best = &texts;
+                    bestRank = rank;
+                }
+            }
+            strings.insert(best->begin(), best->end());
+        }
+        return strings;
+    }
+
+private:
+    void read()
     {
         while (m_token.kind != Token::End) {
             if (isWord("LANGUAGE")) {
-                language();
+                m_language = language();
             } else if (isWord("STRINGTABLE")) {
                 stringTable();
             } else {
                 throw SyntaxError(m_token.line, "expected LANGUAGE or STRINGTABLE");
             }
         }
-        return std::move(m_strings);
     }
 
-private:
     void advance() { m_token = m_lexer.next(); }
     bool isWord(std::string_view word) const
     {
@@ -327,19 +360,23 @@ private:
         return value;
     }
 
-    void language()
+    // LANGUAGE primary, sub: the identifier packed and cut to 16 bits, as the resource compiler does.
+    std::uint16_t language()
     {
         advance();
-        expectNumber("a language number");
+        const std::uint32_t primary = expectNumber("a language number");
         if (m_token.kind != Token::Comma)
             throw SyntaxError(m_token.line, "expected ',' in LANGUAGE");
         advance();
-        expectNumber("a sublanguage number");
+        const std::uint32_t sub = expectNumber("a sublanguage number");
+        return static_cast<std::uint16_t>((primary | (sub << 10)) & 0xFFFFu);
     }
 
     void stringTable()
     {
         advance();
+        // A LANGUAGE inside the statement applies to this table only.
+        std::uint16_t tableLanguage = m_language;
         static const char* const memoryFlags[] = {"MOVEABLE", "FIXED",      "PURE",        "IMPURE",
                                                   "PRELOAD",  "LOADONCALL", "DISCARDABLE", "NONDISCARDABLE"};
         while (true) {
@@ -349,7 +386,7 @@ private:
             if (flag) {
                 advance();
             } else if (isWord("LANGUAGE")) {
-                language();
+                tableLanguage = language();
             } else if (isWord("CHARACTERISTICS") || isWord("VERSION")) {
                 advance();
                 expectNumber("a number");
@@ -376,7 +413,9 @@ private:
                 text += m_token.text;
                 advance();
             }
-            if (!m_strings.emplace(static_cast<std::uint16_t>(id), std::move(text)).second)
+            // The same identifier in another language is that language's text; twice in one is a mistake.
+            Strings& texts = m_blocks[static_cast<std::uint16_t>(id >> 4)][tableLanguage];
+            if (!texts.emplace(static_cast<std::uint16_t>(id), std::move(text)).second)
                 throw SyntaxError(line, "duplicate string identifier " + std::to_string(id));
         }
         advance();
@@ -384,15 +423,23 @@ private:
 
     Lexer m_lexer;
     Token m_token;
-    Strings m_strings;
+    // Without a LANGUAGE statement the resource compiler takes English (United States).
+    std::uint16_t m_language = DefaultLanguage;
+    // Block (identifier / 16) -> language -> texts.
+    std::map<std::uint16_t, std::map<std::uint16_t, Strings>> m_blocks;
 };
 
 } // namespace
 
 std::optional<Strings> parse(std::string_view script, std::string* error)
 {
+    return parse(script, DefaultLanguage, error);
+}
+
+std::optional<Strings> parse(std::string_view script, std::uint16_t preferredLanguage, std::string* error)
+{
     try {
-        return Parser(script).run();
+        return Parser(script).run(preferredLanguage);
     } catch (const SyntaxError& e) {
         if (error)
             *error = e.what();

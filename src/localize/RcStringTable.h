@@ -15,7 +15,16 @@ namespace RcStringTable {
 
 using Strings = std::map<std::uint16_t, std::u16string>;
 
+// The language of a table without a LANGUAGE statement, and the built-in table's: English (United States).
+constexpr std::uint16_t DefaultLanguage = 1033;
+
 // The texts by identifier, or nothing with the reason (and line) in *error when the script is malformed.
+// The same identifier may stand in several languages; as LoadStringW does, the choice is made per block of
+// 16 identifiers: the block in preferredLanguage, then one of the same primary language, then the neutral
+// language (0), then the lowest language identifier.
+std::optional<Strings> parse(std::string_view script, std::uint16_t preferredLanguage,
+                             std::string* error = nullptr);
+// The texts for DefaultLanguage.
 std::optional<Strings> parse(std::string_view script, std::string* error = nullptr);
 
 } // namespace RcStringTable

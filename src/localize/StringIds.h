@@ -38,6 +38,9 @@ constexpr int VersionTooOld = 393;
 constexpr int DominoNotSupported = 420;
 constexpr int CannotOpenDatabase = 422;
 constexpr int RestrictedRights = 435;
+// The registry export file cannot serve: %1 is the file, %2 the reason.
+constexpr int RegistryFileNamedUnusable = 437;
+constexpr int RegistryFileDefaultUnusable = 438;
 
 // About window.
 constexpr int AboutCaption = 423; // "Orvane Culvane"

@@ -60,7 +60,10 @@ BuiltInTable readBuiltInTable()
     }
     const QByteArray script = file.readAll();
     std::string error;
-    const auto strings = RcStringTable::parse(std::string_view(script.constData(), script.size()), &error);
+    // Where the script holds an identifier in several languages, the program's own LoadStringW would pick
+    // by the user's language; the table is read once, so that is the language at start.
+    const auto strings = RcStringTable::parse(std::string_view(script.constData(), script.size()),
+                                              LocaleTable::userDefaultLanguage(), &error);
     if (!strings) {
         table.problem =
             QStringLiteral("the built-in string table is damaged: %1").arg(QString::fromStdString(error));

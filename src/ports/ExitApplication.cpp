@@ -16,10 +16,17 @@ RunLogCloser& runLogCloser()
     static RunLogCloser closer;
     return closer;
 }
+
+int& lastExitStatus()
+{
+    static int status = ExitNormal;
+    return status;
+}
 } // namespace
 
-void ExitApplication()
+void ExitApplication(int exitStatus)
 {
+    lastExitStatus() = exitStatus;
     // Closing the run log may fail; the program ends all the same.
     if (runLogCloser()) {
         try {
@@ -33,7 +40,12 @@ void ExitApplication()
     }
     std::fflush(nullptr);
     // At once: no window is asked whether it may close and no destructor runs.
-    std::_Exit(0);
+    std::_Exit(exitStatus);
+}
+
+int requestedExitStatus()
+{
+    return lastExitStatus();
 }
 
 ExitHandler setExitHandler(ExitHandler handler)

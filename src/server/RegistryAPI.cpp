@@ -20,29 +20,48 @@ constexpr std::uint32_t NumberSize = 4;
 constexpr std::uint32_t NameBufferSize = 260;
 constexpr std::uint32_t LastEnumIndex = 999999;
 
+struct Loaded {
+    RegistryStore store;
+    RegistrySource source;
+};
+
 // The machine's registry for this process, read on first use.
-std::optional<RegistryStore>& loadedStore()
+std::optional<Loaded>& loaded()
 {
-    static std::optional<RegistryStore> store;
-    return store;
+    static std::optional<Loaded> instance;
+    return instance;
 }
 
-QString registryFileName()
+RegistrySource namedSource()
 {
-    const QString named = qEnvironmentVariable("CULVANE_REGISTRY");
-    if (!named.isEmpty())
-        return named;
-    const QString folder =
-        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
-    return QDir(folder).filePath(QStringLiteral("HKLM.reg"));
+    RegistrySource source;
+    source.fileName = qEnvironmentVariable("CULVANE_REGISTRY");
+    source.fromEnvironment = !source.fileName.isEmpty();
+    if (!source.fromEnvironment) {
+        const QString folder =
+            QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
+        source.fileName = QDir(folder).filePath(QStringLiteral("HKLM.reg"));
+    }
+    return source;
+}
+
+const Loaded& load()
+{
+    std::optional<Loaded>& current = loaded();
+    if (!current) {
+        RegistrySource source = namedSource();
+        std::string problem;
+        RegistryStore store =
+            RegistryStore::load(QFile::encodeName(source.fileName).toStdString(), std::cerr, &problem);
+        source.problem = QString::fromStdString(problem);
+        current = Loaded{std::move(store), std::move(source)};
+    }
+    return *current;
 }
 
 const RegistryStore& store()
 {
-    std::optional<RegistryStore>& loaded = loadedStore();
-    if (!loaded)
-        loaded = RegistryStore::load(QFile::encodeName(registryFileName()).toStdString(), std::cerr);
-    return *loaded;
+    return load().store;
 }
 
 // RegOpenKeyExA with KEY_READ. Names reach the registry in the narrow form.
@@ -124,9 +143,14 @@ QStringList getRegSubkeys(RootKey root, const QString& subKey)
     return names;
 }
 
+RegistrySource registrySource()
+{
+    return load().source;
+}
+
 void reloadRegistry()
 {
-    loadedStore().reset();
+    loaded().reset();
 }
 
 } // namespace RegistryAPI

@@ -23,6 +23,14 @@ RegValue getRegValue(RootKey root, const QString& subKey, const QString& valueNa
                      const RegValue& defaultValue);
 QStringList getRegSubkeys(RootKey root, const QString& subKey);
 
+// Where the registry comes from, and why it cannot serve (empty when it can). Reads it if not yet read.
+struct RegistrySource {
+    QString fileName;
+    bool fromEnvironment = false; // named by CULVANE_REGISTRY rather than the default beside the program
+    QString problem;
+};
+RegistrySource registrySource();
+
 // Drops the loaded store so that the next call reads CULVANE_REGISTRY again (tests switch files).
 void reloadRegistry();
 

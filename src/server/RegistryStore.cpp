@@ -1,8 +1,9 @@
 #include "server/RegistryStore.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <ostream>
 
@@ -223,9 +224,13 @@ public:
     {
     }
 
+    bool blank() const { return m_blank; }
+    bool headerFound() const { return m_headerFound; }
+
     void run(std::string_view bytes)
     {
         const auto [text, utf16] = decodeFile(bytes);
+        m_blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
         std::string_view rest = text;
         std::size_t number = 0;
         while (!rest.empty() || number == 0) {
@@ -273,10 +278,12 @@ private:
         const std::string_view trimmed = trimRight(trimLeft(line));
         if (trimmed == UnicodeHeader) {
             m_unicode = true;
+            m_headerFound = true;
             return;
         }
         if (trimmed == AnsiHeader) {
             m_unicode = false;
+            m_headerFound = true;
             return;
         }
         m_unicode = utf16;
@@ -607,6 +614,8 @@ private:
     bool m_unicode = true;
     std::optional<PendingValue> m_pending;
     std::size_t m_warningCount = 0;
+    bool m_blank = true;
+    bool m_headerFound = false;
 };
 
 } // namespace
@@ -639,33 +648,60 @@ void RegistryStore::Key::setValue(std::string_view name, Value value)
     m_values[fold(name)] = std::move(value);
 }
 
-RegistryStore RegistryStore::load(const std::string& fileName, std::ostream& warnings)
+RegistryStore RegistryStore::load(const std::string& fileName, std::ostream& warnings, std::string* problem)
 {
     namespace fs = std::filesystem;
+    auto refuse = [&](const std::string& reason) {
+        if (problem)
+            *problem = reason;
+        warnings << fileName << ": warning: " << reason << "; the registry is empty\n";
+        return RegistryStore();
+    };
     std::error_code error;
     const fs::file_status status = fs::status(fileName, error);
-    if (error || !fs::exists(status))
-        return RegistryStore();
-    if (!fs::is_regular_file(status)) {
-        warnings << fileName << ": warning: not a regular file; the registry is empty\n";
+    if (!fs::exists(status)) {
+        if (problem)
+            *problem = "the file does not exist";
         return RegistryStore();
     }
-    std::ifstream in(fileName, std::ios::binary);
+    if (fs::is_directory(status))
+        return refuse("it is a folder, not a file");
+    if (!fs::is_regular_file(status))
+        return refuse("it is not a regular file");
+    // Standard C streams tell a read error from the end of the file; the reason is the system's own.
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(fileName.c_str(), "rb"), &std::fclose);
+    if (!in)
+        return refuse(std::string("the file cannot be read (") + std::strerror(errno) + ")");
     std::string bytes;
-    if (in)
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!in && !in.eof()) {
-        warnings << fileName << ": warning: the file cannot be read; the registry is empty\n";
-        return RegistryStore();
+    char buffer[65536];
+    for (;;) {
+        const std::size_t got = std::fread(buffer, 1, sizeof buffer, in.get());
+        bytes.append(buffer, got);
+        if (got < sizeof buffer)
+            break;
     }
-    return parse(bytes, fileName, warnings);
+    if (std::ferror(in.get()))
+        return refuse(std::string("the file cannot be read (") + std::strerror(errno) + ")");
+    return parse(bytes, fileName, warnings, problem);
 }
 
 RegistryStore RegistryStore::parse(std::string_view bytes, const std::string& sourceName,
-                                   std::ostream& warnings)
+                                   std::ostream& warnings, std::string* problem)
 {
     RegistryStore store;
-    Parser(sourceName, warnings, store.m_root).run(bytes);
+    Parser parser(sourceName, warnings, store.m_root);
+    parser.run(bytes);
+    if (problem) {
+        if (parser.blank())
+            *problem = "the file is empty";
+        else if (!parser.headerFound())
+            *problem = std::string("it is not a registry export file (its first line is neither \"") +
+                       std::string(UnicodeHeader) + "\" nor \"" + std::string(AnsiHeader) + "\")";
+        else if (store.m_root.subkeyCount() == 0)
+            *problem = "it holds no keys of HKEY_LOCAL_MACHINE";
+        else
+            problem->clear();
+    }
     return store;
 }
 

@@ -66,11 +66,15 @@ public:
         std::unordered_map<std::string, Value> m_values;            // folded name -> value
     };
 
-    // Reads a file; a missing file gives an empty registry. Problems are reported on `warnings`, one line
-    // each, naming the file and line.
-    static RegistryStore load(const std::string& fileName, std::ostream& warnings);
+    // Reads a file; a missing or unreadable file gives an empty registry. Problems are reported on
+    // `warnings`, one line each, naming the file and line. `problem`, if given, receives why the file
+    // cannot serve as a machine's registry at all (missing, a folder, unreadable, empty, not an export
+    // file, no HKEY_LOCAL_MACHINE keys), or is cleared.
+    static RegistryStore load(const std::string& fileName, std::ostream& warnings,
+                              std::string* problem = nullptr);
     // Parses the bytes of an export file; `sourceName` names it in warnings.
-    static RegistryStore parse(std::string_view bytes, const std::string& sourceName, std::ostream& warnings);
+    static RegistryStore parse(std::string_view bytes, const std::string& sourceName, std::ostream& warnings,
+                               std::string* problem = nullptr);
 
     const Key& root() const { return m_root; }
 

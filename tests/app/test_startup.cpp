@@ -5,6 +5,7 @@
 #include "localize/modLocalize.h"
 #include "ports/ExitApplication.h"
 #include "server/OrvaneVersion.h"
+#include "server/RegistryAPI.h"
 #include "server/modOrvaneDB.h"
 
 #include <QAbstractButton>
@@ -15,6 +16,9 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 const QString kTooOld = QStringLiteral("Error!  This version of Culvane only works on versions of Orvane "
@@ -52,6 +56,9 @@ private slots:
     void anErrorInsideAStepDoesNotStopTheSequence();
     void exitButtonEndsTheProgram();
     void startWithoutSwitchesGoesOn();
+    void refusesAnUnusableRegistryFile();
+    void refusesWithoutTheDefaultRegistryFile();
+    void processEndsWithTheRequestedStatus();
     void startsTheCommandFileBesideTheProgramAfterTheConnectorCheck();
 
 private:
@@ -139,6 +146,7 @@ void TestStartup::refusesServersBelowTheMinimum()
         QCOMPARE(boxes.texts(), QStringList{kTooOld});
         QCOMPARE(boxes.buttons().constFirst(), MsgBox::vbOKOnly);
         QCOMPARE(m_exits, 1);
+        QCOMPARE(Module1::requestedExitStatus(), Module1::ExitStartupRefused);
         QVERIFY2(modOrvaneDB::DbConnectionString().isEmpty(), "no step may run after the refusal");
     } else {
         QCOMPARE(boxes.texts().join(QLatin1Char('|')), QString());
@@ -161,6 +169,7 @@ void TestStartup::refusesDominoInAnyLetterCase()
         startPage();
         QCOMPARE(boxes.texts(), QStringList{kDomino});
         QCOMPARE(m_exits, 1);
+        QCOMPARE(Module1::requestedExitStatus(), Module1::ExitStartupRefused);
     }
 
     // A missing key or value passes, and so does a different connector with Domino in its name.
@@ -194,6 +203,7 @@ void TestStartup::endsWhenTheDatabaseCannotBeRead()
         startPage();
         QCOMPARE(boxes.texts(), QStringList{kNoDatabase});
         QCOMPARE(m_exits, 1);
+        QCOMPARE(Module1::requestedExitStatus(), Module1::ExitStartupRefused);
         QVERIFY(!modOrvaneDB::CosRecords().isOpen());
         QVERIFY(!modOrvaneDB::DistributionListRecords().isOpen());
         QCOMPARE(modOrvaneDB::DbConnectionString(),
@@ -327,14 +337,25 @@ void TestStartup::exitButtonEndsTheProgram()
     QVERIFY(standin.isValid());
     RegFile reg;
     writeNormalServer(reg);
+    reg.key(kSystemParameters).sz(QStringLiteral("IDCProgID"), QStringLiteral("VCDsDomino.VcIDCDomino.1"));
     reg.save();
     ScriptedMessageBoxes boxes;
+    startPage();
+    QCOMPARE(m_exits, 1);
+    QCOMPARE(Module1::requestedExitStatus(), Module1::ExitStartupRefused);
+
+    // After a start that passes, "Exit" ends with the normal status.
+    writeNormalServer(reg);
+    reg.save();
+    m_exits = 0;
+    boxes.clear();
     startPage();
     QCOMPARE(m_exits, 0);
     m_page->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_page.get()));
     QTest::mouseClick(m_page->findChild<QPushButton*>(QStringLiteral("cmdExit")), Qt::LeftButton);
     QCOMPARE(m_exits, 1);
+    QCOMPARE(Module1::requestedExitStatus(), Module1::ExitNormal);
 }
 
 void TestStartup::startWithoutSwitchesGoesOn()
@@ -351,6 +372,129 @@ void TestStartup::startWithoutSwitchesGoesOn()
     QCOMPARE(boxes.texts(),
              (QStringList{QStringLiteral("No switches are configured on the local system."), kRestricted}));
     QCOMPARE(m_exits, 0);
+}
+
+void TestStartup::refusesAnUnusableRegistryFile()
+{
+    StandinFixture standin(5);
+    QVERIFY(standin.isValid());
+    RegFile reg; // names its file in CULVANE_REGISTRY until it goes
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString elsewhere = dir.filePath(QStringLiteral("server.reg"));
+    auto useFile = [](const QString& path) {
+        qputenv("CULVANE_REGISTRY", QFile::encodeName(path));
+        RegistryAPI::reloadRegistry();
+    };
+    auto expect = [&](const QString& file, const QString& reason) {
+        m_exits = 0;
+        ScriptedMessageBoxes boxes;
+        startPage();
+        QCOMPARE(boxes.texts(),
+                 QStringList{
+                     QStringLiteral("The registry export file %1 named by CULVANE_REGISTRY cannot be used: "
+                                    "%2.  Exiting application.")
+                         .arg(file, reason)});
+        QCOMPARE(boxes.buttons(), QList<MsgBox::Buttons>{MsgBox::vbOKOnly});
+        QCOMPARE(m_exits, 1);
+        QCOMPARE(Module1::requestedExitStatus(), Module1::ExitStartupRefused);
+        QVERIFY2(modOrvaneDB::DbConnectionString().isEmpty(), "no step may run after the refusal");
+    };
+
+    useFile(elsewhere);
+    expect(elsewhere, QStringLiteral("the file does not exist"));
+    if (QTest::currentTestFailed())
+        return;
+
+    useFile(reg.path());
+    reg.saveBytes(QByteArray());
+    expect(reg.path(), QStringLiteral("the file is empty"));
+    reg.saveBytes(QByteArray("\xFF\xFE\r\0\n\0 \0", 8)); // a byte order mark and blank lines
+    expect(reg.path(), QStringLiteral("the file is empty"));
+
+    reg.saveBytes("Alias,Extension\r\njsmith,1234\r\n");
+    expect(reg.path(), QStringLiteral("it is not a registry export file (its first line is neither \"Windows "
+                                      "Registry Editor Version 5.00\" nor \"REGEDIT4\")"));
+
+    // A real export, but of another hive: nothing of HKEY_LOCAL_MACHINE.
+    reg.saveBytes(
+        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Velcor]\r\n\"Version Number\"=dword:00040000\r\n");
+    expect(reg.path(), QStringLiteral("it holds no keys of HKEY_LOCAL_MACHINE"));
+
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("server.reg")));
+    useFile(elsewhere);
+    expect(elsewhere, QStringLiteral("it is a folder, not a file"));
+
+    // Unreadable: without read permission, or, where permissions do not bind (root), a file whose every
+    // read fails.
+    writeNormalServer(reg);
+    reg.save();
+    QVERIFY(QFile::setPermissions(reg.path(), QFileDevice::WriteOwner));
+    QFile probe(reg.path());
+    if (probe.open(QIODevice::ReadOnly)) {
+        probe.close();
+        useFile(QStringLiteral("/proc/self/mem"));
+        expect(QStringLiteral("/proc/self/mem"),
+               QStringLiteral("the file cannot be read (Input/output error)"));
+    } else {
+        useFile(reg.path());
+        expect(reg.path(), QStringLiteral("the file cannot be read (Permission denied)"));
+    }
+
+    // A real registry with a version that is too old keeps its own message.
+    QVERIFY(QFile::setPermissions(reg.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    reg.currentVersion(4, 0, 2, 99);
+    reg.save();
+    useFile(reg.path());
+    m_exits = 0;
+    ScriptedMessageBoxes boxes;
+    startPage();
+    QCOMPARE(boxes.texts(), QStringList{kTooOld});
+    QCOMPARE(Module1::requestedExitStatus(), Module1::ExitStartupRefused);
+}
+
+void TestStartup::refusesWithoutTheDefaultRegistryFile()
+{
+    StandinFixture standin(5);
+    QVERIFY(standin.isValid());
+    const QString fallback =
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("HKLM.reg"));
+    if (QFileInfo::exists(fallback))
+        QSKIP("a registry file lies beside the test program");
+    const QByteArray previous = qgetenv("CULVANE_REGISTRY");
+    qunsetenv("CULVANE_REGISTRY");
+    RegistryAPI::reloadRegistry();
+    ScriptedMessageBoxes boxes;
+    startPage();
+    if (!previous.isEmpty())
+        qputenv("CULVANE_REGISTRY", previous);
+    RegistryAPI::reloadRegistry();
+    QCOMPARE(boxes.texts(),
+             QStringList{QStringLiteral("The registry export file %1 (the default, as "
+                                        "CULVANE_REGISTRY is not set) cannot be used: the file "
+                                        "does not exist.  Exiting application.")
+                             .arg(QDir::toNativeSeparators(fallback))});
+    QCOMPARE(m_exits, 1);
+    QCOMPARE(Module1::requestedExitStatus(), Module1::ExitStartupRefused);
+}
+
+void TestStartup::processEndsWithTheRequestedStatus()
+{
+    // The real ending, in a child process: nothing runs after it and the status reaches the parent.
+    for (const int status : {Module1::ExitNormal, Module1::ExitStartupRefused}) {
+        std::fflush(nullptr); // the child must not repeat what this process has buffered
+        const pid_t child = fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            Module1::setExitHandler({});
+            Module1::ExitApplication(status);
+            std::_Exit(99);
+        }
+        int result = 0;
+        QCOMPARE(waitpid(child, &result, 0), child);
+        QVERIFY(WIFEXITED(result));
+        QCOMPARE(WEXITSTATUS(result), status);
+    }
 }
 
 void TestStartup::startsTheCommandFileBesideTheProgramAfterTheConnectorCheck()

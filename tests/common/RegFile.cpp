@@ -1,5 +1,6 @@
 #include "common/RegFile.h"
 
+#include "common/FuzzSeeds.h"
 #include "server/RegistryAPI.h"
 
 #include <QDebug>
@@ -157,6 +158,7 @@ void RegFile::save()
 
 void RegFile::saveBytes(const QByteArray& content)
 {
+    FuzzSeeds::keep("reg", content);
     QFile file(path());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
         qWarning() << "cannot write the registry file" << path() << file.errorString();

@@ -1,4 +1,6 @@
+#include "common/CraftedLibrary.h"
 #include "localize/PeStringTable.h"
+#include "localize/RcStringTable.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -99,6 +101,7 @@ private slots:
     void damagedResourceTreesAreNotLoadable();
     void randomBytesAndMutationsNeverCrash();
     void filesThatAreNoLibraries();
+    void sharedStringBlocksAreRefused();
 };
 
 void TestPeStringTable::readsTheGermanLibrary()
@@ -162,6 +165,16 @@ void TestPeStringTable::choosesTheBlockOfTheWantedLanguage()
     QCOMPARE(text(*austrian, 40), QStringLiteral("zweiter Block, Deutsch"));
     QCOMPARE(text(*french, 15), QStringLiteral("(error, neutral):"));
     QCOMPARE(text(*french, 40), QStringLiteral("zweiter Block, Deutsch")); // no neutral block: the first
+
+    // The script the library was compiled from reads to the same texts in every language.
+    const QByteArray script = readFile(QStringLiteral(CULVANE_TEST_DATA "/Mixed.rc"));
+    for (const std::uint16_t language : {0, 1031, 1033, 2057, 3079, 1036, 4100}) {
+        const auto fromScript = RcStringTable::parse(
+            std::string_view(script.constData(), static_cast<std::size_t>(script.size())), language);
+        const auto fromLibrary = parse(mixed, language);
+        QVERIFY(fromScript && fromLibrary);
+        QVERIFY2(*fromScript == fromLibrary->strings(), qPrintable(QString::number(language)));
+    }
 }
 
 void TestPeStringTable::everyTruncationIsNotLoadable()
@@ -359,6 +372,31 @@ void TestPeStringTable::filesThatAreNoLibraries()
     const auto table = parse(bare);
     QVERIFY(table);
     QVERIFY(table->strings().empty());
+}
+
+void TestPeStringTable::sharedStringBlocksAreRefused()
+{
+    const QString written = QString(1000, QLatin1Char('x'));
+    // Made honestly, with a copy of the block per language, the crafted library reads.
+    const QByteArray honest = CraftedLibrary::build(written, 3, CraftedLibrary::Sharing::None);
+    const auto table = parse(honest, 2);
+    QVERIFY(table);
+    QCOMPARE(text(*table, 0), written);
+    QCOMPARE(text(*table, 1), QString());
+    QCOMPARE(text(*table, 16), QStringLiteral("<none>"));
+
+    // Thousands of language entries that share one data entry: under 40 KB of file, yet each entry would
+    // copy the 2 KB block once more.
+    const QByteArray sharedEntry = CraftedLibrary::build(written, 4000, CraftedLibrary::Sharing::DataEntry);
+    QVERIFY(sharedEntry.size() < 40 * 1024);
+    std::string error;
+    QVERIFY(!parse(sharedEntry, 1031, &error));
+    QCOMPARE(error, std::string("resource data entry reached more than once"));
+
+    // Separate data entries that all point at one block: the text outgrows the file.
+    const QByteArray sharedBytes = CraftedLibrary::build(written, 4000, CraftedLibrary::Sharing::BlockBytes);
+    QVERIFY(!parse(sharedBytes, 1031, &error));
+    QCOMPARE(error, std::string("more string text than the file holds"));
 }
 
 QTEST_GUILESS_MAIN(TestPeStringTable)

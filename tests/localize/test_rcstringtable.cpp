@@ -1,5 +1,6 @@
 #include "localize/RcStringTable.h"
 
+#include <QFile>
 #include <QtTest>
 
 namespace {
@@ -16,6 +17,7 @@ private slots:
     void readsTheFormsAResourceScriptUses();
     void rejectsMalformedScripts_data();
     void rejectsMalformedScripts();
+    void sameIdentifierInSeveralLanguages();
 };
 
 void TestRcStringTable::readsTheFormsAResourceScriptUses()
@@ -94,6 +96,52 @@ void TestRcStringTable::rejectsMalformedScripts()
     std::string error;
     QVERIFY(!RcStringTable::parse(std::string_view(script.constData(), script.size()), &error));
     QVERIFY2(QString::fromStdString(error).startsWith(reason), error.c_str());
+}
+
+void TestRcStringTable::sameIdentifierInSeveralLanguages()
+{
+    QFile file(QStringLiteral(CULVANE_TEST_DATA "/Mixed.rc"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray mixed = file.readAll();
+    const std::string_view script(mixed.constData(), static_cast<std::size_t>(mixed.size()));
+    auto texts = [&](std::uint16_t language) {
+        QStringList found;
+        std::string error;
+        const auto strings = RcStringTable::parse(script, language, &error);
+        if (!strings)
+            return QStringList{QString::fromStdString(error)};
+        for (const auto& [id, text] : *strings)
+            found.append(QStringLiteral("%1=%2").arg(id).arg(q(text)));
+        return found;
+    };
+    // The choice is made per block of 16: German has no 14, so none is taken from the English block.
+    QCOMPARE(texts(1031), (QStringList{QStringLiteral("15=(Fehler, Deutsch):"),
+                                       QStringLiteral("40=zweiter Block, Deutsch")}));
+    QCOMPARE(texts(3079), texts(1031)); // same primary language
+    QCOMPARE(texts(1033),
+             (QStringList{QStringLiteral("14=English only"), QStringLiteral("15=(error, English):"),
+                          QStringLiteral("40=second block, English")}));
+    // No French: the neutral block, then the lowest language identifier (German, 0x0407).
+    QCOMPARE(texts(1036), (QStringList{QStringLiteral("15=(error, neutral):"),
+                                       QStringLiteral("40=zweiter Block, Deutsch")}));
+    std::string error;
+    const auto english = RcStringTable::parse(script, &error);
+    QVERIFY2(english, error.c_str());
+    QCOMPARE(q(english->at(15)), QStringLiteral("(error, English):"));
+
+    // A LANGUAGE inside a STRINGTABLE statement holds for that table only; the packed identifier is cut
+    // to 16 bits as the resource compiler cuts it (0x401 | 0x41 << 10 is 0x0401).
+    const std::string scoped = "LANGUAGE 9, 1\n"
+                               "STRINGTABLE LANGUAGE 7, 1 { 1, \"de\" }\n"
+                               "STRINGTABLE { 1, \"en\" }\n"
+                               "STRINGTABLE LANGUAGE 0x401, 0x41 { 1, \"ar\" }\n";
+    QCOMPARE(q(RcStringTable::parse(scoped, 1033)->at(1)), QStringLiteral("en"));
+    QCOMPARE(q(RcStringTable::parse(scoped, 1031)->at(1)), QStringLiteral("de"));
+    QCOMPARE(q(RcStringTable::parse(scoped, 0x0401)->at(1)), QStringLiteral("ar"));
+    // Twice in one language stays a mistake, even across two tables.
+    QVERIFY(
+        !RcStringTable::parse("STRINGTABLE { 1, \"a\" }\nLANGUAGE 9, 1\nSTRINGTABLE { 1, \"b\" }\n", &error));
+    QCOMPARE(error, std::string("line 3: duplicate string identifier 1"));
 }
 
 QTEST_GUILESS_MAIN(TestRcStringTable)
