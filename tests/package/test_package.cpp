@@ -192,20 +192,28 @@ void TestPackage::aRefusedStartEndsWithItsMessageAndStatus2()
     QProcess session;
     session.setProcessEnvironment(environment);
     session.setWorkingDirectory(home.path());
-    // The box's title is the program's; pressing Return answers its only button.
+    // The box's title is the program's; no page shows before it. Pressing Return answers its only button.
     session.start(QStringLiteral("xvfb-run"),
                   {QStringLiteral("-a"), QStringLiteral("sh"), QStringLiteral("-c"),
-                   QStringLiteral("\"$CULVANE_PROGRAM\" & program=$!\n"
-                                  "timeout 20 xdotool search --sync --onlyvisible --name '^Culvane$' "
-                                  "windowfocus --sync key Return\n"
-                                  "wait $program")});
+                   QStringLiteral(
+                       "\"$CULVANE_PROGRAM\" & program=$!\n"
+                       "box=$(timeout 20 xdotool search --sync --onlyvisible --name '^Culvane$' | head -n1)\n"
+                       "if [ -n \"$box\" ] && kill -0 $program 2>/dev/null; then\n"
+                       "  xdotool getwindowgeometry --shell $box\n"
+                       "  xdotool windowfocus --sync $box && xdotool key Return\n"
+                       "fi\n"
+                       "wait $program\n")});
     QVERIFY(session.waitForFinished(60000));
     const QString errors = QString::fromLocal8Bit(session.readAllStandardError());
+    const QString shown = QString::fromLocal8Bit(session.readAllStandardOutput());
     QCOMPARE(session.exitStatus(), QProcess::NormalExit);
     QVERIFY2(session.exitCode() == 2,
              qPrintable(QStringLiteral("status %1: %2").arg(session.exitCode()).arg(errors)));
-    // The message names the file it looked for.
-    QVERIFY2(errors.contains(missing), qPrintable(errors));
+    // The program waited with its message until OK: a box, not the 760 x 540 page.
+    static const QRegularExpression width(QStringLiteral("WIDTH=(\\d+)"));
+    const QRegularExpressionMatch box = width.match(shown);
+    QVERIFY2(box.hasMatch() && box.captured(1).toInt() > 0 && box.captured(1).toInt() < 700,
+             qPrintable(shown + errors));
 }
 
 QTEST_GUILESS_MAIN(TestPackage)
