@@ -1,6 +1,7 @@
 #include "app/PageFlow.h"
 
 #include "app/frmMain.h"
+#include "app/frmSplashScreen.h"
 #include "deletion/frmDeleteSubscribers.h"
 #include "selection/frmChooseSubscribers.h"
 
@@ -17,6 +18,9 @@ void PageFlow::nextFromFirstPage()
                 &PageFlow::nextFromChooseSubscribers);
         connect(m_chooseSubscribers.get(), &frmChooseSubscribers::previousRequested, this,
                 &PageFlow::previousFromChooseSubscribers);
+        if (!m_splash)
+            m_splash = std::make_unique<frmSplashScreen>();
+        m_chooseSubscribers->setSplashScreen(m_splash.get());
     }
     m_chooseSubscribers->move(m_firstPage.pos());
     if (loading)

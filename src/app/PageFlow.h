@@ -7,6 +7,7 @@
 class frmChooseSubscribers;
 class frmDeleteSubscribers;
 class frmMain;
+class frmSplashScreen;
 
 // The wizard's three pages share one place on the screen. This object knows them and does what "Next >>"
 // and "<< Previous" do on each: the page that is left hands its position to the page that is shown, which
@@ -32,4 +33,6 @@ private:
     frmMain& m_firstPage;
     std::unique_ptr<frmChooseSubscribers> m_chooseSubscribers;
     std::unique_ptr<frmDeleteSubscribers> m_deleteSubscribers;
+    // The "please wait" window of the subscriber queries, made with the selection page's first loading.
+    std::unique_ptr<frmSplashScreen> m_splash;
 };

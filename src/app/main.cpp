@@ -1,17 +1,6 @@
-#include "app/WidgetPorts.h"
-#include "app/frmMain.h"
-
-#include <QApplication>
+#include "app/Program.h"
 
 int main(int argc, char* argv[])
 {
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Culvane"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Culvane"));
-    installWidgetPorts();
-
-    frmMain page;
-    page.Form_Load();
-    page.show();
-    return QApplication::exec();
+    return runCulvane(argc, argv);
 }

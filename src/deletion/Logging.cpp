@@ -24,6 +24,7 @@ struct State {
     std::int16_t warningCount = 0;
     QString path;
     QString openFailure;
+    QString writeFailure;
     std::optional<QString> folder;
 };
 
@@ -48,7 +49,15 @@ void writeToFile(const QString& line)
         return;
     QByteArray bytes = line.toUtf8();
     bytes += "\r\n";
-    file.write(bytes);
+    // A full disk or a file-size limit: the lines already written stay; the first failure is kept so that
+    // the run can say its log is incomplete.
+    if (file.write(bytes) != bytes.size() && state().writeFailure.isEmpty()) {
+        state().writeFailure = file.errorString();
+        if (state().writeFailure.isEmpty())
+            state().writeFailure = QStringLiteral("The line could not be written.");
+        qWarning("cannot write to the run log %s: %s", qPrintable(file.fileName()),
+                 qPrintable(state().writeFailure));
+    }
 }
 
 QString stars()
@@ -131,6 +140,7 @@ void OpenRunLog(const QString& path, bool append)
     if (s.file.isOpen())
         s.file.close();
     s.file.setFileName(path);
+    s.writeFailure.clear();
     const QIODevice::OpenMode mode =
         QIODevice::WriteOnly | QIODevice::Unbuffered | (append ? QIODevice::Append : QIODevice::Truncate);
     if (s.file.open(mode)) {
@@ -228,6 +238,11 @@ bool RunLogIsOpen()
 QString RunLogOpenFailure()
 {
     return state().openFailure;
+}
+
+QString RunLogWriteFailure()
+{
+    return state().writeFailure;
 }
 
 } // namespace Logging

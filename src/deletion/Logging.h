@@ -35,6 +35,9 @@ QString RunLogPath();
 bool RunLogIsOpen();
 // After OpenRunLog: empty when the file opened, else the system's reason why not.
 QString RunLogOpenFailure();
+// Since OpenRunLog: empty while every line reached the file, else the system's reason for the first line
+// that did not (a full disk, a file-size limit). The lines before it stay in the file.
+QString RunLogWriteFailure();
 
 // Where GenerateNewLogFileName puts logs: "logs" in the program folder when that folder is writable or can
 // be made there, else $XDG_STATE_HOME/culvane/logs (~/.local/state/culvane/logs).

@@ -149,6 +149,13 @@ void frmDeleteSubscribers::cmdDeleteSubscribers_Click()
         return;
     }
 
+    // The counts below are right even so; the file lacks the lines from the failure on.
+    if (!Logging::RunLogWriteFailure().isEmpty())
+        MsgBox::show(
+            QStringLiteral("The run log %1 is incomplete: a line could not be written (%2).  The lines "
+                           "before it are in the file.")
+                .arg(Logging::RunLogPath(), Logging::RunLogWriteFailure()));
+
     const QString closing =
         mymyLoadString(StringIds::DeletionCompleteRemoved) + QString::number(outcome.processed) +
         mymyLoadString(StringIds::DeletionCompleteSubscribers) +

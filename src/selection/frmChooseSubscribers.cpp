@@ -8,8 +8,12 @@
 #include "ports/ExitApplication.h"
 #include "ports/MsgBox.h"
 #include "ports/ObjectNames.h"
+#include "ports/Ports.h"
+#include "selection/CsvImport.h"
+#include "selection/GridSink.h"
 #include "selection/RangeEntry.h"
 #include "selection/SubscriberGridModel.h"
+#include "selection/SubscriberQuery.h"
 #include "server/OrvaneVersion.h"
 #include "server/Recordset.h"
 #include "server/Statements.h"
@@ -17,6 +21,7 @@
 #include "server/modSwitchInfo.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFocusEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -148,11 +153,6 @@ frmChooseSubscribers::frmChooseSubscribers(QWidget* parent) : QWidget(parent, Qt
         buttons->addWidget(widget);
     page->addLayout(buttons);
 
-    // Filling the grid from a criterion and the CSV browser join the page in their own changes; until then
-    // their buttons are shown but unusable.
-    cmdView->setEnabled(false);
-    cmdBrowseForCSV->setEnabled(false);
-
     connect(cmbSubscriberSelectType, qOverload<int>(&QComboBox::currentIndexChanged), this,
             [this](int index) {
                 if (index >= 0)
@@ -165,6 +165,8 @@ frmChooseSubscribers::frmChooseSubscribers(QWidget* parent) : QWidget(parent, Qt
     connect(cmdPrevious, &QPushButton::clicked, this, &frmChooseSubscribers::cmdPrevious_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmChooseSubscribers::cmdExit_Click);
     connect(cmdHelp, &QPushButton::clicked, this, &frmChooseSubscribers::cmdHelp_Click);
+    connect(cmdView, &QPushButton::clicked, this, &frmChooseSubscribers::cmdView_Click);
+    connect(cmdBrowseForCSV, &QPushButton::clicked, this, &frmChooseSubscribers::cmdBrowseForCSV_Click);
     connect(txtSubscriberExtensionRangeHigh, &QLineEdit::textChanged, this,
             &frmChooseSubscribers::txtSubscriberExtensionRangeHigh_Change);
     txtSubscriberExtensionRangeLow->installEventFilter(this);
@@ -273,10 +275,13 @@ bool frmChooseSubscribers::archivedMailboxesPresent()
     // A count that cannot be read offers no entry: it would only lead to a query that fails the same way.
     bool present = false;
     Recordset count;
-    report.step([&] {
-        count.Open(Statements::ArchivedCountStatement, modOrvaneDB::DbConnectionString(),
-                   Recordset::adOpenKeyset);
-    });
+    // A count that cannot be opened has been reported once; reading and closing it would only add two
+    // reports of a closed recordset.
+    if (!report.step([&] {
+            count.Open(Statements::ArchivedCountStatement, modOrvaneDB::DbConnectionString(),
+                       Recordset::adOpenKeyset);
+        }))
+        return false;
     report.step([&] { present = count.field(count.fieldNames().value(0)).toLongLong() > 0; });
     report.step([&] { count.Close(); });
     return present;
@@ -432,6 +437,66 @@ void frmChooseSubscribers::cmdExit_Click()
 void frmChooseSubscribers::cmdHelp_Click()
 {
     frmHelp::showHelp();
+}
+
+void frmChooseSubscribers::cmdView_Click()
+{
+    setCursor(Qt::WaitCursor);
+    if (m_splash) {
+        const int right = SubscriberGridModel::twipsToPixels(2200, logicalDpiX());
+        const int down = SubscriberGridModel::twipsToPixels(4700, logicalDpiY());
+        m_splash->move(pos() + QPoint(right, down));
+        m_splash->raise();
+        m_splash->show();
+    }
+    m_grid->setRedraw(false);
+    m_grid->clear();
+
+    SubscriberQuery::Criteria criteria;
+    criteria.code = cmbSubscriberSelectType->currentData().toInt();
+    criteria.rangeLow = txtSubscriberExtensionRangeLow->text();
+    criteria.rangeHigh = txtSubscriberExtensionRangeHigh->text();
+    criteria.cosText = ComSubscribersCOS->currentText();
+    criteria.cosAlias = comHiddenCOS->itemText(ComSubscribersCOS->currentIndex());
+    criteria.switchText = comSubscriberSwitch->currentText();
+    criteria.switchId = comSubscriberSwitch->currentData().toInt();
+    criteria.mailServer = comSubscriberMailServer->currentText();
+    criteria.locationText = comSubscriberLocation->currentText();
+    criteria.locationObjectId = comSubscriberLocationHidden->itemText(comSubscriberLocation->currentIndex());
+    criteria.nodeText = comSubscriberNodeID->currentText();
+    if (criteria.code == CsvFile) {
+        ParseCSVForSubscribers();
+    } else {
+        GridSink sink(*m_grid, m_splash);
+        SubscriberQuery::run(criteria, modOrvaneDB::DbConnectionString(), sink);
+    }
+
+    m_grid->setRedraw(true);
+    myGrid->viewport()->repaint();
+    const qint32 rows = m_grid->Rows();
+    txtUsersInGrid->setText(rows > 1 ? QString::number(rows - 1) : QStringLiteral("0"));
+    if (m_splash)
+        m_splash->hide();
+    unsetCursor();
+}
+
+void frmChooseSubscribers::ParseCSVForSubscribers()
+{
+    GridSink sink(*m_grid, nullptr);
+    CsvImport::ParseCSVForSubscribers(txtCSVPath->text(), modOrvaneDB::DbConnectionString(), sink);
+}
+
+void frmChooseSubscribers::cmdBrowseForCSV_Click()
+{
+    const QString remembered = txtCSVPath->text();
+    FileDialog::Request request;
+    // The home folder is where a user's own files start, as the system drive's root is elsewhere.
+    request.initialFolder = QDir::homePath();
+    request.title = mymyLoadString(StringIds::SelectCsvFileTitle);
+    request.fileName = remembered;
+    request.filter = QStringLiteral("All Files | *.*");
+    const std::optional<QString> chosen = FileDialog::getOpenFileName(request);
+    txtCSVPath->setText(chosen && chosen->size() >= 4 ? *chosen : remembered);
 }
 
 void frmChooseSubscribers::txtSubscriberExtensionRangeHigh_Change()

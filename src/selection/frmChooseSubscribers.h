@@ -27,6 +27,10 @@ public:
 
     SubscriberGridModel& grid() const { return *m_grid; }
 
+    // The "please wait" window the queries show over the page; its label "Label1" shows the row count.
+    // The page does not own it.
+    void setSplashScreen(QWidget* splash) { m_splash = splash; }
+
     // The selection-type codes carried in the item data of cmbSubscriberSelectType.
     enum SelectionType {
         AllSubscribers = 1,
@@ -58,6 +62,9 @@ private:
     void cmdPrevious_Click();
     void cmdExit_Click();
     void cmdHelp_Click();
+    void cmdView_Click();
+    void cmdBrowseForCSV_Click();
+    void ParseCSVForSubscribers();
     void txtSubscriberExtensionRangeHigh_Change();
     void txtSubscriberExtensionRangeLow_Validate();
 
@@ -68,6 +75,7 @@ private:
                        QComboBox* hidden = nullptr, const char* hiddenField = nullptr);
     bool archivedMailboxesPresent();
 
+    QWidget* m_splash = nullptr;
     SubscriberGridModel* m_grid = nullptr;
 
     QLabel* Label1 = nullptr;

@@ -2,6 +2,13 @@
 
 namespace Statements {
 
+QString quoted(const QString& value)
+{
+    QString doubled = value;
+    doubled.replace(QLatin1Char('\''), QLatin1String("''"));
+    return doubled;
+}
+
 QString allSubscribers()
 {
     return SelectA + TypeFilter + OrderByAlias;
@@ -30,7 +37,7 @@ QString subscriberDetail(const QString& subscriberObjectId)
 
 QString classOfService(const QString& cosObjectId)
 {
-    return SelectC + TypeFilter + CosCondition + cosObjectId + QuotedOrderByAlias;
+    return SelectC + TypeFilter + CosCondition + quoted(cosObjectId) + QuotedOrderByAlias;
 }
 
 QString switchCondition(std::int16_t integrationId)
@@ -45,17 +52,17 @@ QString bySwitch(std::int16_t integrationId)
 
 QString homeServer(const QString& server)
 {
-    return SelectC + TypeFilter + HomeServerCondition + server + QuotedOrderByAlias;
+    return SelectC + TypeFilter + HomeServerCondition + quoted(server) + QuotedOrderByAlias;
 }
 
 QString location(const QString& locationObjectId)
 {
-    return SelectC + TypeFilter + LocationCondition + locationObjectId + QuotedOrderByAlias;
+    return SelectC + TypeFilter + LocationCondition + quoted(locationObjectId) + QuotedOrderByAlias;
 }
 
 QString remoteNode(const QString& node)
 {
-    return SelectC + TypeFilter + RemoteNodeCondition + node + QuotedOrderByAlias;
+    return SelectC + TypeFilter + RemoteNodeCondition + quoted(node) + QuotedOrderByAlias;
 }
 
 QString csvByExtension(const QString& extension)

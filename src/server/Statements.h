@@ -140,7 +140,11 @@ QString archivedSubscribers();                                             // cr
 QString padExtension(const QString& typed);                                // "12" -> "00000000000000000012"
 QString extensionRange(const QString& lowTyped, const QString& highTyped); // criterion 2, pads both
 QString subscriberDetail(const QString& subscriberObjectId);               // criterion 2, one per subscriber
-QString classOfService(const QString& cosObjectId);                        // criterion 7
+// A value with every apostrophe doubled, so that it stays one SQL text literal.
+QString quoted(const QString& value);
+// The next four double the apostrophes of their value: a home server or node named o'neil-mx is a name,
+// not the end of the literal.
+QString classOfService(const QString& cosObjectId); // criterion 7
 QString switchCondition(std::int16_t integrationId);
 QString bySwitch(std::int16_t integrationId);      // criterion 4
 QString homeServer(const QString& server);         // criterion 5

@@ -3,6 +3,7 @@
 #include "common/RegFile.h"
 #include "common/ScriptedPorts.h"
 #include "common/StandinFixture.h"
+#include "deletion/DeletionRun.h"
 #include "deletion/Logging.h"
 #include "deletion/frmDeleteSubscribers.h"
 #include "localize/LanguageFonts.h"
@@ -10,17 +11,25 @@
 #include "ports/ExitApplication.h"
 #include "selection/SubscriberGridModel.h"
 #include "selection/frmChooseSubscribers.h"
+#include "server/DbConnection.h"
 #include "server/OrvaneVersion.h"
 #include "server/modOrvaneDB.h"
 
+#include <QComboBox>
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 const QString kConnection = QStringLiteral("Driver={SQL Server};server=;database=OrvaneDb");
@@ -75,6 +84,9 @@ private slots:
     void logReadsSuccessSyncFailureAndTimeOut();
     void aRejectedRequestLogsTheDatabasesReason();
     void aDatabaseUnreadableMidRun();
+    void aDatabaseRemovedMidRun();
+    void aDatabaseLockedMidRun();
+    void aFullDiskMidRunKeepsTheLinesWritten();
     void rowsBeyond32767AreWalked();
     void aRunLogThatCannotBeCreatedDeletesNothing();
     void theLogOpensWithItsPathAsOneArgument();
@@ -83,6 +95,7 @@ private slots:
     void stopDuringTheSecondOfFour();
     void aResultsFileThatCannotBeCreatedLeavesTheRunAlone();
     void stopCaptionFollowsTheLanguage();
+    void theRegistryFileChangedOrRemovedWhileRunning();
 
 private:
     frmDeleteSubscribers& loadPage();
@@ -439,6 +452,154 @@ void TestDeleteSubscribers::aDatabaseUnreadableMidRun()
     QCOMPARE(log.count(QStringLiteral(
                  "(error)SQL Sync to directory failed when deleting subscriber with alias= user1")),
              1);
+}
+
+void TestDeleteSubscribers::aDatabaseRemovedMidRun()
+{
+    for (int n = 1; n <= 3; ++n) {
+        QVERIFY(addSubscriber(*m_standin, objectIdFor(n), QStringLiteral("user%1").arg(n)));
+        addGridRow(*m_grid, QStringLiteral("user%1").arg(n), objectIdFor(n));
+    }
+    loadPage();
+    const QString file = m_standin->databasePath();
+    int pauses = 0;
+    const Clock::Sleeper previousSleeper = Clock::setSleeper([&](int) {
+        if (++pauses == 1) {
+            for (const char* suffix : {"", "-wal", "-shm"})
+                QFile::remove(file + QLatin1String(suffix));
+        }
+    });
+    ScriptedMessageBoxes boxes;
+    RecordingLauncher launcher;
+    child<QPushButton>("cmdDeleteSubscribers")->click();
+    Clock::setSleeper(previousSleeper);
+
+    // Never a new, empty database in its place.
+    QVERIFY(!QFile::exists(file));
+    QCOMPARE(boxes.texts().constFirst(), kConfirmOrvane);
+    QCOMPARE(boxes.texts().constLast(), closingMessage(3, 3));
+    // Every failure names the file that is gone.
+    const QString missing = QStringLiteral("the database file %1 does not exist").arg(file);
+    for (int i = 1; i + 1 < boxes.texts().size(); ++i)
+        QVERIFY2(boxes.texts().at(i).startsWith(QStringLiteral("(error):")) &&
+                     (boxes.texts().at(i) + boxes.details().at(i)).contains(missing),
+                 qPrintable(boxes.texts().at(i) + QLatin1Char('\n') + boxes.details().at(i)));
+    const QString log = logFrom(QStringLiteral("** Deleting"));
+    QVERIFY2(log.startsWith(QStringLiteral("** Deleting Subscriber **\r\n    Alias=user1\r\n    ObjectID=") +
+                            objectIdFor(1) + QStringLiteral("\r\n")),
+             qPrintable(log));
+    for (const char* alias : {"user2", "user3"})
+        QVERIFY2(
+            log.contains(QStringLiteral("(error)The database refused to delete the subscriber with alias= ") +
+                         QLatin1String(alias) + QStringLiteral(": ")) &&
+                log.count(missing) == 3,
+            qPrintable(log));
+    QCOMPARE(child<QLabel>("lblRecordsDeletedCount")->text(), QStringLiteral("3"));
+    QVERIFY(child<QPushButton>("cmdExit")->isEnabled());
+}
+
+void TestDeleteSubscribers::aDatabaseLockedMidRun()
+{
+    DbConnection::setTimeoutsForTests({1, 2});
+    for (int n = 1; n <= 3; ++n) {
+        QVERIFY(addSubscriber(*m_standin, objectIdFor(n), QStringLiteral("user%1").arg(n)));
+        addGridRow(*m_grid, QStringLiteral("user%1").arg(n), objectIdFor(n));
+    }
+    loadPage();
+    // During the first wait another process takes the file for itself and keeps it.
+    QProcess holder;
+    holder.setProcessChannelMode(QProcess::MergedChannels);
+    const QString marker = m_standin->folder() + QStringLiteral("/holding");
+    int pauses = 0;
+    const Clock::Sleeper previousSleeper = Clock::setSleeper([&](int) {
+        if (++pauses != 1)
+            return;
+        holder.start(QStringLiteral("sqlite3"), {m_standin->databasePath()});
+        holder.waitForStarted();
+        holder.write("BEGIN EXCLUSIVE;\nUPDATE subscriber SET Alias=Alias;\n");
+        holder.write(".system touch " + QFile::encodeName(marker) + "\n");
+        holder.waitForBytesWritten(5000);
+        QElapsedTimer waiting;
+        waiting.start();
+        while (!QFile::exists(marker) && waiting.elapsed() < 20000)
+            holder.waitForReadyRead(20);
+    });
+    ScriptedMessageBoxes boxes;
+    RecordingLauncher launcher;
+    QElapsedTimer timer;
+    timer.start();
+    child<QPushButton>("cmdDeleteSubscribers")->click();
+    const qint64 elapsed = timer.elapsed();
+    Clock::setSleeper(previousSleeper);
+    holder.write(".quit\n");
+    holder.closeWriteChannel();
+    if (!holder.waitForFinished(5000))
+        holder.kill();
+    DbConnection::setTimeoutsForTests(DbTimeouts());
+    QVERIFY2(QFile::exists(marker), holder.readAll().constData());
+
+    // Bounded by the command timeout, not the driver's own wait of minutes.
+    QVERIFY2(elapsed < 30000, qPrintable(QString::number(elapsed)));
+    QCOMPARE(boxes.texts().constFirst(), kConfirmOrvane);
+    // The first subscriber's request went in before the lock; the wait only reads, which the lock allows.
+    QCOMPARE(boxes.texts().constLast(), closingMessage(3, 2));
+    for (int i = 1; i + 1 < boxes.texts().size(); ++i)
+        QVERIFY2((boxes.texts().at(i) + boxes.details().at(i)).contains(QStringLiteral("database is locked")),
+                 qPrintable(boxes.texts().at(i) + QLatin1Char('\n') + boxes.details().at(i)));
+    const QString log = logFrom(QStringLiteral("** Deleting"));
+    QVERIFY2(log.startsWith(QStringLiteral("** Deleting Subscriber **\r\n    Alias=user1\r\n")),
+             qPrintable(log));
+    QCOMPARE(log.count(QStringLiteral("database is locked")), 2);
+    QVERIFY(log.contains(DeletionRun::SyncCompleteLine));
+    QCOMPARE(m_standin->scalar(QStringLiteral("SELECT group_concat(Alias) FROM subscriber")).toString(),
+             QStringLiteral("user2,user3"));
+}
+
+void TestDeleteSubscribers::aFullDiskMidRunKeepsTheLinesWritten()
+{
+    for (int n = 1; n <= 2; ++n) {
+        QVERIFY(addSubscriber(*m_standin, objectIdFor(n), QStringLiteral("user%1").arg(n)));
+        addGridRow(*m_grid, QStringLiteral("user%1").arg(n), objectIdFor(n));
+    }
+    loadPage();
+    // During the first wait the disk fills: from then on every write of the log's file fails with ENOSPC.
+    QString before;
+    int pauses = 0;
+    const Clock::Sleeper previousSleeper = Clock::setSleeper([&](int) {
+        if (++pauses != 1)
+            return;
+        before = readFile(Logging::RunLogPath());
+        const QString target = QFileInfo(Logging::RunLogPath()).canonicalFilePath();
+        const int full = ::open("/dev/full", O_WRONLY);
+        QDirIterator fds(QStringLiteral("/proc/self/fd"), QDir::Files | QDir::System);
+        while (fds.hasNext()) {
+            const QString fd = fds.next();
+            if (QFileInfo(fd).symLinkTarget() == target)
+                ::dup2(full, QFileInfo(fd).fileName().toInt());
+        }
+        ::close(full);
+    });
+    ScriptedMessageBoxes boxes;
+    RecordingLauncher launcher;
+    child<QPushButton>("cmdDeleteSubscribers")->click();
+    Clock::setSleeper(previousSleeper);
+
+    QVERIFY(before.contains(QStringLiteral("    Alias=user1\r\n")));
+    QCOMPARE(readFile(Logging::RunLogPath()), before);
+    // Both subscribers went, and the closing message still counts right.
+    QCOMPARE(deletions(), 2);
+    QCOMPARE(boxes.texts().size(), 3);
+    QCOMPARE(boxes.texts().at(1),
+             QStringLiteral("The run log %1 is incomplete: a line could not be written (%2).  "
+                            "The lines before it are in the file.")
+                 .arg(Logging::RunLogPath(), Logging::RunLogWriteFailure()));
+    QVERIFY2(Logging::RunLogWriteFailure().contains(QStringLiteral("No space left on device")),
+             qPrintable(Logging::RunLogWriteFailure()));
+    QCOMPARE(boxes.texts().at(2), closingMessage(2, 0));
+    // A new run starts with a clean slate.
+    Logging::OpenRunLog(Logging::GenerateNewLogFileName(), false);
+    QVERIFY(Logging::RunLogWriteFailure().isEmpty());
+    Logging::CloseRunLog();
 }
 
 void TestDeleteSubscribers::rowsBeyond32767AreWalked()
@@ -835,7 +996,63 @@ void TestDeleteSubscribers::stopCaptionFollowsTheLanguage()
     QVERIFY(!stop->isVisibleTo(m_page.get()));
     QVERIFY(boxes.texts().isEmpty());
     modLocalize::resetLocalisation();
-}
 
-QTEST_MAIN(TestDeleteSubscribers)
+    void TestDeleteSubscribers::theRegistryFileChangedOrRemovedWhileRunning()
+    {
+        for (int n = 1; n <= 2; ++n)
+            QVERIFY(addSubscriber(*m_standin, objectIdFor(n), QStringLiteral("user%1").arg(n)));
+        RegFile reg;
+        reg.currentVersion(5, 0, 1, 33);
+        reg.key(QStringLiteral("Software\\Velcor\\MIU\\1.0\\initialization\\integrations\\PBX East"))
+            .sz(QStringLiteral("DisplayName"), QStringLiteral("East"))
+            .dword(QStringLiteral("IntegrationID"), 2);
+        reg.save();
+        ScriptedMessageBoxes boxes;
+        CountingSleeper sleeper;
+        RecordingLauncher launcher;
+        frmMain first;
+        first.Form_Load();
+        first.show();
+        const auto button = [](QWidget* page, const char* name) {
+            return page->findChild<QPushButton*>(QString::fromLatin1(name));
+        };
+
+        // The server's facts are read at start-up only: what the file says later changes nothing, and its
+        // going away breaks nothing. Each showing of the selection page rebuilds its lists.
+        frmChooseSubscribers* choose = nullptr;
+        for (int visit = 1; visit <= 2; ++visit) {
+            if (visit == 1) {
+                QFile file(reg.path());
+                QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                file.write("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velcor\\CurrentVersion]\r\n"
+                           "\"Major\"=dword:00000003\r\n");
+            } else {
+                QPointer<frmChooseSubscribers> watch(choose);
+                button(choose, "cmdPrevious")->click();
+                QTRY_VERIFY(watch.isNull());
+                QVERIFY(QFile::remove(reg.path()));
+            }
+            button(&first, "cmdNext")->click();
+            choose = first.chooseSubscribersPage();
+            QVERIFY(choose && choose->isVisible());
+            auto* switches = choose->findChild<QComboBox*>(QStringLiteral("comSubscriberSwitch"));
+            QVERIFY(switches);
+            QVERIFY(switches->findText(QStringLiteral("East")) >= 0);
+        }
+        addGridRow(choose->grid(), QStringLiteral("user1"), objectIdFor(1));
+        button(choose, "cmdNext")->click();
+        frmDeleteSubscribers* deletion = first.deleteSubscribersPage();
+        QVERIFY(deletion && deletion->isVisible());
+        boxes.setNextAnswer(MsgBox::vbYes);
+        boxes.setNextAnswer(MsgBox::vbCancel);
+        button(deletion, "cmdDeleteSubscribers")->click();
+        QCOMPARE(boxes.texts(), (QStringList{kConfirmOrvane, closingMessage(1, 0)}));
+        // Still the version of start-up: from 5.0 on ForceRemoveEAdmin is set.
+        QCOMPARE(m_standin->scalar(QStringLiteral("SELECT ForceRemoveEAdmin FROM standin_deletions")).toInt(),
+                 1);
+        QVERIFY(first.findChild<QRadioButton*>(QStringLiteral("optSubscriberDeleteAll"))->isEnabled());
+        modOrvaneDB::CloseSharedLists();
+    }
+
+    QTEST_MAIN(TestDeleteSubscribers)
 #include "test_deletesubscribers.moc"

@@ -1,4 +1,5 @@
 #include "app/frmMain.h"
+#include "app/frmSplashScreen.h"
 #include "common/RegFile.h"
 #include "common/ScriptedPorts.h"
 #include "common/StandinFixture.h"
@@ -9,6 +10,9 @@
 #include "server/OrvaneVersion.h"
 #include "server/modOrvaneDB.h"
 #include "server/modSwitchInfo.h"
+
+#include <QDir>
+#include <QFile>
 
 #include <QComboBox>
 #include <QLabel>
@@ -68,6 +72,10 @@ private slots:
     void nextWalksBeyond32767Rows();
     void extensionBoxesRefuseAnythingButWholeNumbers();
     void navigationForthAndBackRebuildsThePage();
+    void archivedCountThatCannotOpenIsReportedOnce();
+    void addSubscribersFillsTheGridBehindTheSplashWindow();
+    void browseKeepsThePathUnlessAFileIsChosen();
+    void csvImportFromThePage();
 
 private:
     // A stand-in with known contents and the shared lists opened on it, as start-up leaves them.
@@ -494,6 +502,180 @@ void TestChooseSubscribers::navigationForthAndBackRebuildsThePage()
         QVERIFY(first.deleteAllSelected());
     }
     QCOMPARE(boxes.texts(), QStringList{});
+}
+
+void TestChooseSubscribers::archivedCountThatCannotOpenIsReportedOnce()
+{
+    prepareServer({5, 0, 0, 0}, true);
+    QVERIFY(m_standin->exec(QStringLiteral("DROP VIEW vw_subscriber")));
+    ScriptedMessageBoxes boxes;
+    loadPage();
+    // One report for the count, one for the node list that reads the same view; no closed-recordset noise.
+    QCOMPARE(boxes.texts().size(), 2);
+    for (const QString& text : boxes.texts())
+        QVERIFY2(!text.startsWith(QStringLiteral("(error):3704")), qPrintable(text));
+    QVERIFY(boxes.texts().constFirst().contains(QStringLiteral("vw_subscriber"), Qt::CaseInsensitive));
+    QCOMPARE(codesOf(child<QComboBox>("cmbSubscriberSelectType")), (QList<int>{1, 9, 2, 4, 6, 7, 5, 8}));
+}
+
+void TestChooseSubscribers::addSubscribersFillsTheGridBehindTheSplashWindow()
+{
+    prepareServer({5, 0, 1, 33});
+    // The generated subscribers in place of the hand-made ones.
+    m_standin.reset();
+    m_standin = std::make_unique<StandinFixture>(400);
+    QVERIFY(m_standin->isValid());
+    modOrvaneDB::CloseSharedLists();
+    QVERIFY(modOrvaneDB::OpenSharedLists(kConnection));
+    frmSplashScreen splash;
+    loadPage();
+    m_page->setSplashScreen(&splash);
+    m_page->move(100, 80);
+    auto* types = child<QComboBox>("cmbSubscriberSelectType");
+    auto* view = child<QPushButton>("cmdView");
+    auto* count = child<QLineEdit>("txtUsersInGrid");
+    QVERIFY(view->isEnabled());
+
+    // While a message of the query is open, the splash window stands at its place and the pointer waits.
+    types->setCurrentIndex(types->findData(4));
+    child<QComboBox>("comSubscriberSwitch")->setCurrentIndex(0); // East, identifier 2
+    QVERIFY(m_standin->exec(QStringLiteral("UPDATE subscriber SET SwitchID = NULL WHERE SwitchID = 2")));
+    bool splashShown = false;
+    bool waiting = false;
+    QPoint splashAt;
+    MsgBox::Handler previous = MsgBox::setHandler([&](const QString& text, MsgBox::Buttons) {
+        splashShown = splash.isVisible();
+        splashAt = splash.pos();
+        waiting = m_page->cursor().shape() == Qt::WaitCursor;
+        return text.isEmpty() ? MsgBox::vbCancel : MsgBox::vbOK;
+    });
+    QTest::mouseClick(view, Qt::LeftButton);
+    MsgBox::setHandler(std::move(previous));
+    QVERIFY(splashShown);
+    QVERIFY(waiting);
+    QCOMPARE(splashAt,
+             m_page->pos() + QPoint(SubscriberGridModel::twipsToPixels(2200, m_page->logicalDpiX()),
+                                    SubscriberGridModel::twipsToPixels(4700, m_page->logicalDpiY())));
+    QVERIFY(!splash.isVisible());
+    QVERIFY(m_page->cursor().shape() != Qt::WaitCursor);
+    QCOMPARE(count->text(), QStringLiteral("0"));
+
+    // All subscribers: every row the grid accepts, the count beside it; pressing again gives the same.
+    types->setCurrentIndex(0);
+    ScriptedMessageBoxes boxes;
+    QTest::mouseClick(view, Qt::LeftButton);
+    const qint32 rows = m_page->grid().Rows();
+    QVERIFY(rows > 300);
+    QCOMPARE(count->text(), QString::number(rows - 1));
+    // Subscribers without a class of service are refused by the grid, one message each.
+    QVERIFY(!boxes.texts().isEmpty());
+    for (const QString& text : boxes.texts())
+        QVERIFY(text.startsWith(QStringLiteral("Error, invalid COSObjectID string")));
+    QVERIFY(m_page->grid().redraw());
+    QCOMPARE(m_page->grid().rowCount(), rows - 1);
+    QCOMPARE(splash.label()->text(), QString::number(rows - 1 + boxes.texts().size()));
+    QTest::mouseClick(view, Qt::LeftButton);
+    QCOMPARE(m_page->grid().Rows(), rows);
+    QCOMPARE(m_page->grid().TextMatrix(1, SubscriberGridModel::ColRowIndex), QStringLiteral("1"));
+
+    // A mail server: the grid is replaced, not added to.
+    types->setCurrentIndex(types->findData(5));
+    auto* servers = child<QComboBox>("comSubscriberMailServer");
+    servers->setCurrentIndex(servers->findText(QStringLiteral("EXCH-BRANCH")));
+    boxes.clear();
+    QTest::mouseClick(view, Qt::LeftButton);
+    QVERIFY(m_page->grid().Rows() > 10);
+    QVERIFY(m_page->grid().Rows() < rows / 3);
+    for (qint32 row = 1; row < m_page->grid().Rows(); ++row)
+        QCOMPARE(m_page->grid().subscriberRow(row).HomeServer, QStringLiteral("EXCH-BRANCH"));
+    QCOMPARE(count->text(), QString::number(m_page->grid().Rows() - 1));
+
+    // A query that breaks: the grid keeps what it has, one message, the page is usable again.
+    QVERIFY(m_standin->exec(QStringLiteral("DROP VIEW vw_CallHandler")));
+    boxes.clear();
+    QTest::mouseClick(view, Qt::LeftButton);
+    QCOMPARE(boxes.texts().size(), 1);
+    QVERIFY(boxes.texts().constFirst().contains(QStringLiteral("vw_CallHandler")));
+    QCOMPARE(m_page->grid().Rows(), 1);
+    QCOMPARE(count->text(), QStringLiteral("0"));
+    QVERIFY(!splash.isVisible());
+    QVERIFY(m_page->cursor().shape() != Qt::WaitCursor);
+}
+
+void TestChooseSubscribers::browseKeepsThePathUnlessAFileIsChosen()
+{
+    prepareServer({5, 0, 1, 33});
+    loadPage();
+    auto* types = child<QComboBox>("cmbSubscriberSelectType");
+    types->setCurrentIndex(types->findData(6));
+    auto* browse = child<QPushButton>("cmdBrowseForCSV");
+    auto* path = child<QLineEdit>("txtCSVPath");
+    QVERIFY(browse->isEnabled());
+    QVERIFY(path->isReadOnly());
+    ScriptedFileDialog dialog;
+    dialog.setNextChoice(QStringLiteral("/srv/lists/leavers.csv"));
+    dialog.setNextChoice(std::nullopt);
+    dialog.setNextChoice(QStringLiteral("/ab"));
+    dialog.setNextChoice(QStringLiteral("/tmp/does-not-exist.csv"));
+    QTest::mouseClick(browse, Qt::LeftButton);
+    QCOMPARE(path->text(), QStringLiteral("/srv/lists/leavers.csv"));
+    QTest::mouseClick(browse, Qt::LeftButton); // cancelled
+    QCOMPARE(path->text(), QStringLiteral("/srv/lists/leavers.csv"));
+    QTest::mouseClick(browse, Qt::LeftButton); // too short to be a file name
+    QCOMPARE(path->text(), QStringLiteral("/srv/lists/leavers.csv"));
+    QTest::mouseClick(browse, Qt::LeftButton); // a file that does not exist is taken
+    QCOMPARE(path->text(), QStringLiteral("/tmp/does-not-exist.csv"));
+
+    QCOMPARE(dialog.requests().size(), 4);
+    const FileDialog::Request& first = dialog.requests().constFirst();
+    QCOMPARE(first.title, QStringLiteral("Select CSV file for subscriber selection"));
+    QCOMPARE(first.filter, QStringLiteral("All Files | *.*"));
+    QCOMPARE(first.initialFolder, QDir::homePath());
+    QCOMPARE(first.fileName, QString());
+    QCOMPARE(dialog.requests().at(1).fileName, QStringLiteral("/srv/lists/leavers.csv"));
+}
+
+void TestChooseSubscribers::csvImportFromThePage()
+{
+    prepareServer({5, 0, 1, 33});
+    m_standin.reset();
+    m_standin = std::make_unique<StandinFixture>(400);
+    QVERIFY(m_standin->isValid());
+    modOrvaneDB::CloseSharedLists();
+    QVERIFY(modOrvaneDB::OpenSharedLists(kConnection));
+    frmSplashScreen splash;
+    loadPage();
+    m_page->setSplashScreen(&splash);
+    auto* types = child<QComboBox>("cmbSubscriberSelectType");
+    types->setCurrentIndex(types->findData(6));
+    auto* view = child<QPushButton>("cmdView");
+
+    // Nothing chosen yet: the file cannot be opened.
+    ScriptedMessageBoxes boxes;
+    QTest::mouseClick(view, Qt::LeftButton);
+    QCOMPARE(boxes.texts(),
+             (QStringList{QStringLiteral("Error! Could not open CSV input file."),
+                          QStringLiteral("Import complete.   0 lines read in from text file,  0 "
+                                         "users added to grid.")}));
+
+    const QString file = m_standin->folder() + QStringLiteral("/leavers.csv");
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write("Alias,Extension\r\nuser00013,\r\n,402\r\n");
+    out.close();
+    ScriptedFileDialog dialog;
+    dialog.setNextChoice(file);
+    QTest::mouseClick(child<QPushButton>("cmdBrowseForCSV"), Qt::LeftButton);
+    boxes.clear();
+    QTest::mouseClick(view, Qt::LeftButton);
+    QCOMPARE(boxes.texts(),
+             QStringList{QStringLiteral(
+                 "Import complete.   2 lines read in from text file,  2 users added to grid.")});
+    QCOMPARE(m_page->grid().Rows(), 3);
+    QCOMPARE(m_page->grid().subscriberRow(1).Alias, QStringLiteral("user00013"));
+    QCOMPARE(m_page->grid().subscriberRow(2).Extension, QStringLiteral("402"));
+    QCOMPARE(child<QLineEdit>("txtUsersInGrid")->text(), QStringLiteral("2"));
+    QVERIFY(!splash.isVisible());
 }
 
 QTEST_MAIN(TestChooseSubscribers)

@@ -1,0 +1,236 @@
+// "All subscribers" at 30,000 generated subscribers, query plus grid fill, against the raw QODBC fetch of
+// the same statement (the same rows read into strings, no grid); and the CSV import of 10,000 lines
+// against the same 10,000 lookups done bare on one reused connection. Exits non-zero when the query
+// costs more than 1.5 times its raw fetch, or the import more than 1.3 times its bare lookups.
+
+#include "common/StandinFixture.h"
+#include "ports/MsgBox.h"
+#include "selection/CsvImport.h"
+#include "selection/GridSink.h"
+#include "selection/SubscriberGridModel.h"
+#include "selection/SubscriberQuery.h"
+#include "server/DbConnection.h"
+#include "server/Statements.h"
+#include "server/modOrvaneDB.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <limits>
+#include <vector>
+
+namespace {
+
+constexpr int kSubscribers = 30000;
+constexpr int kCsvLines = 10000;
+constexpr int kRepetitions = 3;
+constexpr double kMaxQueryRatio = 1.5;
+constexpr double kMaxCsvRatio = 1.3;
+
+const QString kConnection = Statements::ConnectionText;
+
+double msSince(const QElapsedTimer& timer)
+{
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
+using Row = std::array<QString, 11>;
+
+// Every row of a statement into strings, on the given connection.
+void fetchInto(DbConnection& db, const QString& statement, std::vector<Row>& rows)
+{
+    QSqlQuery query(db.database());
+    query.setForwardOnly(true);
+    if (!query.exec(db.adapt(statement)))
+        return;
+    while (query.next()) {
+        Row row;
+        for (int i = 0; i < 11; ++i)
+            row[std::size_t(i)] = query.value(i).toString();
+        rows.push_back(std::move(row));
+    }
+}
+
+// The splash window as the selection page shows it.
+struct Splash {
+    QWidget window;
+    QLabel* label = new QLabel(QStringLiteral("Loading"), &window);
+    Splash()
+    {
+        label->setObjectName(QStringLiteral("Label1"));
+        (new QVBoxLayout(&window))->addWidget(label);
+        window.show();
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+#ifndef NDEBUG
+    std::printf("warning: not a Release build; the timings are not representative\n");
+#endif
+    int refused = 0;
+    MsgBox::setHandler([&refused](const QString&, MsgBox::Buttons) {
+        ++refused;
+        return MsgBox::vbOK;
+    });
+
+    StandinFixture standin(kSubscribers);
+    if (!standin.isValid() || !modOrvaneDB::OpenSharedLists(kConnection)) {
+        std::printf("FAIL: no stand-in database\n");
+        return 1;
+    }
+
+    SubscriberGridModel grid;
+    QTableView view;
+    attachSubscriberGrid(view, grid);
+    view.resize(1000, 600);
+    view.show();
+    Splash splash;
+    QCoreApplication::processEvents();
+
+    // --- All subscribers ---
+    const QString statement = Statements::allSubscribers();
+    double bestRaw = std::numeric_limits<double>::infinity();
+    double bestQuery = std::numeric_limits<double>::infinity();
+    std::size_t rawRows = 0;
+    qint32 gridRows = 0;
+    int queryRefused = 0;
+    for (int rep = 0; rep <= kRepetitions; ++rep) {
+        std::vector<Row> rows;
+        QElapsedTimer timer;
+        timer.start();
+        {
+            DbConnection db(kConnection);
+            fetchInto(db, statement, rows);
+        }
+        if (rep > 0)
+            bestRaw = std::min(bestRaw, msSince(timer));
+        rawRows = rows.size();
+
+        grid.clear();
+        QCoreApplication::processEvents();
+        refused = 0;
+        timer.restart();
+        grid.setRedraw(false);
+        {
+            GridSink sink(grid, &splash.window);
+            SubscriberQuery::Criteria criteria;
+            criteria.code = SubscriberQuery::AllSubscribers;
+            SubscriberQuery::run(criteria, kConnection, sink);
+        }
+        grid.setRedraw(true);
+        view.viewport()->repaint();
+        if (rep > 0)
+            bestQuery = std::min(bestQuery, msSince(timer));
+        gridRows = grid.Rows() - 1;
+        queryRefused = refused;
+    }
+    const double queryRatio = bestQuery / bestRaw;
+    std::printf("All subscribers: %zu rows fetched, %d in the grid, %d refused by the grid\n", rawRows,
+                int(gridRows), queryRefused);
+    std::printf("  raw QODBC fetch into strings: %8.2f ms\n", bestRaw);
+    std::printf("  query + grid fill:            %8.2f ms\n", bestQuery);
+    std::printf("  ratio:                        %8.2f (limit %.1f)\n", queryRatio, kMaxQueryRatio);
+
+    // --- CSV import ---
+    // Every third subscriber by alias and extension; most lines find a subscriber twice, some by one.
+    const QString csvPath = standin.folder() + QStringLiteral("/bench.csv");
+    std::vector<std::pair<QString, QString>> lines;
+    {
+        DbConnection db(kConnection);
+        QSqlQuery query(db.database());
+        query.setForwardOnly(true);
+        query.exec(QStringLiteral("SELECT Alias, DTMFAccessID FROM subscriber ORDER BY rowid"));
+        int n = 0;
+        while (query.next() && int(lines.size()) < kCsvLines) {
+            if (n++ % 3 == 0)
+                lines.emplace_back(query.value(0).toString(), query.value(1).toString());
+        }
+    }
+    QFile file(csvPath);
+    if (!file.open(QIODevice::WriteOnly)) {
+        std::printf("FAIL: cannot write %s\n", qPrintable(csvPath));
+        return 1;
+    }
+    file.write("Alias,Extension\r\n");
+    for (const auto& [alias, extension] : lines)
+        file.write((alias + QLatin1Char(',') + extension + QStringLiteral("\r\n")).toUtf8());
+    file.close();
+
+    double bestBare = std::numeric_limits<double>::infinity();
+    double bestImport = std::numeric_limits<double>::infinity();
+    std::size_t bareRows = 0;
+    qint32 importRows = 0;
+    for (int rep = 0; rep <= kRepetitions; ++rep) {
+        std::vector<Row> rows;
+        QElapsedTimer timer;
+        timer.start();
+        {
+            DbConnection db(kConnection);
+            for (const auto& [alias, extension] : lines) {
+                if (!extension.isEmpty())
+                    fetchInto(db, Statements::csvByExtension(extension), rows);
+                fetchInto(db, Statements::csvByAlias(Statements::quoted(alias)), rows);
+            }
+        }
+        if (rep > 0)
+            bestBare = std::min(bestBare, msSince(timer));
+        bareRows = rows.size();
+
+        grid.clear();
+        QCoreApplication::processEvents();
+        refused = 0;
+        timer.restart();
+        grid.setRedraw(false);
+        {
+            GridSink sink(grid, nullptr);
+            CsvImport::ParseCSVForSubscribers(csvPath, kConnection, sink);
+        }
+        grid.setRedraw(true);
+        view.viewport()->repaint();
+        if (rep > 0)
+            bestImport = std::min(bestImport, msSince(timer));
+        importRows = grid.Rows() - 1;
+    }
+    const double csvRatio = bestImport / bestBare;
+    std::printf("CSV import: %zu lines, %zu rows found bare, %d in the grid\n", lines.size(), bareRows,
+                int(importRows));
+    std::printf("  bare lookups, one connection: %8.2f ms\n", bestBare);
+    std::printf("  import + grid fill:           %8.2f ms\n", bestImport);
+    std::printf("  ratio:                        %8.2f (limit %.1f)\n", csvRatio, kMaxCsvRatio);
+
+    bool ok = true;
+    if (rawRows < std::size_t(kSubscribers) * 9 / 10 || std::size_t(gridRows + queryRefused) != rawRows) {
+        std::printf("FAIL: the grid does not hold the rows the statement returns\n");
+        ok = false;
+    }
+    if (queryRatio > kMaxQueryRatio) {
+        std::printf("FAIL: query + grid fill exceeds 1.5 times the raw fetch\n");
+        ok = false;
+    }
+    // The summary is one more message than the rows the grid refused.
+    if (std::size_t(importRows) + std::size_t(refused) != bareRows + 1) {
+        std::printf("FAIL: the import found fewer rows than the bare lookups\n");
+        ok = false;
+    }
+    if (csvRatio > kMaxCsvRatio) {
+        std::printf("FAIL: the CSV import exceeds 1.3 times the bare lookups\n");
+        ok = false;
+    }
+    modOrvaneDB::CloseSharedLists();
+    std::printf("%s\n", ok ? "PASS" : "FAIL");
+    return ok ? 0 : 1;
+}

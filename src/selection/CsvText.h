@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// The CSV file's bytes as lines and fields, without files, database or windows.
+namespace CsvText {
+
+// The lines of a file. A UTF-8 byte-order mark at the start is dropped. A line ends at CR LF, at a lone CR
+// or at a lone LF; a terminator at the very end does not start another line. Text is UTF-8; a byte that
+// is not part of a well-formed UTF-8 sequence is kept as the character of the same number (as Latin-1
+// reads it), so no byte is lost and no input is refused.
+QStringList splitLines(const QByteArray& bytes);
+
+// One line's fields, cut at every comma; quotes are ordinary characters. An empty line has no fields.
+QStringList splitFields(const QString& line);
+
+// The text without leading and trailing spaces; tabs and other white space stay.
+QString stripSpaces(const QString& text);
+
+} // namespace CsvText

@@ -1,0 +1,220 @@
+#include "common/StandinFixture.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+// Runs a command to its end; its standard output, or a failed check.
+QByteArray run(const QString& program, const QStringList& arguments, int* exitCode = nullptr)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(540000)) {
+        qWarning("%s did not finish: %s", qPrintable(program), qPrintable(process.errorString()));
+        if (exitCode)
+            *exitCode = -1;
+        return {};
+    }
+    const QByteArray errors = process.readAllStandardError();
+    if (process.exitCode() != 0)
+        qWarning("%s %s: %s", qPrintable(program), qPrintable(arguments.join(QLatin1Char(' '))),
+                 errors.constData());
+    if (exitCode)
+        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return process.readAllStandardOutput();
+}
+
+// Whether the process holds the file open.
+bool holdsOpen(qint64 pid, const QString& file)
+{
+    const QString target = QFileInfo(file).canonicalFilePath();
+    QDirIterator fds(QStringLiteral("/proc/%1/fd").arg(pid), QDir::Files | QDir::System);
+    while (fds.hasNext()) {
+        if (QFileInfo(fds.next()).symLinkTarget() == target)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+class TestPackage : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void theProgramFolderAndItsEntries();
+    void theInstalledProgramShowsItsFirstPage();
+    void aRefusedStartEndsWithItsMessageAndStatus2();
+
+private:
+    QProcessEnvironment programEnvironment(const QString& registry, const QString& home) const;
+
+    QTemporaryDir m_scratch;
+    QString m_deb;
+    QString m_root;
+};
+
+void TestPackage::initTestCase()
+{
+    QVERIFY(m_scratch.isValid());
+    QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("dpkg-deb")).isEmpty(),
+             "dpkg-deb is needed (scripts/install-deps)");
+    int status = 0;
+    run(QStringLiteral(CULVANE_CPACK),
+        {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
+         QStringLiteral(CULVANE_BINARY_DIR "/CPackConfig.cmake"), QStringLiteral("-B"),
+         m_scratch.filePath(QStringLiteral("out"))},
+        &status);
+    QCOMPARE(status, 0);
+    const QStringList debs =
+        QDir(m_scratch.filePath(QStringLiteral("out"))).entryList({QStringLiteral("culvane_*.deb")});
+    QCOMPARE(debs.size(), 1);
+    m_deb = m_scratch.filePath(QStringLiteral("out/") + debs.constFirst());
+    m_root = m_scratch.filePath(QStringLiteral("root"));
+    run(QStringLiteral("dpkg-deb"), {QStringLiteral("-x"), m_deb, m_root}, &status);
+    QCOMPARE(status, 0);
+}
+
+void TestPackage::theProgramFolderAndItsEntries()
+{
+    const QDir program(m_root + QStringLiteral("/opt/culvane"));
+    const QFileInfo executable(program.filePath(QStringLiteral("Culvane")));
+    QVERIFY(executable.isFile() && executable.isExecutable());
+
+    // Every language library and help page of the build, and nothing a run leaves behind.
+    QStringList expected;
+    QDirIterator built(QStringLiteral(CULVANE_BIN_DIR), QDir::Files, QDirIterator::Subdirectories);
+    while (built.hasNext()) {
+        const QString path = built.next();
+        const QString name = built.fileName();
+        if (path.contains(QStringLiteral("/logs/")))
+            continue;
+        if ((name.startsWith(QStringLiteral("Culvane_")) &&
+             name.endsWith(QStringLiteral(".dll"), Qt::CaseInsensitive)) ||
+            name.endsWith(QStringLiteral(".htm"), Qt::CaseInsensitive))
+            expected.append(QDir(QStringLiteral(CULVANE_BIN_DIR)).relativeFilePath(path));
+    }
+    QVERIFY2(expected.contains(QStringLiteral("Culvane_DEU.dll")), qPrintable(expected.join(u',')));
+    for (const QString& file : expected)
+        QVERIFY2(QFileInfo(program.filePath(file)).isFile(), qPrintable(file));
+    QVERIFY(!program.exists(QStringLiteral("logs")));
+
+    // `culvane` on the PATH leads to the program folder, whatever the root.
+    const QFileInfo onPath(m_root + QStringLiteral("/usr/bin/culvane"));
+    QVERIFY(onPath.isSymLink());
+    QCOMPARE(onPath.symLinkTarget(), QStringLiteral("/opt/culvane/Culvane"));
+
+    QFile desktop(m_root + QStringLiteral("/usr/share/applications/culvane.desktop"));
+    QVERIFY(desktop.open(QIODevice::ReadOnly));
+    const QString entry = QString::fromUtf8(desktop.readAll());
+    for (const char* line : {"[Desktop Entry]", "\nType=Application\n", "\nName=Culvane\n",
+                             "\nExec=culvane\n", "\nIcon=culvane\n", "\nTerminal=false\n"})
+        QVERIFY2(entry.contains(QLatin1String(line)), line);
+    QFile icon(m_root + QStringLiteral("/usr/share/icons/hicolor/scalable/apps/culvane.svg"));
+    QVERIFY(icon.open(QIODevice::ReadOnly));
+    QVERIFY(icon.readAll().contains("<svg xmlns=\"http://www.w3.org/2000/svg\""));
+
+    // Debian's runtime: what the linker found, and the plugins and tools it cannot see. No tests inside.
+    QStringList depends;
+    for (const QString& item : QString::fromUtf8(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb,
+                                                                                  QStringLiteral("Depends")}))
+                                   .split(QLatin1Char(',')))
+        depends.append(item.trimmed().section(QLatin1Char(' '), 0, 0));
+    for (const char* package : {"libqt6widgets6", "libqt6sql6", "libqt6sql6-odbc", "unixodbc", "libqt6gui6"})
+        QVERIFY2(depends.contains(QLatin1String(package)), qPrintable(depends.join(QLatin1Char(','))));
+    const QString listing = QString::fromUtf8(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), m_deb}));
+    QVERIFY2(!listing.contains(QStringLiteral("test_")) && !listing.contains(QStringLiteral("bench_")),
+             qPrintable(listing));
+}
+
+QProcessEnvironment TestPackage::programEnvironment(const QString& registry, const QString& home) const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("CULVANE_REGISTRY"), registry);
+    environment.insert(QStringLiteral("ODBCSYSINI"), QFileInfo(StandinFixture::odbcInstPath()).path());
+    environment.insert(QStringLiteral("HOME"), home);
+    environment.remove(QStringLiteral("XDG_STATE_HOME"));
+    // Nothing leaves this machine, should the program look for updates.
+    environment.insert(QStringLiteral("CULVANE_TOOLS_SITE"), QStringLiteral("127.0.0.1:9"));
+    return environment;
+}
+
+void TestPackage::theInstalledProgramShowsItsFirstPage()
+{
+    StandinFixture standin(200);
+    QVERIFY(standin.isValid());
+    const QString registry = standin.folder() + QStringLiteral("/HKLM.reg");
+    QVERIFY(QFile::copy(QStringLiteral(CULVANE_SOURCE_DIR "/standin/HKLM-sample.reg"), registry));
+
+    QProcess program;
+    program.setProcessEnvironment(programEnvironment(registry, standin.folder()));
+    program.setWorkingDirectory(standin.folder());
+    program.start(m_root + QStringLiteral("/opt/culvane/Culvane"), {});
+    QVERIFY2(program.waitForStarted(10000), qPrintable(program.errorString()));
+    // The start-up sequence ends with the database open and the page shown; the program then waits for
+    // the administrator, and stays.
+    QTRY_VERIFY_WITH_TIMEOUT(holdsOpen(program.processId(), standin.databasePath()) ||
+                                 program.state() == QProcess::NotRunning,
+                             20000);
+    QTest::qWait(1000);
+    QVERIFY2(program.state() == QProcess::Running, program.readAllStandardError().constData());
+    QVERIFY(holdsOpen(program.processId(), standin.databasePath()));
+
+    program.terminate();
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitStatus(), QProcess::CrashExit);
+    const QString errors = QString::fromLocal8Bit(program.readAllStandardError());
+    static const QRegularExpression fatal(QStringLiteral("fatal|error|unable|cannot|segmentation"),
+                                          QRegularExpression::CaseInsensitiveOption);
+    QVERIFY2(!fatal.match(errors).hasMatch(), qPrintable(errors));
+}
+
+void TestPackage::aRefusedStartEndsWithItsMessageAndStatus2()
+{
+    // A message box waits for its OK: the program runs on a virtual display and OK is pressed there.
+    for (const char* tool : {"xvfb-run", "xdotool"})
+        QVERIFY2(!QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty(),
+                 "xvfb-run and xdotool are needed (scripts/install-deps)");
+    QTemporaryDir home;
+    const QString missing = home.filePath(QStringLiteral("no such registry.reg"));
+    QProcessEnvironment environment = programEnvironment(missing, home.path());
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    environment.insert(QStringLiteral("CULVANE_PROGRAM"), m_root + QStringLiteral("/opt/culvane/Culvane"));
+    QProcess session;
+    session.setProcessEnvironment(environment);
+    session.setWorkingDirectory(home.path());
+    // The box's title is the program's; no page shows before it. Pressing Return answers its only button.
+    session.start(QStringLiteral("xvfb-run"),
+                  {QStringLiteral("-a"), QStringLiteral("sh"), QStringLiteral("-c"),
+                   QStringLiteral(
+                       "\"$CULVANE_PROGRAM\" & program=$!\n"
+                       "box=$(timeout 20 xdotool search --sync --onlyvisible --name '^Culvane$' | head -n1)\n"
+                       "if [ -n \"$box\" ] && kill -0 $program 2>/dev/null; then\n"
+                       "  xdotool getwindowgeometry --shell $box\n"
+                       "  xdotool windowfocus --sync $box && xdotool key Return\n"
+                       "fi\n"
+                       "wait $program\n")});
+    QVERIFY(session.waitForFinished(60000));
+    const QString errors = QString::fromLocal8Bit(session.readAllStandardError());
+    const QString shown = QString::fromLocal8Bit(session.readAllStandardOutput());
+    QCOMPARE(session.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(session.exitCode() == 2,
+             qPrintable(QStringLiteral("status %1: %2").arg(session.exitCode()).arg(errors)));
+    // The program waited with its message until OK: a box, not the 760 x 540 page.
+    static const QRegularExpression width(QStringLiteral("WIDTH=(\\d+)"));
+    const QRegularExpressionMatch box = width.match(shown);
+    QVERIFY2(box.hasMatch() && box.captured(1).toInt() > 0 && box.captured(1).toInt() < 700,
+             qPrintable(shown + errors));
+}
+
+QTEST_GUILESS_MAIN(TestPackage)
+#include "test_package.moc"
