@@ -996,63 +996,63 @@ void TestDeleteSubscribers::stopCaptionFollowsTheLanguage()
     QVERIFY(!stop->isVisibleTo(m_page.get()));
     QVERIFY(boxes.texts().isEmpty());
     modLocalize::resetLocalisation();
+}
 
-    void TestDeleteSubscribers::theRegistryFileChangedOrRemovedWhileRunning()
-    {
-        for (int n = 1; n <= 2; ++n)
-            QVERIFY(addSubscriber(*m_standin, objectIdFor(n), QStringLiteral("user%1").arg(n)));
-        RegFile reg;
-        reg.currentVersion(5, 0, 1, 33);
-        reg.key(QStringLiteral("Software\\Velcor\\MIU\\1.0\\initialization\\integrations\\PBX East"))
-            .sz(QStringLiteral("DisplayName"), QStringLiteral("East"))
-            .dword(QStringLiteral("IntegrationID"), 2);
-        reg.save();
-        ScriptedMessageBoxes boxes;
-        CountingSleeper sleeper;
-        RecordingLauncher launcher;
-        frmMain first;
-        first.Form_Load();
-        first.show();
-        const auto button = [](QWidget* page, const char* name) {
-            return page->findChild<QPushButton*>(QString::fromLatin1(name));
-        };
+void TestDeleteSubscribers::theRegistryFileChangedOrRemovedWhileRunning()
+{
+    for (int n = 1; n <= 2; ++n)
+        QVERIFY(addSubscriber(*m_standin, objectIdFor(n), QStringLiteral("user%1").arg(n)));
+    RegFile reg;
+    reg.currentVersion(5, 0, 1, 33);
+    reg.key(QStringLiteral("Software\\Velcor\\MIU\\1.0\\initialization\\integrations\\PBX East"))
+        .sz(QStringLiteral("DisplayName"), QStringLiteral("East"))
+        .dword(QStringLiteral("IntegrationID"), 2);
+    reg.save();
+    ScriptedMessageBoxes boxes;
+    CountingSleeper sleeper;
+    RecordingLauncher launcher;
+    frmMain first;
+    first.Form_Load();
+    first.show();
+    const auto button = [](QWidget* page, const char* name) {
+        return page->findChild<QPushButton*>(QString::fromLatin1(name));
+    };
 
-        // The server's facts are read at start-up only: what the file says later changes nothing, and its
-        // going away breaks nothing. Each showing of the selection page rebuilds its lists.
-        frmChooseSubscribers* choose = nullptr;
-        for (int visit = 1; visit <= 2; ++visit) {
-            if (visit == 1) {
-                QFile file(reg.path());
-                QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-                file.write("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velcor\\CurrentVersion]\r\n"
-                           "\"Major\"=dword:00000003\r\n");
-            } else {
-                QPointer<frmChooseSubscribers> watch(choose);
-                button(choose, "cmdPrevious")->click();
-                QTRY_VERIFY(watch.isNull());
-                QVERIFY(QFile::remove(reg.path()));
-            }
-            button(&first, "cmdNext")->click();
-            choose = first.chooseSubscribersPage();
-            QVERIFY(choose && choose->isVisible());
-            auto* switches = choose->findChild<QComboBox*>(QStringLiteral("comSubscriberSwitch"));
-            QVERIFY(switches);
-            QVERIFY(switches->findText(QStringLiteral("East")) >= 0);
+    // The server's facts are read at start-up only: what the file says later changes nothing, and its
+    // going away breaks nothing. Each showing of the selection page rebuilds its lists.
+    frmChooseSubscribers* choose = nullptr;
+    for (int visit = 1; visit <= 2; ++visit) {
+        if (visit == 1) {
+            QFile file(reg.path());
+            QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Velcor\\CurrentVersion]\r\n"
+                       "\"Major\"=dword:00000003\r\n");
+        } else {
+            QPointer<frmChooseSubscribers> watch(choose);
+            button(choose, "cmdPrevious")->click();
+            QTRY_VERIFY(watch.isNull());
+            QVERIFY(QFile::remove(reg.path()));
         }
-        addGridRow(choose->grid(), QStringLiteral("user1"), objectIdFor(1));
-        button(choose, "cmdNext")->click();
-        frmDeleteSubscribers* deletion = first.deleteSubscribersPage();
-        QVERIFY(deletion && deletion->isVisible());
-        boxes.setNextAnswer(MsgBox::vbYes);
-        boxes.setNextAnswer(MsgBox::vbCancel);
-        button(deletion, "cmdDeleteSubscribers")->click();
-        QCOMPARE(boxes.texts(), (QStringList{kConfirmOrvane, closingMessage(1, 0)}));
-        // Still the version of start-up: from 5.0 on ForceRemoveEAdmin is set.
-        QCOMPARE(m_standin->scalar(QStringLiteral("SELECT ForceRemoveEAdmin FROM standin_deletions")).toInt(),
-                 1);
-        QVERIFY(first.findChild<QRadioButton*>(QStringLiteral("optSubscriberDeleteAll"))->isEnabled());
-        modOrvaneDB::CloseSharedLists();
+        button(&first, "cmdNext")->click();
+        choose = first.chooseSubscribersPage();
+        QVERIFY(choose && choose->isVisible());
+        auto* switches = choose->findChild<QComboBox*>(QStringLiteral("comSubscriberSwitch"));
+        QVERIFY(switches);
+        QVERIFY(switches->findText(QStringLiteral("East")) >= 0);
     }
+    addGridRow(choose->grid(), QStringLiteral("user1"), objectIdFor(1));
+    button(choose, "cmdNext")->click();
+    frmDeleteSubscribers* deletion = first.deleteSubscribersPage();
+    QVERIFY(deletion && deletion->isVisible());
+    boxes.setNextAnswer(MsgBox::vbYes);
+    boxes.setNextAnswer(MsgBox::vbCancel);
+    button(deletion, "cmdDeleteSubscribers")->click();
+    QCOMPARE(boxes.texts(), (QStringList{kConfirmOrvane, closingMessage(1, 0)}));
+    // Still the version of start-up: from 5.0 on ForceRemoveEAdmin is set.
+    QCOMPARE(m_standin->scalar(QStringLiteral("SELECT ForceRemoveEAdmin FROM standin_deletions")).toInt(), 1);
+    QVERIFY(first.findChild<QRadioButton*>(QStringLiteral("optSubscriberDeleteAll"))->isEnabled());
+    modOrvaneDB::CloseSharedLists();
+}
 
-    QTEST_MAIN(TestDeleteSubscribers)
+QTEST_MAIN(TestDeleteSubscribers)
 #include "test_deletesubscribers.moc"
