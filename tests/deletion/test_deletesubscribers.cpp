@@ -114,6 +114,14 @@ private:
     QString logFrom(const QString& firstLine) const;
     // Names in the log folder taken for the next seconds, so that the run's own file meets them.
     bool takeNamesForTheNextSeconds(const QString& prefix, const QString& suffix, bool asFolders);
+    // The results file named after this run's log.
+    static QString resultsBesideTheLog()
+    {
+        QString name = QFileInfo(Logging::RunLogPath()).fileName();
+        name.replace(QStringLiteral("Culvane_Log_"), QStringLiteral("Culvane_Results_"))
+            .replace(QStringLiteral(".TXT"), QStringLiteral(".csv"));
+        return QFileInfo(Logging::RunLogPath()).dir().filePath(name);
+    }
     QString ticketOf(const QString& objectId)
     {
         return m_standin
@@ -810,12 +818,9 @@ void TestDeleteSubscribers::resultsFileHasARowPerCheckedSubscriber()
     QVERIFY(!log.contains(QStringLiteral("Culvane_Results")));
     QVERIFY(!child<QPushButton>("cmdStop")->isVisibleTo(m_page.get()));
 
-    const QFileInfo logInfo(Logging::RunLogPath());
-    QVERIFY2(logInfo.fileName().endsWith(QStringLiteral("_2.TXT")), qPrintable(logInfo.fileName()));
-    const QString resultsPath = logInfo.dir().filePath(
-        logInfo.fileName()
-            .replace(QStringLiteral("Culvane_Log_"), QStringLiteral("Culvane_Results_"))
-            .replace(QStringLiteral(".TXT"), QStringLiteral(".csv")));
+    QVERIFY2(Logging::RunLogPath().endsWith(QStringLiteral("_2.TXT")), qPrintable(Logging::RunLogPath()));
+    const QString resultsPath = resultsBesideTheLog();
+    QVERIFY(resultsPath.endsWith(QStringLiteral("_2.csv")));
     QFile results(resultsPath);
     QVERIFY2(results.open(QIODevice::ReadOnly), qPrintable(resultsPath));
     const QByteArray bytes = results.readAll();
@@ -924,14 +929,7 @@ void TestDeleteSubscribers::stopDuringTheSecondOfFour()
     QVERIFY(!child<QPushButton>("cmdPrevious")->isEnabled());
     QVERIFY(child<QPushButton>("cmdExit")->isEnabled());
 
-    const QString resultsPath =
-        QFileInfo(Logging::RunLogPath())
-            .dir()
-            .filePath(QFileInfo(Logging::RunLogPath())
-                          .fileName()
-                          .replace(QStringLiteral("Culvane_Log_"), QStringLiteral("Culvane_Results_"))
-                          .replace(QStringLiteral(".TXT"), QStringLiteral(".csv")));
-    const QStringList lines = readFile(resultsPath).split(QStringLiteral("\r\n"));
+    const QStringList lines = readFile(resultsBesideTheLog()).split(QStringLiteral("\r\n"));
     QCOMPARE(lines.size(), 1 + 5 + 1);
     QVERIFY(lines.at(2).startsWith(QStringLiteral("user2,%1,302,deleted,,{").arg(objectIdFor(2))));
     QCOMPARE(lines.at(3), QStringLiteral("user3,%1,303,not attempted,,,,").arg(objectIdFor(3)));
