@@ -7,28 +7,35 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+std::unique_ptr<QMessageBox> makeMessageBox(const QString& title, const QString& text,
+                                            MsgBox::Buttons buttons, const QString& detail, QWidget* parent)
+{
+    auto box = std::make_unique<QMessageBox>(QMessageBox::NoIcon,
+                                             title.isEmpty() ? QApplication::applicationDisplayName() : title,
+                                             text, QMessageBox::NoButton, parent);
+    if (!detail.isEmpty())
+        box->setDetailedText(detail);
+    switch (buttons) {
+    case MsgBox::vbOKOnly:
+        box->setStandardButtons(QMessageBox::Ok);
+        break;
+    case MsgBox::vbOKCancel:
+        box->setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box->setDefaultButton(QMessageBox::Ok);
+        break;
+    case MsgBox::vbYesNo:
+        box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box->setDefaultButton(QMessageBox::Yes);
+        break;
+    }
+    return box;
+}
+
 namespace {
 MsgBox::Answer showBox(const QString& title, const QString& text, MsgBox::Buttons buttons,
                        const QString& detail)
 {
-    QMessageBox box(QMessageBox::NoIcon, title.isEmpty() ? QApplication::applicationDisplayName() : title,
-                    text, QMessageBox::NoButton, QApplication::activeWindow());
-    if (!detail.isEmpty())
-        box.setDetailedText(detail);
-    switch (buttons) {
-    case MsgBox::vbOKOnly:
-        box.setStandardButtons(QMessageBox::Ok);
-        break;
-    case MsgBox::vbOKCancel:
-        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        box.setDefaultButton(QMessageBox::Ok);
-        break;
-    case MsgBox::vbYesNo:
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::Yes);
-        break;
-    }
-    switch (box.exec()) {
+    switch (makeMessageBox(title, text, buttons, detail, QApplication::activeWindow())->exec()) {
     case QMessageBox::Ok:
         return MsgBox::vbOK;
     case QMessageBox::Cancel:
