@@ -25,6 +25,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QHash>
 #include <QHeaderView>
 #include <QImageWriter>
 #include <QLabel>
@@ -41,6 +42,7 @@
 #include <QTextBrowser>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -109,6 +111,27 @@ QStringList csvFields(const QString& line)
     }
     fields << field;
     return fields;
+}
+
+// The picture with a palette of its 256 most frequent colours, each other colour drawn as the nearest of
+// them. Window pictures are flat colours and smoothed text, whose few hundred rarer edge shades differ from
+// their neighbours too little to see; the file is a third of the size.
+QImage withPalette(const QImage& image)
+{
+    QHash<QRgb, int> counts;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            ++counts[line[x]];
+    }
+    QList<std::pair<int, QRgb>> byCount;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        byCount.append({it.value(), it.key()});
+    std::sort(byCount.begin(), byCount.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    QList<QRgb> table;
+    for (int i = 0; i < byCount.size() && i < 256; ++i)
+        table.append(byCount.at(i).second);
+    return image.convertToFormat(QImage::Format_Indexed8, table, Qt::ThresholdDither | Qt::AvoidDither);
 }
 
 class Tour {
@@ -484,7 +507,7 @@ QString Tour::picture(QWidget* window, const QString& name, QWidget* popup)
                              .arg(name);
     QImageWriter writer(path, "png");
     writer.setQuality(0); // PNG stays lossless; this asks for its strongest compression
-    if (!writer.write(image))
+    if (!writer.write(withPalette(image)))
         failLater(QStringLiteral("the picture %1 could not be written (%2)").arg(path, writer.errorString()));
     else
         say(QStringLiteral("    picture %1").arg(path));
@@ -537,14 +560,19 @@ void Tour::pictureResultsFile(const QString& path, const QString& name)
     for (int row = 1; row < rows.size(); ++row)
         for (int column = 0; column < rows.at(row).size(); ++column)
             view.setItem(row - 1, column, new QTableWidgetItem(rows.at(row).at(column)));
+    view.setFocusPolicy(Qt::NoFocus);
+    view.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view.setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view.resizeColumnsToContents();
-    int width = 4;
+    view.resizeRowsToContents();
+    // The whole file at once: every column and row, no scroll bars.
+    int width = 2 * view.frameWidth();
     for (int column = 0; column < view.columnCount(); ++column)
         width += view.columnWidth(column);
-    int height = view.horizontalHeader()->sizeHint().height() + 4;
+    int height = 2 * view.frameWidth() + view.horizontalHeader()->sizeHint().height();
     for (int row = 0; row < view.rowCount(); ++row)
         height += view.rowHeight(row);
-    view.resize(std::min(width, 1200), height);
+    view.resize(width, height);
     view.show();
     picture(&view, name);
 }
