@@ -15,8 +15,29 @@
 //              [--log-folder DIR] [--pause-divisor N]
 // One part of the guided tour (see Tour.h), started by scripts/demo --tour in the demo folder. The last two
 // options serve the tour's own test: logs kept apart, and the 2-second pauses cut to a fraction.
+namespace {
+QtMessageHandler& standardHandler()
+{
+    static QtMessageHandler handler = nullptr;
+    return handler;
+}
+
+// The offscreen platform warns of every window feature it lacks (raising, size hints); the tour's own
+// lines are what the reader needs.
+void quietPlatform(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (message.startsWith(QLatin1String("This plugin does not support")))
+        return;
+    if (standardHandler())
+        standardHandler()(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+} // namespace
+
 int main(int argc, char* argv[])
 {
+    standardHandler() = qInstallMessageHandler(quietPlatform);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Culvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Culvane"));
