@@ -114,5 +114,6 @@ constexpr int DeletionCompleteSubscribers = 433; // " subscribers.  "
 constexpr int DeletionCompleteErrors = 434;      // " error(s) encountered.  ..."
 // Added after the original table, above every identifier it held.
 constexpr int Stop = 439; // "Stop", shown during a run
+constexpr int ResultsFileUnavailable = 440; // %1 the results file, %2 the reason
 
 } // namespace StringIds
