@@ -113,7 +113,13 @@ constexpr int DeletionCompleteRemoved = 411;     // "Subscriber deletion process
 constexpr int DeletionCompleteSubscribers = 433; // " subscribers.  "
 constexpr int DeletionCompleteErrors = 434;      // " error(s) encountered.  ..."
 // Added after the original table, above every identifier it held.
-constexpr int Stop = 439; // "Stop", shown during a run
+constexpr int Stop = 439;                   // "Stop", shown during a run
 constexpr int ResultsFileUnavailable = 440; // %1 the results file, %2 the reason
+// The selection page's export of the checked rows.
+constexpr int Export = 445;        // "Export..."
+constexpr int ExportRefused = 446; // %1 rows the import would misread, %2 their aliases
+constexpr int ExportNothingChecked = 447;
+constexpr int ExportWriteFailed = 448; // %1 the file, %2 the system's reason
+constexpr int ExportDialogTitle = 449;
 
 } // namespace StringIds
