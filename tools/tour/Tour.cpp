@@ -153,6 +153,7 @@ private:
     void viewExtensionRange();
     void importCsv();
     void uncheckTwoRows();
+    void exportCheckedRows();
     void openDeletionPage();
     void deleteWithSyncFailures();
     void showRunLog();
@@ -198,8 +199,9 @@ private:
     // Pictures.
     QString picture(QWidget* window, const QString& name, QWidget* popup = nullptr);
     void pictureTextFile(const QString& path, const QString& name);
-    void pictureResultsFile(const QString& path, const QString& name);
-    QList<QStringList> readResultsFile(const QString& path);
+    void pictureResultsFile(const QString& path, const QString& name, bool isResults = true);
+    // A CSV file's rows; a results file must have its byte-order mark and its heading.
+    QList<QStringList> readResultsFile(const QString& path, bool isResults = true);
 
     // The ports.
     MsgBox::Answer answer(const QString& title, const QString& text, MsgBox::Buttons buttons,
@@ -284,6 +286,7 @@ std::vector<Tour::Step> Tour::stepsOfPart() const
                 {"extension range 401 to 410", &Tour::viewExtensionRange},
                 {"CSV import", &Tour::importCsv},
                 {"uncheck two rows", &Tour::uncheckTwoRows},
+                {"export the checked rows", &Tour::exportCheckedRows},
                 {"deletion page", &Tour::openDeletionPage},
                 {"deletion run", &Tour::deleteWithSyncFailures},
                 {"run log", &Tour::showRunLog},
@@ -535,24 +538,26 @@ void Tour::pictureTextFile(const QString& path, const QString& name)
     picture(&view, name);
 }
 
-QList<QStringList> Tour::readResultsFile(const QString& path)
+QList<QStringList> Tour::readResultsFile(const QString& path, bool isResults)
 {
     QFile file(path);
     require(file.open(QIODevice::ReadOnly), QStringLiteral("the results file %1 cannot be read").arg(path));
     QByteArray bytes = file.readAll();
-    require(bytes.startsWith("\xEF\xBB\xBF"), QStringLiteral("the results file lacks its byte-order mark"));
-    bytes.remove(0, 3);
+    const bool marked = bytes.startsWith("\xEF\xBB\xBF");
+    require(marked || !isResults, QStringLiteral("the results file lacks its byte-order mark"));
+    if (marked)
+        bytes.remove(0, 3);
     QList<QStringList> rows;
     for (const QString& line : QString::fromUtf8(bytes).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts))
         rows << csvFields(line);
-    require(!rows.isEmpty() && rows.constFirst().value(3) == QLatin1String("Outcome"),
-            QStringLiteral("the results file has no heading row"));
+    require(!rows.isEmpty() && (!isResults || rows.constFirst().value(3) == QLatin1String("Outcome")),
+            QStringLiteral("%1 has no heading row").arg(path));
     return rows;
 }
 
-void Tour::pictureResultsFile(const QString& path, const QString& name)
+void Tour::pictureResultsFile(const QString& path, const QString& name, bool isResults)
 {
-    const QList<QStringList> rows = readResultsFile(path);
+    const QList<QStringList> rows = readResultsFile(path, isResults);
     QTableWidget view(int(rows.size()) - 1, int(rows.constFirst().size()));
     view.setWindowTitle(QFileInfo(path).fileName());
     view.setHorizontalHeaderLabels(rows.constFirst());
@@ -654,6 +659,31 @@ void Tour::uncheckTwoRows()
                 .arg(grid.TextMatrix(row, grid.ColIndex(QStringLiteral("Alias")))));
     }
     picture(&selectionPage(), QStringLiteral("two-rows-unchecked"));
+}
+
+void Tour::exportCheckedRows()
+{
+    const QString path = m_options.workFolder + QStringLiteral("/tour-export.csv");
+    QFile::remove(path);
+    m_nextFileChoice = path;
+    press(&selectionPage(), "cmdExport");
+    const QList<QStringList> rows = readResultsFile(path, false);
+    require(rows.constFirst().value(0) == QLatin1String("Alias"),
+            QStringLiteral("the export has no heading row"));
+    QStringList aliases;
+    for (int i = 1; i < rows.size(); ++i)
+        aliases << rows.at(i).value(0);
+    QStringList checked = kCsvAliases;
+    for (auto it = kUncheckedRows.crbegin(); it != kUncheckedRows.crend(); ++it)
+        checked.removeAt(*it - 1);
+    require(aliases == checked,
+            QStringLiteral("the export holds %1, not the checked %2")
+                .arg(aliases.join(QStringLiteral(", ")), checked.join(QStringLiteral(", "))));
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    say(QStringLiteral("    export %1:").arg(path));
+    say(QString::fromUtf8(file.readAll()).remove(QLatin1Char('\r')));
+    pictureResultsFile(path, QStringLiteral("export"), false);
 }
 
 void Tour::openDeletionPage()
