@@ -114,5 +114,9 @@ constexpr int DeletionCompleteSubscribers = 433; // " subscribers.  "
 constexpr int DeletionCompleteErrors = 434;      // " error(s) encountered.  ..."
 // Added after the original table, above every identifier it held.
 constexpr int Stop = 439; // "Stop", shown during a run
+// The grid's filter and its context menu.
+constexpr int GridFilter = 441;         // "Filter:"
+constexpr int CheckVisibleRows = 442;   // "Check visible rows"
+constexpr int UncheckVisibleRows = 443; // "Uncheck visible rows"
 
 } // namespace StringIds
