@@ -5,18 +5,81 @@
 #include <algorithm>
 #include <array>
 #include <numeric>
+#include <string>
 
 namespace {
 
 using Grid = SubscriberGridModel;
 
 // The columns a filter searches and a heading sorts: the text columns the view shows.
+// The same columns' members of a row, in the same order.
+constexpr std::array<QString SubscriberRow::*, 9> kTextMembers{
+    &SubscriberRow::Alias,    &SubscriberRow::DisplayName,   &SubscriberRow::FirstName,
+    &SubscriberRow::LastName, &SubscriberRow::Extension,     &SubscriberRow::HomeServer,
+    &SubscriberRow::COS,      &SubscriberRow::LegacyMailbox, &SubscriberRow::RemoteNodeID};
 constexpr std::array<int, 9> kTextColumns{Grid::ColAlias,    Grid::ColDisplayName,   Grid::ColFirstName,
                                           Grid::ColLastName, Grid::ColExtension,     Grid::ColHomeServer,
                                           Grid::ColCOS,      Grid::ColLegacyMailbox, Grid::ColRemoteNodeID};
 
 // Joins the columns of a row's key; a filter text never holds it, so no match spans two columns.
 constexpr QChar kColumnBreak = QLatin1Char('\n');
+
+// Markers in the table of folded characters; no character at or above U+0080 folds to U+0000, and U+FFFE
+// and U+FFFF are no characters.
+constexpr char16_t kDropped = 0;
+constexpr char16_t kSeveral = 0xFFFE;
+constexpr char16_t kUnknown = 0xFFFF;
+
+// Compatibility decomposition, combining marks dropped, case folded.
+QString foldCharacter(QChar c)
+{
+    const QString decomposed = QString(c).normalized(QString::NormalizationForm_KD);
+    QString bare;
+    for (const QChar part : decomposed) {
+        const QChar::Category category = part.category();
+        if (category != QChar::Mark_NonSpacing && category != QChar::Mark_SpacingCombining &&
+            category != QChar::Mark_Enclosing)
+            bare.append(part);
+    }
+    return bare.toCaseFolded();
+}
+
+// The folded form of a character at or above U+0080 that is no surrogate. Characters fold alone
+// (decomposition, then dropping the marks, works character by character), so each is folded once and
+// remembered: a grid of accented names then folds at the speed of a table.
+char16_t foldedUnit(QChar c)
+{
+    static std::vector<char16_t> known(0x10000, kUnknown);
+    char16_t& folded = known[c.unicode()];
+    if (folded == kUnknown) {
+        const QString alone = foldCharacter(c);
+        folded = alone.isEmpty() ? kDropped : alone.size() == 1 ? alone.at(0).unicode() : kSeveral;
+    }
+    return folded;
+}
+
+void appendFolded(std::u16string& out, QStringView text)
+{
+    for (const QChar c : text) {
+        const char16_t unit = c.unicode();
+        if (unit < 0x80) {
+            out.push_back(unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + (u'a' - u'A')) : unit);
+            continue;
+        }
+        if (c.isSurrogate()) {
+            out.push_back(unit);
+            continue;
+        }
+        const char16_t folded = foldedUnit(c);
+        if (folded == kSeveral) {
+            const QString several = foldCharacter(c);
+            out.append(reinterpret_cast<const char16_t*>(several.utf16()),
+                       static_cast<std::size_t>(several.size()));
+        } else if (folded != kDropped) {
+            out.push_back(folded);
+        }
+    }
+}
 
 bool isAscii(const QString& text)
 {
@@ -75,16 +138,10 @@ QString SubscriberFilterModel::fold(const QString& text)
 {
     if (isAscii(text))
         return text.toLower();
-    const QString decomposed = text.normalized(QString::NormalizationForm_KD);
-    QString bare;
-    bare.reserve(decomposed.size());
-    for (const QChar c : decomposed) {
-        const QChar::Category category = c.category();
-        if (category != QChar::Mark_NonSpacing && category != QChar::Mark_SpacingCombining &&
-            category != QChar::Mark_Enclosing)
-            bare.append(c);
-    }
-    return bare.toCaseFolded();
+    std::u16string folded;
+    folded.reserve(static_cast<std::size_t>(text.size()));
+    appendFolded(folded, text);
+    return QString(reinterpret_cast<const QChar*>(folded.data()), static_cast<qsizetype>(folded.size()));
 }
 
 void SubscriberFilterModel::setFilterText(const QString& text)
@@ -143,29 +200,42 @@ bool SubscriberFilterModel::lessThan(const QModelIndex& left, const QModelIndex&
     return rank(left.row(), left.column()) < rank(right.row(), right.column());
 }
 
-const QString& SubscriberFilterModel::key(int row) const
+QStringView SubscriberFilterModel::key(int row) const
 {
     if (!m_keysMade) {
         const int rows = m_grid.rowCount();
-        m_keys.clear();
-        m_keys.reserve(static_cast<std::size_t>(rows));
+        // Folding keeps the length of most texts: one allocation for them all.
+        std::size_t length = 0;
+        for (int at = 0; at < rows; ++at) {
+            if (const SubscriberRow* shown = m_grid.shownRow(at)) {
+                for (const auto member : kTextMembers)
+                    length += static_cast<std::size_t>((shown->*member).size()) + 1;
+            }
+        }
+        m_folded.clear();
+        m_folded.reserve(length);
+        m_starts.assign(1, 0);
+        m_starts.reserve(static_cast<std::size_t>(rows) + 1);
         for (int at = 0; at < rows; ++at)
-            m_keys.push_back(makeKey(at));
+            appendKey(at);
         m_keysMade = true;
     }
-    static const QString none;
-    return row >= 0 && static_cast<std::size_t>(row) < m_keys.size() ? m_keys[static_cast<std::size_t>(row)]
-                                                                     : none;
+    if (row < 0 || static_cast<std::size_t>(row) + 1 >= m_starts.size())
+        return {};
+    const std::size_t start = m_starts[static_cast<std::size_t>(row)];
+    return QStringView(m_folded.data() + start, static_cast<qsizetype>(m_starts[row + 1u] - start));
 }
 
-QString SubscriberFilterModel::makeKey(int row) const
+void SubscriberFilterModel::appendKey(int row) const
 {
-    QString joined;
-    for (const int column : kTextColumns) {
-        joined += m_grid.shownText(row, column);
-        joined += kColumnBreak;
+    const SubscriberRow* shown = m_grid.shownRow(row);
+    if (shown) {
+        for (const auto member : kTextMembers) {
+            appendFolded(m_folded, shown->*member);
+            m_folded.push_back(kColumnBreak.unicode());
+        }
     }
-    return fold(joined);
+    m_starts.push_back(m_folded.size());
 }
 
 int SubscriberFilterModel::rank(int row, int column) const
@@ -198,7 +268,8 @@ int SubscriberFilterModel::rank(int row, int column) const
 
 void SubscriberFilterModel::forgetRows()
 {
-    std::vector<QString>().swap(m_keys);
+    std::u16string().swap(m_folded);
+    std::vector<std::size_t>().swap(m_starts);
     m_keysMade = false;
     std::vector<int>().swap(m_ranks);
     m_rankedColumn = -1;
@@ -209,12 +280,12 @@ void SubscriberFilterModel::rowsAppended(int first, int last)
     m_rankedColumn = -1;
     if (!m_keysMade)
         return;
-    if (first != static_cast<int>(m_keys.size())) {
+    if (static_cast<std::size_t>(first) + 1 != m_starts.size()) {
         forgetRows();
         return;
     }
     for (int row = first; row <= last; ++row)
-        m_keys.push_back(makeKey(row));
+        appendKey(row);
 }
 
 void SubscriberFilterModel::textsChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
@@ -225,13 +296,7 @@ void SubscriberFilterModel::textsChanged(const QModelIndex& topLeft, const QMode
     const bool texts = std::any_of(kTextColumns.begin(), kTextColumns.end(), [&](int column) {
         return column >= topLeft.column() && column <= bottomRight.column();
     });
-    if (!texts)
-        return;
-    m_rankedColumn = -1;
-    if (!m_keysMade)
-        return;
-    for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
-        if (static_cast<std::size_t>(row) < m_keys.size())
-            m_keys[static_cast<std::size_t>(row)] = makeKey(row);
-    }
+    // Texts change after a row is added only by a direct write, seldom: the keys are made again.
+    if (texts)
+        forgetRows();
 }

@@ -3,7 +3,9 @@
 #include <QSortFilterProxyModel>
 #include <QString>
 #include <QStringMatcher>
+#include <QStringView>
 
+#include <string>
 #include <vector>
 
 class SubscriberGridModel;
@@ -45,8 +47,8 @@ protected:
     bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
 
 private:
-    const QString& key(int row) const;
-    QString makeKey(int row) const;
+    QStringView key(int row) const;
+    void appendKey(int row) const;
     int rank(int row, int column) const;
     void forgetRows();
     void rowsAppended(int first, int last);
@@ -56,8 +58,10 @@ private:
     QString m_text;
     QString m_needle;
     QStringMatcher m_matcher;
-    // Folded texts and sort ranks by model row of the grid, made when first needed.
-    mutable std::vector<QString> m_keys;
+    // The folded texts of the grid's rows (model rows) one after the other, row r from m_starts[r] to
+    // m_starts[r + 1], and the sort ranks by row; made when first needed.
+    mutable std::u16string m_folded;
+    mutable std::vector<std::size_t> m_starts;
     mutable bool m_keysMade = false;
     mutable std::vector<int> m_ranks;
     mutable int m_rankedColumn = -1;

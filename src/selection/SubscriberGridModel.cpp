@@ -386,6 +386,12 @@ QString SubscriberGridModel::shownText(int viewRow, int col) const
     return cellText(*stored, viewRow, col);
 }
 
+const SubscriberRow* SubscriberGridModel::shownRow(int viewRow) const
+{
+    const StoredRow* stored = announcedRow(viewRow);
+    return stored ? &stored->row : nullptr;
+}
+
 void SubscriberGridModel::AddUserToGridFAST(QString strAlias, QString strFirstName, QString strLastName,
                                             QString strDisplayName, QString strExtension,
                                             QString strHomeServer, QString strRemoteNodeID,

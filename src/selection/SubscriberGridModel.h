@@ -119,6 +119,8 @@ public:
     // A cell's text as the views know it (model row numbering); empty for the check box column and for
     // rows the views have not been told of.
     QString shownText(int viewRow, int col) const;
+    // The row as the views know it; nullptr for a row they have not been told of.
+    const SubscriberRow* shownRow(int viewRow) const;
 
     // The one way rows enter the grid: validates, then appends the row checked and makes it current. The
     // texts are taken by value so that a producer's temporaries move into the row.
