@@ -12,6 +12,7 @@
 #include "ports/Ports.h"
 #include "selection/SubscriberGridModel.h"
 
+#include <QCloseEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -135,7 +136,9 @@ void frmDeleteSubscribers::cmdDeleteSubscribers_Click()
     cmdDeleteSubscribers->setEnabled(false);
     cmdExit->setEnabled(false);
 
+    m_running = true;
     const DeletionRun::Outcome outcome = DeletionRun::run(*grid, deleteAll, *this);
+    m_running = false;
     cmdStop->setVisible(false);
     unsetCursor();
 
@@ -165,6 +168,17 @@ void frmDeleteSubscribers::cmdDeleteSubscribers_Click()
         MsgBox::show(QStringLiteral("No text viewer could be started to show the run log %1.")
                          .arg(Logging::RunLogPath()));
     cmdExit->setEnabled(true);
+}
+
+void frmDeleteSubscribers::closeEvent(QCloseEvent* event)
+{
+    // Clicks reach the page during the run's pauses; closing it then would end the program part-way
+    // through a subscriber. "Stop" is the way out of a run.
+    if (m_running) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void frmDeleteSubscribers::cmdStop_Click()
@@ -197,9 +211,7 @@ void frmDeleteSubscribers::runStarted(qint32 rows)
 
 void frmDeleteSubscribers::resultsFileUnavailable(const QString& path, const QString& reason)
 {
-    MsgBox::show(QStringLiteral("The results file %1 could not be created (%2).  The deletion goes on; the "
-                                "run log records every subscriber.")
-                     .arg(path, reason));
+    MsgBox::show(mymyLoadString(StringIds::ResultsFileUnavailable).arg(path, reason));
 }
 
 void frmDeleteSubscribers::rowsVisited(qint32 visited)

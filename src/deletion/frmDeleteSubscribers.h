@@ -43,6 +43,9 @@ signals:
     // "<< Previous": the page flow hands the screen back to the selection page.
     void previousRequested();
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void cmdPrevious_Click();
     void cmdExit_Click();
@@ -57,6 +60,7 @@ private:
 
     Sources m_sources;
     bool m_stopRequested = false;
+    bool m_running = false;
 
     QLabel* Label1 = nullptr;
     QLabel* lblRemoveSubscribers = nullptr;

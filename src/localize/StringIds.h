@@ -113,7 +113,8 @@ constexpr int DeletionCompleteRemoved = 411;     // "Subscriber deletion process
 constexpr int DeletionCompleteSubscribers = 433; // " subscribers.  "
 constexpr int DeletionCompleteErrors = 434;      // " error(s) encountered.  ..."
 // Added after the original table, above every identifier it held.
-constexpr int Stop = 439; // "Stop", shown during a run
+constexpr int Stop = 439;                   // "Stop", shown during a run
+constexpr int ResultsFileUnavailable = 440; // %1 the results file, %2 the reason
 // The grid's filter and its context menu.
 constexpr int GridFilter = 441;         // "Filter:"
 constexpr int CheckVisibleRows = 442;   // "Check visible rows"

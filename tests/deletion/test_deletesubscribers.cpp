@@ -892,8 +892,12 @@ void TestDeleteSubscribers::stopDuringTheSecondOfFour()
     // The person presses Stop while the second subscriber's wait pauses.
     int pauses = 0;
     bool visibleDuringTheRun = false;
+    bool closedDuringTheRun = true;
     const Clock::Sleeper previousSleeper = Clock::setSleeper([&](int) {
-        if (++pauses != 2)
+        // Closing the window part-way through is refused: Stop is the way out.
+        if (++pauses == 1)
+            closedDuringTheRun = m_page->close();
+        if (pauses != 2)
             return;
         visibleDuringTheRun = stop->isVisible() && stop->isEnabled();
         stop->click();
@@ -904,6 +908,7 @@ void TestDeleteSubscribers::stopDuringTheSecondOfFour()
     Clock::setSleeper(previousSleeper);
 
     QVERIFY(visibleDuringTheRun);
+    QVERIFY(!closedDuringTheRun);
     QCOMPARE(pauses, 2);
     // The second one's wait ran to its end; the others were not touched.
     QCOMPARE(
@@ -936,6 +941,8 @@ void TestDeleteSubscribers::stopDuringTheSecondOfFour()
     QCOMPARE(lines.at(4), QStringLiteral("user4,%1,304,not attempted,,,,").arg(objectIdFor(4)));
     QCOMPARE(lines.at(5), QStringLiteral("user5,%1,100,not attempted,,,,").arg(objectIdFor(5)));
     QCOMPARE(lines.at(6), QString());
+    // After the run the window closes as always.
+    QVERIFY(m_page->close());
 }
 
 void TestDeleteSubscribers::aResultsFileThatCannotBeCreatedLeavesTheRunAlone()
