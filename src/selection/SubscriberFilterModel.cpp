@@ -12,14 +12,14 @@ namespace {
 using Grid = SubscriberGridModel;
 
 // The columns a filter searches and a heading sorts: the text columns the view shows.
+constexpr std::array<int, 9> kTextColumns{Grid::ColAlias,    Grid::ColDisplayName,   Grid::ColFirstName,
+                                          Grid::ColLastName, Grid::ColExtension,     Grid::ColHomeServer,
+                                          Grid::ColCOS,      Grid::ColLegacyMailbox, Grid::ColRemoteNodeID};
 // The same columns' members of a row, in the same order.
 constexpr std::array<QString SubscriberRow::*, 9> kTextMembers{
     &SubscriberRow::Alias,    &SubscriberRow::DisplayName,   &SubscriberRow::FirstName,
     &SubscriberRow::LastName, &SubscriberRow::Extension,     &SubscriberRow::HomeServer,
     &SubscriberRow::COS,      &SubscriberRow::LegacyMailbox, &SubscriberRow::RemoteNodeID};
-constexpr std::array<int, 9> kTextColumns{Grid::ColAlias,    Grid::ColDisplayName,   Grid::ColFirstName,
-                                          Grid::ColLastName, Grid::ColExtension,     Grid::ColHomeServer,
-                                          Grid::ColCOS,      Grid::ColLegacyMailbox, Grid::ColRemoteNodeID};
 
 // Joins the columns of a row's key; a filter text never holds it, so no match spans two columns.
 constexpr QChar kColumnBreak = QLatin1Char('\n');
