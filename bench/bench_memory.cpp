@@ -43,25 +43,28 @@ void settle()
         QCoreApplication::processEvents();
 }
 
-// Every subscriber's row, as the "All subscribers" query hands them to the grid.
+// Every subscriber's row, as the "All subscribers" query hands them to the grid: drawing suspended, the
+// query closed, then drawing resumed, in the page's order.
 int fillGrid(SubscriberGridModel& grid)
 {
-    DbConnection connection(kConnection);
-    QSqlQuery query(connection.database());
-    query.setForwardOnly(true);
-    if (!query.exec(QStringLiteral(
-            "SELECT s.Alias, s.FirstName, s.LastName, s.DisplayName, s.DTMFAccessID, s.HomeServer, "
-            "s.RemoteNodeID, s.LegacyMailbox, c.TextName, s.SubscriberObjectID, s.CallHandlerObjectID "
-            "FROM vw_Subscriber s JOIN vw_COS c ON c.CosObjectID = s.CosObjectId "
-            "WHERE s.CallHandlerObjectID <> '' AND s.Alias <> '' AND c.TextName <> '' ORDER BY s.Alias")))
-        return -1;
     int rows = 0;
     grid.setRedraw(false);
-    while (query.next() && rows < kRows) {
-        const auto text = [&query](int column) { return query.value(column).toString(); };
-        grid.AddUserToGridFAST(text(0), text(1), text(2), text(3), text(4), text(5), text(6), text(7),
-                               text(8), text(9), text(10));
-        ++rows;
+    {
+        DbConnection connection(kConnection);
+        QSqlQuery query(connection.database());
+        query.setForwardOnly(true);
+        if (!query.exec(QStringLiteral(
+                "SELECT s.Alias, s.FirstName, s.LastName, s.DisplayName, s.DTMFAccessID, s.HomeServer, "
+                "s.RemoteNodeID, s.LegacyMailbox, c.TextName, s.SubscriberObjectID, s.CallHandlerObjectID "
+                "FROM vw_Subscriber s JOIN vw_COS c ON c.CosObjectID = s.CosObjectId "
+                "WHERE s.CallHandlerObjectID <> '' AND s.Alias <> '' AND c.TextName <> '' ORDER BY s.Alias")))
+            return -1;
+        while (query.next() && rows < kRows) {
+            const auto text = [&query](int column) { return query.value(column).toString(); };
+            grid.AddUserToGridFAST(text(0), text(1), text(2), text(3), text(4), text(5), text(6), text(7),
+                                   text(8), text(9), text(10));
+            ++rows;
+        }
     }
     grid.setRedraw(true);
     return rows;

@@ -58,7 +58,12 @@ std::optional<QString> chooseFile(const FileDialog::Request& request)
 {
     QFileDialog dialog(QApplication::activeWindow(), request.title, request.initialFolder, request.filter);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setOption(QFileDialog::ReadOnly, true);
+    if (request.mode == FileDialog::Request::Mode::Save) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(request.defaultSuffix);
+    } else {
+        dialog.setOption(QFileDialog::ReadOnly, true);
+    }
     if (!request.fileName.isEmpty())
         dialog.selectFile(request.fileName);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

@@ -1,5 +1,7 @@
 #include "deletion/RunResultsFile.h"
 
+#include "selection/CsvText.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
@@ -93,10 +95,5 @@ QString RunResultsFile::isoLocal(const QDateTime& moment)
 
 QString RunResultsFile::csvField(const QString& text)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
-        !text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('\n')))
-        return text;
-    QString doubled = text;
-    doubled.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + doubled + QLatin1Char('"');
+    return CsvText::quoteField(text);
 }

@@ -119,5 +119,11 @@ constexpr int ResultsFileUnavailable = 440; // %1 the results file, %2 the reaso
 constexpr int GridFilter = 441;         // "Filter:"
 constexpr int CheckVisibleRows = 442;   // "Check visible rows"
 constexpr int UncheckVisibleRows = 443; // "Uncheck visible rows"
+// The selection page's export of the checked rows.
+constexpr int Export = 445;        // "Export..."
+constexpr int ExportRefused = 446; // %1 rows the import would misread, %2 their aliases
+constexpr int ExportNothingChecked = 447;
+constexpr int ExportWriteFailed = 448; // %1 the file, %2 the system's reason
+constexpr int ExportDialogTitle = 449;
 
 } // namespace StringIds

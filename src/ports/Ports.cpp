@@ -32,6 +32,12 @@ std::optional<QString> getOpenFileName(const Request& request)
     return std::nullopt;
 }
 
+std::optional<QString> getSaveFileName(Request request)
+{
+    request.mode = Request::Mode::Save;
+    return getOpenFileName(request);
+}
+
 Handler setHandler(Handler handler)
 {
     return replace(std::move(handler));

@@ -11,14 +11,20 @@
 
 namespace FileDialog {
 struct Request {
+    enum class Mode { Open, Save };
     QString initialFolder;
     QString title;
     QString fileName;
     QString filter;
+    Mode mode = Mode::Open;
+    // Save: added to a chosen name that has no suffix of its own.
+    QString defaultSuffix;
 };
 // The chosen full file name, or nothing when the dialog was cancelled.
 using Handler = std::function<std::optional<QString>(const Request&)>;
 std::optional<QString> getOpenFileName(const Request& request);
+// The same dialog for a file to write; the real one asks before a chosen file is replaced.
+std::optional<QString> getSaveFileName(Request request);
 Handler setHandler(Handler handler);
 } // namespace FileDialog
 

@@ -73,26 +73,6 @@ private:
     QString m_firstFailure;
 };
 
-// The first header field that names the column, or -1.
-int aliasColumn(const QStringList& header)
-{
-    for (int i = 0; i < header.size(); ++i) {
-        if (CsvText::stripSpaces(header.at(i)).contains(QLatin1String("alias"), Qt::CaseInsensitive))
-            return i;
-    }
-    return -1;
-}
-
-int extensionColumn(const QStringList& header)
-{
-    const QString heading = mymyLoadString(StringIds::CsvExtensionHeading);
-    for (int i = 0; i < header.size(); ++i) {
-        if (CsvText::stripSpaces(header.at(i)).compare(heading, Qt::CaseInsensitive) == 0)
-            return i;
-    }
-    return -1;
-}
-
 } // namespace
 
 namespace CsvImport {
@@ -132,8 +112,8 @@ std::int16_t ParseCSVForSubscribers(const QString& path, const QString& connecti
 
     const QStringList lines = CsvText::splitLines(*bytes);
     const QStringList header = lines.isEmpty() ? QStringList() : CsvText::splitFields(lines.constFirst());
-    const int aliasAt = aliasColumn(header);
-    const int extensionAt = extensionColumn(header);
+    const int aliasAt = CsvText::aliasColumn(header);
+    const int extensionAt = CsvText::extensionColumn(header, mymyLoadString(StringIds::CsvExtensionHeading));
     if (lines.isEmpty() || lines.constFirst().size() < 2 || (aliasAt < 0 && extensionAt < 0)) {
         sink.message(mymyLoadString(StringIds::CsvInvalidFormat));
         summary();

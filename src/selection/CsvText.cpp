@@ -107,4 +107,40 @@ QString stripSpaces(const QString& text)
     return text.mid(from, to - from);
 }
 
+int aliasColumn(const QStringList& header)
+{
+    for (int i = 0; i < header.size(); ++i) {
+        if (stripSpaces(header.at(i)).contains(QLatin1String("alias"), Qt::CaseInsensitive))
+            return i;
+    }
+    return -1;
+}
+
+int extensionColumn(const QStringList& header, const QString& heading)
+{
+    for (int i = 0; i < header.size(); ++i) {
+        if (stripSpaces(header.at(i)).compare(heading, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+QString quoteField(const QString& text, bool always)
+{
+    if (!always && !text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('\n')))
+        return text;
+    QString doubled = text;
+    doubled.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + doubled + QLatin1Char('"');
+}
+
+bool readsBackUnchanged(const QString& field)
+{
+    // The reader neither removes quotes nor joins lines, and it strips blanks; a lone surrogate would reach
+    // the file as a replacement character.
+    return !field.isEmpty() && quoteField(field) == field && stripSpaces(field) == field &&
+           field.isValidUtf16();
+}
+
 } // namespace CsvText

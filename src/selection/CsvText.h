@@ -19,4 +19,20 @@ QStringList splitFields(const QString& line);
 // The text without leading and trailing spaces; tabs and other white space stay.
 QString stripSpaces(const QString& text);
 
+// The header's alias column: the first field whose stripped text contains "alias" in any letter case, or -1.
+int aliasColumn(const QStringList& header);
+
+// The header's extension column: the first field whose stripped text equals heading (string 300 of the
+// current language) in any letter case, or -1.
+int extensionColumn(const QStringList& header, const QString& heading);
+
+// The text as one field of a written file, as RFC 4180 quotes: in double quotes with inner quotes doubled
+// when it holds a comma, a quote or a line break (or always, when asked), else as it is.
+QString quoteField(const QString& text, bool always = false);
+
+// Whether a field written with quoteField, first on a line below the header, comes back from this reader
+// as the same text: nothing to quote, no blank at either end, not empty, and every character expressible
+// in UTF-8.
+bool readsBackUnchanged(const QString& field);
+
 } // namespace CsvText

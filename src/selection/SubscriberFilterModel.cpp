@@ -15,11 +15,6 @@ using Grid = SubscriberGridModel;
 constexpr std::array<int, 9> kTextColumns{Grid::ColAlias,    Grid::ColDisplayName,   Grid::ColFirstName,
                                           Grid::ColLastName, Grid::ColExtension,     Grid::ColHomeServer,
                                           Grid::ColCOS,      Grid::ColLegacyMailbox, Grid::ColRemoteNodeID};
-// The same columns' members of a row, in the same order.
-constexpr std::array<QString SubscriberRow::*, 9> kTextMembers{
-    &SubscriberRow::Alias,    &SubscriberRow::DisplayName,   &SubscriberRow::FirstName,
-    &SubscriberRow::LastName, &SubscriberRow::Extension,     &SubscriberRow::HomeServer,
-    &SubscriberRow::COS,      &SubscriberRow::LegacyMailbox, &SubscriberRow::RemoteNodeID};
 
 // Joins the columns of a row's key; a filter text never holds it, so no match spans two columns.
 constexpr QChar kColumnBreak = QLatin1Char('\n');
@@ -207,10 +202,8 @@ QStringView SubscriberFilterModel::key(int row) const
         // Folding keeps the length of most texts: one allocation for them all.
         std::size_t length = 0;
         for (int at = 0; at < rows; ++at) {
-            if (const SubscriberRow* shown = m_grid.shownRow(at)) {
-                for (const auto member : kTextMembers)
-                    length += static_cast<std::size_t>((shown->*member).size()) + 1;
-            }
+            for (const int column : kTextColumns)
+                length += static_cast<std::size_t>(m_grid.shownCell(at, column).size()) + 1;
         }
         m_folded.clear();
         m_folded.reserve(length);
@@ -228,12 +221,9 @@ QStringView SubscriberFilterModel::key(int row) const
 
 void SubscriberFilterModel::appendKey(int row) const
 {
-    const SubscriberRow* shown = m_grid.shownRow(row);
-    if (shown) {
-        for (const auto member : kTextMembers) {
-            appendFolded(m_folded, shown->*member);
-            m_folded.push_back(kColumnBreak.unicode());
-        }
+    for (const int column : kTextColumns) {
+        appendFolded(m_folded, m_grid.shownCell(row, column));
+        m_folded.push_back(kColumnBreak.unicode());
     }
     m_starts.push_back(m_folded.size());
 }
@@ -246,7 +236,7 @@ int SubscriberFilterModel::rank(int row, int column) const
         std::vector<SortKey> keys;
         keys.reserve(static_cast<std::size_t>(rows));
         for (int at = 0; at < rows; ++at)
-            keys.push_back(sortKey(m_grid.shownText(at, column)));
+            keys.push_back(sortKey(m_grid.shownCell(at, column).toString()));
         std::vector<int> order(keys.size());
         std::iota(order.begin(), order.end(), 0);
         std::stable_sort(order.begin(), order.end(), [&](int a, int b) {

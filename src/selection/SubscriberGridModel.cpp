@@ -12,6 +12,10 @@
 #include <limits>
 #include <new>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 
 using Grid = SubscriberGridModel;
@@ -32,10 +36,8 @@ constexpr std::array<Grid::ColumnInfo, Grid::ColumnCount> kColumns{{
     {"ObjectID", 960, true},
 }};
 
-// Text member of SubscriberRow shown in each column position; columns 0 and 1 hold none.
-constexpr std::array<QString SubscriberRow::*, Grid::ColumnCount> kTextMembers{{
-    nullptr,
-    nullptr,
+// Member of SubscriberRow shown in each text column, from column 2 on.
+constexpr std::array<QString SubscriberRow::*, Grid::ColumnCount - Grid::ColAlias> kTextMembers{{
     &SubscriberRow::Alias,
     &SubscriberRow::DisplayName,
     &SubscriberRow::FirstName,
@@ -102,22 +104,43 @@ SubscriberGridModel::SubscriberGridModel(QObject* parent) : QAbstractTableModel(
 
 SubscriberGridModel::~SubscriberGridModel() = default;
 
+QString SubscriberGridModel::StoredRow::text(int col) const
+{
+    const auto at = static_cast<std::size_t>(col - ColAlias);
+    const int begin = at == 0 ? 0 : ends[at - 1];
+    if (ends[at] == begin)
+        return QString();
+    return texts.mid(begin, ends[at] - begin);
+}
+
+void SubscriberGridModel::StoredRow::setText(int col, const QString& text)
+{
+    const auto at = static_cast<std::size_t>(col - ColAlias);
+    const int begin = at == 0 ? 0 : ends[at - 1];
+    const int delta = static_cast<int>(text.size()) - (ends[at] - begin);
+    QString replaced;
+    replaced.reserve(texts.size() + delta);
+    replaced.append(QStringView(texts).left(begin)).append(text).append(QStringView(texts).mid(ends[at]));
+    texts = std::move(replaced);
+    for (std::size_t later = at; later < ends.size(); ++later)
+        ends[later] += delta;
+}
+
 QString SubscriberGridModel::cellText(const StoredRow& row, int viewRow, int col)
 {
     if (col == ColRowIndex)
         return row.showsOwnIndex ? QString::number(gridRowFromViewRow(viewRow)) : row.indexText;
-    const auto member = kTextMembers[static_cast<std::size_t>(col)];
-    return member ? row.row.*member : QString();
+    return col >= ColAlias ? row.text(col) : QString();
 }
 
-QString* SubscriberGridModel::writableCell(StoredRow& row, int col)
+void SubscriberGridModel::setCellText(StoredRow& row, int col, const QString& text)
 {
     if (col == ColRowIndex) {
         row.showsOwnIndex = false;
-        return &row.indexText;
+        row.indexText = text;
+    } else if (col >= ColAlias) {
+        row.setText(col, text);
     }
-    const auto member = kTextMembers[static_cast<std::size_t>(col)];
-    return member ? &(row.row.*member) : nullptr;
 }
 
 SubscriberGridModel::StoredRow& SubscriberGridModel::storedRow(qint32 gridRow)
@@ -237,10 +260,9 @@ void SubscriberGridModel::setTextMatrix(qint32 row, int col, const QString& text
         emit headerDataChanged(Qt::Horizontal, col, col);
         return;
     }
-    QString* target = writableCell(storedRow(row), col);
-    if (!target)
+    if (col == ColSelected)
         return;
-    *target = text;
+    setCellText(storedRow(row), col, text);
     cellChanged(viewRowFromGridRow(row), col, Qt::DisplayRole);
 }
 
@@ -258,7 +280,7 @@ bool SubscriberGridModel::isChecked(qint32 row) const
 {
     if (row == 0)
         return false;
-    return storedRow(row).row.Selected;
+    return storedRow(row).selected;
 }
 
 void SubscriberGridModel::setChecked(qint32 row, bool checked)
@@ -266,15 +288,20 @@ void SubscriberGridModel::setChecked(qint32 row, bool checked)
     if (row == 0)
         return;
     StoredRow& target = storedRow(row);
-    if (target.row.Selected == checked)
+    if (target.selected == checked)
         return;
-    target.row.Selected = checked;
+    target.selected = checked;
     cellChanged(viewRowFromGridRow(row), ColSelected, Qt::CheckStateRole);
 }
 
-const SubscriberRow& SubscriberGridModel::subscriberRow(qint32 row) const
+SubscriberRow SubscriberGridModel::subscriberRow(qint32 row) const
 {
-    return storedRow(row).row;
+    const StoredRow& stored = storedRow(row);
+    SubscriberRow copy;
+    copy.Selected = stored.selected;
+    for (int col = ColAlias; col < ColumnCount; ++col)
+        copy.*kTextMembers[static_cast<std::size_t>(col - ColAlias)] = stored.text(col);
+    return copy;
 }
 
 void SubscriberGridModel::setRow(qint32 row)
@@ -306,9 +333,19 @@ void SubscriberGridModel::cellChanged(int viewRow, int col, int role)
 
 void SubscriberGridModel::setRedraw(bool on)
 {
+    const bool grew = on && m_rows.size() > m_announced;
     m_redraw = on;
-    if (on)
-        flushPending();
+    if (!on)
+        return;
+    flushPending();
+#ifdef __GLIBC__
+    // A fill leaves the database driver's row buffers freed among the grid's rows, where the allocator
+    // keeps them from the system: tens of megabytes for a full grid. Hand those pages back.
+    if (grew)
+        malloc_trim(0);
+#else
+    (void)grew;
+#endif
 }
 
 void SubscriberGridModel::flushPending()
@@ -338,7 +375,7 @@ void SubscriberGridModel::flushPending()
 void SubscriberGridModel::setAllChecked(bool checked)
 {
     for (StoredRow& stored : m_rows)
-        stored.row.Selected = checked;
+        stored.selected = checked;
     if (m_resetPending || m_announced == 0)
         return;
     const int last = static_cast<int>(m_announced) - 1;
@@ -359,9 +396,9 @@ void SubscriberGridModel::setRowsChecked(const std::vector<qint32>& rows, bool c
     int last = -1;
     for (const qint32 row : rows) {
         StoredRow& target = storedRow(row);
-        if (target.row.Selected == checked)
+        if (target.selected == checked)
             continue;
-        target.row.Selected = checked;
+        target.selected = checked;
         const int viewRow = viewRowFromGridRow(row);
         if (m_resetPending || static_cast<std::size_t>(viewRow) >= m_announced)
             continue; // the views learn of this row when drawing resumes
@@ -378,18 +415,14 @@ void SubscriberGridModel::setRowsChecked(const std::vector<qint32>& rows, bool c
     m_dirtyLast = std::max(m_dirtyLast, last);
 }
 
-QString SubscriberGridModel::shownText(int viewRow, int col) const
+QStringView SubscriberGridModel::shownCell(int viewRow, int col) const
 {
     const StoredRow* stored = announcedRow(viewRow);
-    if (!stored || col < 0 || col >= ColumnCount)
-        return QString();
-    return cellText(*stored, viewRow, col);
-}
-
-const SubscriberRow* SubscriberGridModel::shownRow(int viewRow) const
-{
-    const StoredRow* stored = announcedRow(viewRow);
-    return stored ? &stored->row : nullptr;
+    if (!stored || col < ColAlias || col >= ColumnCount)
+        return {};
+    const auto at = static_cast<std::size_t>(col - ColAlias);
+    const int begin = at == 0 ? 0 : stored->ends[at - 1];
+    return QStringView(stored->texts).mid(begin, stored->ends[at] - begin);
 }
 
 void SubscriberGridModel::AddUserToGridFAST(QString strAlias, QString strFirstName, QString strLastName,
@@ -410,18 +443,24 @@ void SubscriberGridModel::AddUserToGridFAST(QString strAlias, QString strFirstNa
     const qint32 newRow = Rows();
     StoredRow stored;
     stored.showsOwnIndex = true;
-    stored.row.Selected = true;
-    stored.row.Alias = std::move(strAlias);
-    stored.row.DisplayName = std::move(strDisplayName);
-    stored.row.FirstName = std::move(strFirstName);
-    stored.row.LastName = std::move(strLastName);
-    stored.row.Extension = std::move(strExtension);
-    stored.row.HomeServer = std::move(strHomeServer);
-    stored.row.COS = std::move(strCOSTextName);
-    stored.row.ObjectID = std::move(strSubscriberObjectID);
-    stored.row.HandlerObjectID = std::move(strCallHandlerObjectID);
-    stored.row.RemoteNodeID = std::move(strRemoteNodeID);
-    stored.row.LegacyMailbox = std::move(strLegacyMailbox);
+    stored.selected = true;
+    // Column order: Alias, DisplayName, FirstName, LastName, Extension, HomeServer, COS, LegacyMailbox,
+    // RemoteNodeID, HandlerObjectID, ObjectID.
+    const std::array<const QString*, TextColumns> texts{
+        &strAlias,        &strDisplayName,         &strFirstName,         &strLastName,
+        &strExtension,    &strHomeServer,          &strCOSTextName,       &strLegacyMailbox,
+        &strRemoteNodeID, &strCallHandlerObjectID, &strSubscriberObjectID};
+    qsizetype total = 0;
+    for (const QString* text : texts)
+        total += text->size();
+    // Beyond what a row's ends can hold: skipped like a row that cannot be stored.
+    if (total > std::numeric_limits<int>::max())
+        return;
+    stored.texts.reserve(total);
+    for (std::size_t at = 0; at < texts.size(); ++at) {
+        stored.texts.append(*texts[at]);
+        stored.ends[at] = static_cast<int>(stored.texts.size());
+    }
     try {
         append(std::move(stored));
         m_currentRow = newRow;
@@ -477,7 +516,7 @@ QVariant SubscriberGridModel::data(const QModelIndex& index, int role) const
         return QVariant();
     if (index.column() == ColSelected) {
         if (role == Qt::CheckStateRole)
-            return static_cast<int>(stored->row.Selected ? Qt::Checked : Qt::Unchecked);
+            return static_cast<int>(stored->selected ? Qt::Checked : Qt::Unchecked);
         return QVariant();
     }
     if (role == Qt::DisplayRole)
@@ -512,8 +551,8 @@ bool SubscriberGridModel::setData(const QModelIndex& index, const QVariant& valu
     const qint32 row = gridRowFromViewRow(index.row());
     const bool checked = value.toInt() == Qt::Checked;
     StoredRow& target = storedRow(row);
-    if (target.row.Selected != checked) {
-        target.row.Selected = checked;
+    if (target.selected != checked) {
+        target.selected = checked;
         cellChanged(index.row(), ColSelected, Qt::CheckStateRole);
     }
     return true;

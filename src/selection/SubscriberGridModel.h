@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <QList>
 #include <QString>
+#include <QStringView>
 
 #include <array>
 #include <cstdint>
@@ -100,7 +101,8 @@ public:
     // The header row has no check box: it reads unchecked and ignores writes.
     bool isChecked(qint32 row) const;
     void setChecked(qint32 row, bool checked);
-    const SubscriberRow& subscriberRow(qint32 row) const;
+    // A copy of the row's texts and check, as the producer passed them.
+    SubscriberRow subscriberRow(qint32 row) const;
 
     // Current cell (no notification: the fill loop moves it once per row).
     qint32 Row() const { return m_currentRow; }
@@ -116,11 +118,9 @@ public:
     // The given grid rows only (the filter's visible rows), also with one dataChanged.
     void setRowsChecked(const std::vector<qint32>& rows, bool checked);
 
-    // A cell's text as the views know it (model row numbering); empty for the check box column and for
-    // rows the views have not been told of.
-    QString shownText(int viewRow, int col) const;
-    // The row as the views know it; nullptr for a row they have not been told of.
-    const SubscriberRow* shownRow(int viewRow) const;
+    // A text cell (columns Alias to ObjectID) as the views know it (model row numbering), without a copy:
+    // valid until the grid changes. Empty for other columns and for rows the views have not been told of.
+    QStringView shownCell(int viewRow, int col) const;
 
     // The one way rows enter the grid: validates, then appends the row checked and makes it current. The
     // texts are taken by value so that a producer's temporaries move into the row.
@@ -150,18 +150,28 @@ public slots:
     void onViewClicked(const QModelIndex& index);
 
 private:
+    // The texts of columns 2 to 12, in column order.
+    static constexpr int TextColumns = ColumnCount - ColAlias;
+
+    // A grid of 32,767 subscribers must stay small: a row keeps its eleven texts one after another in a
+    // single string (one allocation instead of eleven), with the end of each.
     struct StoredRow {
-        SubscriberRow row;
+        QString texts;
+        std::array<int, TextColumns> ends{};
         // Column 0. A row appended by AddUserToGridFAST shows its own index, made into text when read: rows
         // never move (the grid only grows or loses rows at the end), so it needs no allocation per row.
         QString indexText;
+        bool selected = false;
         bool showsOwnIndex = false;
+
+        QString text(int col) const;
+        void setText(int col, const QString& text);
     };
 
     // Text of a cell of a subscriber row; viewRow is the row's position (see the numbering above).
     static QString cellText(const StoredRow& row, int viewRow, int col);
-    // The stored text of a column, nullptr for the check box column; writing column 0 replaces the index.
-    static QString* writableCell(StoredRow& row, int col);
+    // Writes a cell; the check box column holds no text, and writing column 0 replaces the index.
+    static void setCellText(StoredRow& row, int col, const QString& text);
 
     StoredRow& storedRow(qint32 gridRow);
     const StoredRow& storedRow(qint32 gridRow) const;

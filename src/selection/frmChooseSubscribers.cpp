@@ -12,6 +12,7 @@
 #include "selection/CsvImport.h"
 #include "selection/GridSink.h"
 #include "selection/RangeEntry.h"
+#include "selection/SelectionExport.h"
 #include "selection/SubscriberFilterModel.h"
 #include "selection/SubscriberGridModel.h"
 #include "selection/SubscriberGridView.h"
@@ -154,6 +155,7 @@ frmChooseSubscribers::frmChooseSubscribers(QWidget* parent) : QWidget(parent, Qt
     cmdSelectAll = named(new QPushButton(this), "cmdSelectAll");
     cmdUnselectAll = named(new QPushButton(this), "cmdUnselectAll");
     cmdClearGrid = named(new QPushButton(this), "cmdClearGrid");
+    cmdExport = named(new QPushButton(this), "cmdExport");
     lblTotalGridRows = named(new QLabel(this), "lblTotalGridRows");
     txtUsersInGrid = named(new QLineEdit(QStringLiteral("0"), this), "txtUsersInGrid");
     txtUsersInGrid->setReadOnly(true);
@@ -163,7 +165,7 @@ frmChooseSubscribers::frmChooseSubscribers(QWidget* parent) : QWidget(parent, Qt
     cmdHelp = named(new QPushButton(this), "cmdHelp");
     cmdExit = named(new QPushButton(this), "cmdExit");
     for (QWidget* widget : std::initializer_list<QWidget*>{cmdSelectAll, cmdUnselectAll, cmdClearGrid,
-                                                           lblTotalGridRows, txtUsersInGrid})
+                                                           cmdExport, lblTotalGridRows, txtUsersInGrid})
         buttons->addWidget(widget);
     buttons->addStretch(1);
     for (QWidget* widget : std::initializer_list<QWidget*>{cmdPrevious, cmdNext, cmdHelp, cmdExit})
@@ -178,6 +180,7 @@ frmChooseSubscribers::frmChooseSubscribers(QWidget* parent) : QWidget(parent, Qt
     connect(cmdSelectAll, &QPushButton::clicked, this, &frmChooseSubscribers::cmdSelectAll_Click);
     connect(cmdUnselectAll, &QPushButton::clicked, this, &frmChooseSubscribers::cmdUnselectAll_Click);
     connect(cmdClearGrid, &QPushButton::clicked, this, &frmChooseSubscribers::cmdClearGrid_Click);
+    connect(cmdExport, &QPushButton::clicked, this, &frmChooseSubscribers::cmdExport_Click);
     connect(cmdNext, &QPushButton::clicked, this, &frmChooseSubscribers::cmdNext_Click);
     connect(cmdPrevious, &QPushButton::clicked, this, &frmChooseSubscribers::cmdPrevious_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmChooseSubscribers::cmdExit_Click);
@@ -215,6 +218,7 @@ void frmChooseSubscribers::frmChooseSubscribers_Auto_Init()
     caption(cmdUnselectAll, StringIds::DeselectAll);
     caption(cmdBrowseForCSV, StringIds::Browse);
     caption(cmdClearGrid, StringIds::ClearGrid);
+    caption(cmdExport, StringIds::Export);
     caption(lblExtensionRangeTo, StringIds::ExtensionRangeTo);
     caption(lblTotalGridRows, StringIds::UsersInGrid);
     caption(cmdPrevious, StringIds::Previous);
@@ -441,6 +445,11 @@ void frmChooseSubscribers::cmdClearGrid_Click()
     m_grid->clear();
     myGrid->viewport()->update();
     txtUsersInGrid->setText(QStringLiteral("0"));
+}
+
+void frmChooseSubscribers::cmdExport_Click()
+{
+    SelectionExport::exportChecked(*m_grid);
 }
 
 void frmChooseSubscribers::cmdNext_Click()

@@ -61,6 +61,7 @@ private:
     void cmdSelectAll_Click();
     void cmdUnselectAll_Click();
     void cmdClearGrid_Click();
+    void cmdExport_Click();
     void cmdNext_Click();
     void cmdPrevious_Click();
     void cmdExit_Click();
@@ -112,6 +113,7 @@ private:
     QPushButton* cmdSelectAll = nullptr;
     QPushButton* cmdUnselectAll = nullptr;
     QPushButton* cmdClearGrid = nullptr;
+    QPushButton* cmdExport = nullptr;
     QPushButton* cmdPrevious = nullptr;
     QPushButton* cmdNext = nullptr;
     QPushButton* cmdHelp = nullptr;

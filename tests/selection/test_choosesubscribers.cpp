@@ -844,9 +844,9 @@ void TestChooseSubscribers::filterCaptionsFollowTheLanguage()
     m_page->frmChooseSubscribers_Auto_Init();
     modLocalize::setProgramLocation({}, {});
     QCOMPARE(child<QLabel>("lblFilter")->text(), QStringLiteral("Filter:"));
-    QCOMPARE(child<QAction>("mnuCheckVisibleRows")->text(), QStringLiteral("Sichtbare Zeilen auswählen"));
+    QCOMPARE(child<QAction>("mnuCheckVisibleRows")->text(), QStringLiteral("Sichtbare Zeilen markieren"));
     QCOMPARE(child<QAction>("mnuUncheckVisibleRows")->text(),
-             QStringLiteral("Auswahl sichtbarer Zeilen aufheben"));
+             QStringLiteral("Markierung sichtbarer Zeilen aufheben"));
     QCOMPARE(child<QPushButton>("cmdSelectAll")->text(), QStringLiteral("Alle auswählen"));
 }
 

@@ -1,5 +1,6 @@
 // The CSV import: files written byte for byte, looked up through the real ODBC driver on a generated
 // stand-in, rows into a real grid, error lines into a real run log.
+#include "common/FuzzSeeds.h"
 #include "common/StandinFixture.h"
 #include "deletion/Logging.h"
 #include "localize/modLocalize.h"
@@ -98,6 +99,7 @@ QString TestCsvImport::write(const QByteArray& bytes)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qFatal("cannot write %s", qPrintable(path));
+    FuzzSeeds::keep("csv", bytes);
     return path;
 }
 

@@ -251,6 +251,16 @@ void TestSubscriberGrid::appendStoresRowsAsPassed()
     // Cell writes by key, and the grid emptied and refilled numbers from 1 again.
     grid.setTextMatrix(1, grid.ColIndex(QStringLiteral("cos")), QStringLiteral("Other"));
     QCOMPARE(grid.subscriberRow(1).COS, QStringLiteral("Other"));
+    // A middle cell made longer, emptied and shorter again: every other cell of the row keeps its text.
+    const int homeServer = grid.ColIndex(QStringLiteral("HomeServer"));
+    for (const QString& text :
+         {QStringLiteral("A-MUCH-LONGER-SERVER-NAME"), QString(), QStringLiteral("M")}) {
+        grid.setTextMatrix(4, homeServer, text);
+        for (const auto& [key, expectedText] : expected) {
+            const int col = grid.ColIndex(key);
+            QCOMPARE(grid.TextMatrix(4, col), col == homeServer ? text : expectedText);
+        }
+    }
     grid.setTextMatrix(2, 0, QStringLiteral("mark"));
     QCOMPARE(grid.TextMatrix(2, 0), QStringLiteral("mark"));
     QCOMPARE(grid.data(grid.index(1, 0)).toString(), QStringLiteral("mark"));
