@@ -115,6 +115,10 @@ constexpr int DeletionCompleteErrors = 434;      // " error(s) encountered.  ...
 // Added after the original table, above every identifier it held.
 constexpr int Stop = 439;                   // "Stop", shown during a run
 constexpr int ResultsFileUnavailable = 440; // %1 the results file, %2 the reason
+// The grid's filter and its context menu.
+constexpr int GridFilter = 441;         // "Filter:"
+constexpr int CheckVisibleRows = 442;   // "Check visible rows"
+constexpr int UncheckVisibleRows = 443; // "Uncheck visible rows"
 // The selection page's export of the checked rows.
 constexpr int Export = 445;        // "Export..."
 constexpr int ExportRefused = 446; // %1 rows the import would misread, %2 their aliases

@@ -3,6 +3,7 @@
 #include "ports/CulvaneError.h"
 #include "ports/MsgBox.h"
 
+#include <QAbstractProxyModel>
 #include <QHeaderView>
 #include <QLatin1String>
 #include <QTableView>
@@ -386,6 +387,44 @@ void SubscriberGridModel::setAllChecked(bool checked)
     m_dirtyLast = std::max(m_dirtyLast, last);
 }
 
+void SubscriberGridModel::setRowsChecked(const std::vector<qint32>& rows, bool checked)
+{
+    // Every row is checked before any changes, so that a bad row leaves the grid as it was.
+    for (const qint32 row : rows)
+        storedRow(row);
+    int first = -1;
+    int last = -1;
+    for (const qint32 row : rows) {
+        StoredRow& target = storedRow(row);
+        if (target.selected == checked)
+            continue;
+        target.selected = checked;
+        const int viewRow = viewRowFromGridRow(row);
+        if (m_resetPending || static_cast<std::size_t>(viewRow) >= m_announced)
+            continue; // the views learn of this row when drawing resumes
+        first = first < 0 ? viewRow : std::min(first, viewRow);
+        last = std::max(last, viewRow);
+    }
+    if (first < 0)
+        return;
+    if (m_redraw) {
+        emit dataChanged(index(first, ColSelected), index(last, ColSelected), {Qt::CheckStateRole});
+        return;
+    }
+    m_dirtyFirst = m_dirtyFirst < 0 ? first : std::min(m_dirtyFirst, first);
+    m_dirtyLast = std::max(m_dirtyLast, last);
+}
+
+QStringView SubscriberGridModel::shownCell(int viewRow, int col) const
+{
+    const StoredRow* stored = announcedRow(viewRow);
+    if (!stored || col < ColAlias || col >= ColumnCount)
+        return {};
+    const auto at = static_cast<std::size_t>(col - ColAlias);
+    const int begin = at == 0 ? 0 : stored->ends[at - 1];
+    return QStringView(stored->texts).mid(begin, stored->ends[at] - begin);
+}
+
 void SubscriberGridModel::AddUserToGridFAST(QString strAlias, QString strFirstName, QString strLastName,
                                             QString strDisplayName, QString strExtension,
                                             QString strHomeServer, QString strRemoteNodeID,
@@ -445,8 +484,15 @@ bool SubscriberGridModel::toggleFromClick(qint32 row, int col)
 
 void SubscriberGridModel::onViewClicked(const QModelIndex& index)
 {
-    if (index.isValid() && index.model() == this)
-        toggleFromClick(gridRowFromViewRow(index.row()), index.column());
+    QModelIndex at = index;
+    while (at.isValid() && at.model() != this) {
+        const auto* proxy = qobject_cast<const QAbstractProxyModel*>(at.model());
+        if (!proxy)
+            return;
+        at = proxy->mapToSource(at);
+    }
+    if (at.isValid())
+        toggleFromClick(gridRowFromViewRow(at.row()), at.column());
 }
 
 int SubscriberGridModel::rowCount(const QModelIndex& parent) const
@@ -514,7 +560,12 @@ bool SubscriberGridModel::setData(const QModelIndex& index, const QVariant& valu
 
 void attachSubscriberGrid(QTableView& view, SubscriberGridModel& model)
 {
-    view.setModel(&model);
+    attachSubscriberGrid(view, model, model);
+}
+
+void attachSubscriberGrid(QTableView& view, SubscriberGridModel& model, QAbstractItemModel& shown)
+{
+    view.setModel(&shown);
     const int dpi = view.logicalDpiX();
     // The style's minimum would widen the narrow check box column beyond its design width.
     int narrowest = view.horizontalHeader()->minimumSectionSize();

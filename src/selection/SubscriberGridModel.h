@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <QList>
 #include <QString>
+#include <QStringView>
 
 #include <array>
 #include <cstdint>
@@ -114,6 +115,12 @@ public:
 
     // "Select All" / "deSelect All": one dataChanged over the check column.
     void setAllChecked(bool checked);
+    // The given grid rows only (the filter's visible rows), also with one dataChanged.
+    void setRowsChecked(const std::vector<qint32>& rows, bool checked);
+
+    // A text cell (columns Alias to ObjectID) as the views know it (model row numbering), without a copy:
+    // valid until the grid changes. Empty for other columns and for rows the views have not been told of.
+    QStringView shownCell(int viewRow, int col) const;
 
     // The one way rows enter the grid: validates, then appends the row checked and makes it current. The
     // texts are taken by value so that a producer's temporaries move into the row.
@@ -138,7 +145,8 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
 public slots:
-    // For QAbstractItemView::clicked: translates the model index to the grid's numbering.
+    // For QAbstractItemView::clicked: translates the model index, or the index of a proxy over this model
+    // (the filter), to the grid's numbering.
     void onViewClicked(const QModelIndex& index);
 
 private:
@@ -190,5 +198,7 @@ private:
 };
 
 // Puts the model into a table view the way the selection page shows it: hidden columns, widths from
-// twips at the view's resolution, no row header, and clicks wired to toggleFromClick.
+// twips at the view's resolution, no row header, and clicks wired to toggleFromClick. The view shows
+// `shown`, the grid itself or a proxy over it.
 void attachSubscriberGrid(QTableView& view, SubscriberGridModel& model);
+void attachSubscriberGrid(QTableView& view, SubscriberGridModel& model, QAbstractItemModel& shown);

@@ -13,7 +13,9 @@
 #include "selection/GridSink.h"
 #include "selection/RangeEntry.h"
 #include "selection/SelectionExport.h"
+#include "selection/SubscriberFilterModel.h"
 #include "selection/SubscriberGridModel.h"
+#include "selection/SubscriberGridView.h"
 #include "selection/SubscriberQuery.h"
 #include "server/OrvaneVersion.h"
 #include "server/Recordset.h"
@@ -29,6 +31,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -127,11 +130,25 @@ frmChooseSubscribers::frmChooseSubscribers(QWidget* parent) : QWidget(parent, Qt
     criteria->addWidget(cmdView);
     page->addWidget(frameSelectSubscribers);
 
-    myGrid = named(new QTableView(this), "myGrid");
+    // The filter row above the grid; the view shows the grid through the filter, which also sorts.
+    m_filter = new SubscriberFilterModel(*m_grid, this);
+    auto* filterRow = new QHBoxLayout;
+    lblFilter = named(new QLabel(this), "lblFilter");
+    txtFilter = named(new QLineEdit(this), "txtFilter");
+    txtFilter->setClearButtonEnabled(true);
+    lblFilter->setBuddy(txtFilter);
+    filterRow->addWidget(lblFilter);
+    filterRow->addWidget(txtFilter, 1);
+    page->addLayout(filterRow);
+
+    myGrid = named(new SubscriberGridView(*m_filter, this), "myGrid");
     myGrid->setSelectionMode(QAbstractItemView::NoSelection);
     myGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     myGrid->horizontalHeader()->setStretchLastSection(false);
-    attachSubscriberGrid(*myGrid, *m_grid);
+    myGrid->setContextMenuPolicy(Qt::CustomContextMenu);
+    mnuGrid = named(new QMenu(myGrid), "mnuGrid");
+    mnuCheckVisibleRows = named(mnuGrid->addAction(QString()), "mnuCheckVisibleRows");
+    mnuUncheckVisibleRows = named(mnuGrid->addAction(QString()), "mnuUncheckVisibleRows");
     page->addWidget(myGrid, 1);
 
     auto* buttons = new QHBoxLayout;
@@ -173,6 +190,12 @@ frmChooseSubscribers::frmChooseSubscribers(QWidget* parent) : QWidget(parent, Qt
     connect(txtSubscriberExtensionRangeHigh, &QLineEdit::textChanged, this,
             &frmChooseSubscribers::txtSubscriberExtensionRangeHigh_Change);
     txtSubscriberExtensionRangeLow->installEventFilter(this);
+    connect(txtFilter, &QLineEdit::textChanged, this, &frmChooseSubscribers::txtFilter_Change);
+    connect(myGrid, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { mnuGrid->popup(myGrid->viewport()->mapToGlobal(at)); });
+    connect(mnuCheckVisibleRows, &QAction::triggered, this, &frmChooseSubscribers::mnuCheckVisibleRows_Click);
+    connect(mnuUncheckVisibleRows, &QAction::triggered, this,
+            &frmChooseSubscribers::mnuUncheckVisibleRows_Click);
 
     resize(1000, 700);
 }
@@ -202,6 +225,9 @@ void frmChooseSubscribers::frmChooseSubscribers_Auto_Init()
     caption(cmdExit, StringIds::Exit);
     caption(cmdNext, StringIds::Next);
     caption(Label1, StringIds::SelectSubscribers);
+    caption(lblFilter, StringIds::GridFilter);
+    caption(mnuCheckVisibleRows, StringIds::CheckVisibleRows);
+    caption(mnuUncheckVisibleRows, StringIds::UncheckVisibleRows);
     report.step([&] { setWindowTitle(mymyLoadString(StringIds::AppTitle)); });
 
     const std::pair<const char*, int> headings[] = {{"Alias", StringIds::ColumnAlias},
@@ -397,6 +423,21 @@ void frmChooseSubscribers::cmdSelectAll_Click()
 void frmChooseSubscribers::cmdUnselectAll_Click()
 {
     m_grid->setAllChecked(false);
+}
+
+void frmChooseSubscribers::txtFilter_Change()
+{
+    m_filter->setFilterText(txtFilter->text());
+}
+
+void frmChooseSubscribers::mnuCheckVisibleRows_Click()
+{
+    m_filter->setShownRowsChecked(true);
+}
+
+void frmChooseSubscribers::mnuUncheckVisibleRows_Click()
+{
+    m_filter->setShownRowsChecked(false);
 }
 
 void frmChooseSubscribers::cmdClearGrid_Click()

@@ -4,12 +4,15 @@
 
 #include <array>
 
+class QAction;
 class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QTableView;
+class SubscriberFilterModel;
 class SubscriberGridModel;
 
 // The selection page: one criterion at a time fills the subscriber grid, whose checked rows the deletion
@@ -68,6 +71,9 @@ private:
     void ParseCSVForSubscribers();
     void txtSubscriberExtensionRangeHigh_Change();
     void txtSubscriberExtensionRangeLow_Validate();
+    void txtFilter_Change();
+    void mnuCheckVisibleRows_Click();
+    void mnuUncheckVisibleRows_Click();
 
     // The inputs that share the criteria row, in the row's order; one shows per selection type.
     std::array<QWidget*, 10> criterionInputs() const;
@@ -78,6 +84,7 @@ private:
 
     QWidget* m_splash = nullptr;
     SubscriberGridModel* m_grid = nullptr;
+    SubscriberFilterModel* m_filter = nullptr;
 
     QLabel* Label1 = nullptr;
     QGroupBox* frameSelectSubscribers = nullptr;
@@ -95,7 +102,12 @@ private:
     QComboBox* comSubscriberLocationHidden = nullptr;
     QComboBox* comSubscriberNodeID = nullptr;
     QPushButton* cmdView = nullptr;
+    QLabel* lblFilter = nullptr;
+    QLineEdit* txtFilter = nullptr;
     QTableView* myGrid = nullptr;
+    QMenu* mnuGrid = nullptr;
+    QAction* mnuCheckVisibleRows = nullptr;
+    QAction* mnuUncheckVisibleRows = nullptr;
     QLabel* lblTotalGridRows = nullptr;
     QLineEdit* txtUsersInGrid = nullptr;
     QPushButton* cmdSelectAll = nullptr;

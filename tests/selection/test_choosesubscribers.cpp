@@ -3,6 +3,7 @@
 #include "common/RegFile.h"
 #include "common/ScriptedPorts.h"
 #include "common/StandinFixture.h"
+#include "localize/StringIds.h"
 #include "localize/modLocalize.h"
 #include "ports/ExitApplication.h"
 #include "selection/SubscriberGridModel.h"
@@ -15,11 +16,13 @@
 #include <QFile>
 
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -76,6 +79,8 @@ private slots:
     void addSubscribersFillsTheGridBehindTheSplashWindow();
     void browseKeepsThePathUnlessAFileIsChosen();
     void csvImportFromThePage();
+    void filterNarrowsSortsAndChecksTheShownRows();
+    void filterCaptionsFollowTheLanguage();
 
 private:
     // A stand-in with known contents and the shared lists opened on it, as start-up leaves them.
@@ -676,6 +681,173 @@ void TestChooseSubscribers::csvImportFromThePage()
     QCOMPARE(m_page->grid().subscriberRow(2).Extension, QStringLiteral("402"));
     QCOMPARE(child<QLineEdit>("txtUsersInGrid")->text(), QStringLiteral("2"));
     QVERIFY(!splash.isVisible());
+}
+
+void TestChooseSubscribers::filterNarrowsSortsAndChecksTheShownRows()
+{
+    prepareServer({5, 0, 1, 33});
+    m_standin.reset();
+    m_standin = std::make_unique<StandinFixture>(40);
+    QVERIFY(m_standin->isValid());
+    modOrvaneDB::CloseSharedLists();
+    QVERIFY(modOrvaneDB::OpenSharedLists(kConnection));
+    loadPage();
+    ScriptedMessageBoxes boxes;
+    SubscriberGridModel& grid = m_page->grid();
+    auto* filter = child<QLineEdit>("txtFilter");
+    auto* view = child<QTableView>("myGrid");
+    auto* count = child<QLineEdit>("txtUsersInGrid");
+    const auto fill = [&] { QTest::mouseClick(child<QPushButton>("cmdView"), Qt::LeftButton); };
+    fill();
+    const qint32 rows = grid.Rows() - 1;
+    QVERIFY(rows > 20);
+    QCOMPARE(count->text(), QString::number(rows));
+
+    // The stand-in's names carry accents: "muller" finds every Müller, in any shown column.
+    QTest::keyClicks(filter, QStringLiteral("muller"));
+    int mullers = 0;
+    for (qint32 row = 1; row <= rows; ++row) {
+        bool found = false;
+        for (int column = SubscriberGridModel::ColAlias; column <= SubscriberGridModel::ColRemoteNodeID;
+             ++column)
+            found =
+                found || grid.TextMatrix(row, column).contains(QStringLiteral("müller"), Qt::CaseInsensitive);
+        mullers += found ? 1 : 0;
+    }
+    QVERIFY(mullers > 1);
+    QCOMPARE(view->model()->rowCount(), mullers);
+
+    // Two subscribers get a name no other has; before that, nothing matches its accent-free spelling.
+    filter->setText(QStringLiteral("ludenscheidt"));
+    QCOMPARE(view->model()->rowCount(), 0);
+    const QString first = grid.subscriberRow(3).ObjectID;
+    const QString second = grid.subscriberRow(9).ObjectID;
+    QVERIFY(m_standin->exec(QStringLiteral("UPDATE subscriber SET LastName = ? WHERE SubscriberObjectID = ?"),
+                            {QStringLiteral("Müller-Lüdenscheidt"), first}));
+    QVERIFY(
+        m_standin->exec(QStringLiteral("UPDATE subscriber SET DisplayName = ? WHERE SubscriberObjectID = ?"),
+                        {QStringLiteral("Petra LÜDENSCHEIDT"), second}));
+    // The refill keeps the filter: only the two show, and the count box counts every row.
+    fill();
+    QCOMPARE(count->text(), QString::number(rows));
+    QCOMPARE(view->model()->rowCount(), 2);
+    const auto shownIds = [&] {
+        QStringList ids;
+        for (int row = 0; row < view->model()->rowCount(); ++row)
+            ids.append(view->model()->index(row, SubscriberGridModel::ColObjectID).data().toString());
+        ids.sort();
+        return ids;
+    };
+    QStringList both{first, second};
+    both.sort();
+    QCOMPARE(shownIds(), both);
+
+    // "Check visible rows" checks those two only; "Select All" still reaches every row.
+    QTest::mouseClick(child<QPushButton>("cmdUnselectAll"), Qt::LeftButton);
+    child<QAction>("mnuCheckVisibleRows")->trigger();
+    for (qint32 row = 1; row <= rows; ++row) {
+        const QString id = grid.subscriberRow(row).ObjectID;
+        QCOMPARE(grid.isChecked(row), id == first || id == second);
+    }
+    QCOMPARE(count->text(), QString::number(rows));
+    QTest::mouseClick(child<QPushButton>("cmdSelectAll"), Qt::LeftButton);
+    child<QAction>("mnuUncheckVisibleRows")->trigger();
+    for (qint32 row = 1; row <= rows; ++row) {
+        const QString id = grid.subscriberRow(row).ObjectID;
+        QCOMPARE(grid.isChecked(row), id != first && id != second);
+    }
+
+    // Blanks around the text and letter case do not count; a hidden column's text matches nothing.
+    filter->setText(QStringLiteral("  LüdenSCHEIDT "));
+    QCOMPARE(view->model()->rowCount(), 2);
+    filter->setText(first.mid(1, 8));
+    QCOMPARE(view->model()->rowCount(), 0);
+    child<QAction>("mnuCheckVisibleRows")->trigger();
+    for (qint32 row = 1; row <= rows; ++row) {
+        const QString id = grid.subscriberRow(row).ObjectID;
+        QCOMPARE(grid.isChecked(row), id != first && id != second);
+    }
+    filter->clear();
+    QCOMPARE(view->model()->rowCount(), rows);
+
+    // A heading sorts the view only: the grid, which the deletion walks, keeps its order.
+    QStringList gridOrder;
+    for (qint32 row = 1; row <= rows; ++row)
+        gridOrder.append(grid.TextMatrix(row, SubscriberGridModel::ColAlias));
+    QHeaderView* header = view->horizontalHeader();
+    QVERIFY(QTest::qWaitForWindowExposed(m_page.get()));
+    const auto clickHeading = [&](int column) {
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(column) + 4, header->height() / 2));
+    };
+    const auto shownColumn = [&](int column) {
+        QStringList texts;
+        for (int row = 0; row < view->model()->rowCount(); ++row)
+            texts.append(view->model()->index(row, column).data().toString());
+        return texts;
+    };
+    clickHeading(SubscriberGridModel::ColAlias);
+    clickHeading(SubscriberGridModel::ColAlias);
+    QCOMPARE(header->sortIndicatorSection(), int(SubscriberGridModel::ColAlias));
+    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    QStringList descending = gridOrder;
+    std::sort(descending.begin(), descending.end(),
+              [](const QString& a, const QString& b) { return a.toLower() > b.toLower(); });
+    QCOMPARE(shownColumn(SubscriberGridModel::ColAlias), descending);
+    QVERIFY(descending != gridOrder);
+    for (qint32 row = 1; row <= rows; ++row)
+        QCOMPARE(grid.TextMatrix(row, SubscriberGridModel::ColAlias), gridOrder.at(row - 1));
+    // A click on the first shown row toggles that subscriber, wherever the grid holds it; the check
+    // heading leaves the order as it is.
+    const qint32 topRow = qint32(gridOrder.indexOf(descending.constFirst())) + 1;
+    const bool before = grid.isChecked(topRow);
+    QTest::mouseClick(
+        view->viewport(), Qt::LeftButton, {},
+        view->visualRect(view->model()->index(0, SubscriberGridModel::ColDisplayName)).center());
+    QCOMPARE(grid.isChecked(topRow), !before);
+    clickHeading(SubscriberGridModel::ColSelected);
+    QCOMPARE(shownColumn(SubscriberGridModel::ColAlias), descending);
+    QCOMPARE(header->sortIndicatorSection(), int(SubscriberGridModel::ColAlias));
+    // Extensions sort as numbers; a third click returns to the grid's order.
+    clickHeading(SubscriberGridModel::ColExtension);
+    const QStringList extensions = shownColumn(SubscriberGridModel::ColExtension);
+    for (int at = 1; at < extensions.size(); ++at)
+        QVERIFY(extensions.at(at - 1).toLongLong() <= extensions.at(at).toLongLong());
+    clickHeading(SubscriberGridModel::ColExtension);
+    clickHeading(SubscriberGridModel::ColExtension);
+    QCOMPARE(shownColumn(SubscriberGridModel::ColAlias), gridOrder);
+    QVERIFY(!header->isSortIndicatorShown());
+
+    // "Clear Grid" with a filter typed: no rows, count 0; the filter stays for the next fill.
+    filter->setText(QStringLiteral("petra ludenscheidt"));
+    QTest::mouseClick(child<QPushButton>("cmdClearGrid"), Qt::LeftButton);
+    QCOMPARE(view->model()->rowCount(), 0);
+    QCOMPARE(count->text(), QStringLiteral("0"));
+    fill();
+    QCOMPARE(shownIds(), QStringList{second});
+}
+
+void TestChooseSubscribers::filterCaptionsFollowTheLanguage()
+{
+    prepareServer({5, 0, 0, 0});
+    loadPage();
+    QCOMPARE(child<QLabel>("lblFilter")->text(), QStringLiteral("Filter:"));
+    QCOMPARE(child<QAction>("mnuCheckVisibleRows")->text(), QStringLiteral("Check visible rows"));
+    QCOMPARE(child<QAction>("mnuUncheckVisibleRows")->text(), QStringLiteral("Uncheck visible rows"));
+
+    QTemporaryDir folder;
+    QVERIFY(QFile::copy(QStringLiteral(CULVANE_BIN_DIR "/Culvane_DEU.dll"),
+                        folder.filePath(QStringLiteral("Culvane_DEU.dll"))));
+    modLocalize::setProgramLocation(folder.path(), QStringLiteral("Culvane"));
+    modLocalize::setCurrentLangID(1031);
+    modLocalize::InitalizeLanguages();
+    m_page->frmChooseSubscribers_Auto_Init();
+    modLocalize::setProgramLocation({}, {});
+    QCOMPARE(child<QLabel>("lblFilter")->text(), QStringLiteral("Filter:"));
+    QCOMPARE(child<QAction>("mnuCheckVisibleRows")->text(), QStringLiteral("Sichtbare Zeilen markieren"));
+    QCOMPARE(child<QAction>("mnuUncheckVisibleRows")->text(),
+             QStringLiteral("Markierung sichtbarer Zeilen aufheben"));
+    QCOMPARE(child<QPushButton>("cmdSelectAll")->text(), QStringLiteral("Alle auswählen"));
 }
 
 QTEST_MAIN(TestChooseSubscribers)

@@ -1,5 +1,6 @@
 #include "common/ScriptedPorts.h"
 #include "ports/CulvaneError.h"
+#include "selection/SubscriberFilterModel.h"
 #include "selection/SubscriberGridModel.h"
 
 #include <QAbstractItemModelTester>
@@ -78,6 +79,7 @@ private slots:
     void clickToggleRule();
     void moreRowsThanSixteenBits();
     void realViewClicksAndEdits();
+    void filterFoldsAndFollowsTheGrid();
 };
 
 void TestSubscriberGrid::columnsKeysAndHeaders()
@@ -590,6 +592,70 @@ void TestSubscriberGrid::realViewClicksAndEdits()
     QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.visualRect(lastDisplay).center());
     QVERIFY(!grid.isChecked(1000));
     QVERIFY(grid.isChecked(999));
+}
+
+void TestSubscriberGrid::filterFoldsAndFollowsTheGrid()
+{
+    using Filter = SubscriberFilterModel;
+    QCOMPARE(Filter::fold(QStringLiteral("Müller")), QStringLiteral("muller"));
+    QCOMPARE(Filter::fold(QStringLiteral("ÉCOLE Ñandú")), QStringLiteral("ecole nandu"));
+    QCOMPARE(Filter::fold(QStringLiteral(u"\uFF2D\uFF55\uFF4C")), QStringLiteral("mul")); // full width
+    QCOMPARE(Filter::fold(QStringLiteral(u"\u6771\u4EAC")), QStringLiteral(u"\u6771\u4EAC"));
+
+    SubscriberGridModel grid;
+    Filter filter(grid);
+    QAbstractItemModelTester tester(&filter, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    const auto shownAliases = [&] {
+        QStringList aliases;
+        for (int row = 0; row < filter.rowCount(); ++row)
+            aliases.append(filter.index(row, SubscriberGridModel::ColAlias).data().toString());
+        return aliases;
+    };
+    for (const char* tag : {"a", "b", "c"})
+        addUser(grid, QLatin1String(tag));
+    grid.setTextMatrix(2, SubscriberGridModel::ColLastName, QStringLiteral("Müller"));
+    filter.setFilterText(QStringLiteral("MULLER"));
+    QCOMPARE(shownAliases(), QStringList{QStringLiteral("b-alias")});
+    // Rows appended and texts changed under an active filter are judged by their own texts.
+    addUser(grid, QStringLiteral("müller"));
+    grid.setTextMatrix(1, SubscriberGridModel::ColHomeServer, QStringLiteral("MÜLLER-HQ"));
+    grid.setTextMatrix(2, SubscriberGridModel::ColLastName, QStringLiteral("Meier"));
+    QCOMPARE(shownAliases(), QStringList({QStringLiteral("a-alias"), QStringLiteral(u"müller-alias")}));
+    // Hidden columns and the row index do not count; a text across two columns does not match.
+    filter.setFilterText(QStringLiteral("c-object"));
+    QCOMPARE(filter.rowCount(), 0);
+    filter.setFilterText(QStringLiteral("c-alias c-display"));
+    QCOMPARE(filter.rowCount(), 0);
+    filter.setFilterText(QStringLiteral(" "));
+    QCOMPARE(filter.rowCount(), 4);
+
+    // Sorting: numbers by value, equal texts in grid order, the check column not at all.
+    const QStringList extensions{QStringLiteral("100"), QStringLiteral("20"), QStringLiteral("x"),
+                                 QStringLiteral("020")};
+    for (qint32 row = 1; row <= 4; ++row)
+        grid.setTextMatrix(row, SubscriberGridModel::ColExtension, extensions.at(row - 1));
+    filter.sort(SubscriberGridModel::ColExtension);
+    QCOMPARE(shownAliases(), QStringList({QStringLiteral("b-alias"), QStringLiteral(u"müller-alias"),
+                                          QStringLiteral("a-alias"), QStringLiteral("c-alias")}));
+    filter.sort(SubscriberGridModel::ColSelected);
+    QCOMPARE(filter.sortColumn(), int(SubscriberGridModel::ColExtension));
+    filter.sort(-1);
+    QCOMPARE(shownAliases().constFirst(), QStringLiteral("a-alias"));
+
+    // Checking the shown rows leaves the others alone, with one notification; a refill keeps the filter.
+    filter.setFilterText(QStringLiteral("u"));
+    grid.setAllChecked(false);
+    QSignalSpy changed(&grid, &QAbstractItemModel::dataChanged);
+    filter.setShownRowsChecked(true);
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(QList<bool>({grid.isChecked(1), grid.isChecked(2), grid.isChecked(3), grid.isChecked(4)}),
+             QList<bool>({true, false, false, true}));
+    grid.setRedraw(false);
+    grid.clear();
+    addUser(grid, QStringLiteral("zulu"));
+    addUser(grid, QStringLiteral("kilo"));
+    grid.setRedraw(true);
+    QCOMPARE(shownAliases(), QStringList{QStringLiteral("zulu-alias")});
 }
 
 QTEST_MAIN(TestSubscriberGrid)

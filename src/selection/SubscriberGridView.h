@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QTableView>
+
+class SubscriberFilterModel;
+
+// The selection page's grid view. It shows the grid through its filter, so a click on a text heading
+// sorts the view (ascending, descending, then the grid's own order again) while the grid keeps its rows
+// in place; the check box heading does not sort. Indexes of the grid model itself are taken as well as
+// the filter's, so code that speaks the grid's rows can still ask where a cell is drawn.
+class SubscriberGridView : public QTableView {
+    Q_OBJECT
+
+public:
+    explicit SubscriberGridView(SubscriberFilterModel& filter, QWidget* parent = nullptr);
+    ~SubscriberGridView() override;
+
+    QRect visualRect(const QModelIndex& index) const override;
+
+    void headingClicked(int column);
+
+private:
+    SubscriberFilterModel& m_filter;
+};
