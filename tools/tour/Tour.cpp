@@ -20,6 +20,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -158,7 +159,7 @@ private:
     void deleteWithSyncFailures();
     void showRunLog();
     void showResultsFile();
-    void chooseFourSubscribers();
+    void chooseByFilter();
     void deleteAndStop();
     void showStoppedRun();
     void aboutInGerman();
@@ -295,8 +296,7 @@ std::vector<Tour::Step> Tour::stepsOfPart() const
     if (m_options.part == QLatin1String("stop"))
         return {{"start the program", &Tour::startProgram},
                 {"selection page", &Tour::openSelectionPage},
-                {"extension range 411 to 414", &Tour::chooseFourSubscribers},
-                // The grid filter and the selection export join here once the selection page has them.
+                {"the Müllers among extensions 411 to 440", &Tour::chooseByFilter},
                 {"deletion page", &Tour::openDeletionPage},
                 {"deletion run stopped", &Tour::deleteAndStop},
                 {"stopped run's log and results file", &Tour::showStoppedRun},
@@ -757,16 +757,58 @@ void Tour::showResultsFile()
     pictureResultsFile(path, QStringLiteral("results-file"));
 }
 
-void Tour::chooseFourSubscribers()
+// Of the 29 subscribers with extensions 411 to 440, the four named Müller (three by display name, one by
+// alias), found by the filter without their accent and checked through the grid's context menu.
+void Tour::chooseByFilter()
 {
+    frmChooseSubscribers& page = selectionPage();
     chooseCriterion(frmChooseSubscribers::ExtensionRange);
-    typeInto(&selectionPage(), "txtSubscriberExtensionRangeLow", QStringLiteral("411"));
-    typeInto(&selectionPage(), "txtSubscriberExtensionRangeHigh", QStringLiteral("414"));
-    press(&selectionPage(), "cmdView");
-    require(usersInGrid() == QLatin1String("4"),
-            QStringLiteral("the grid shows %1 subscribers, not the 4 with extensions 411 to 414")
+    typeInto(&page, "txtSubscriberExtensionRangeLow", QStringLiteral("411"));
+    typeInto(&page, "txtSubscriberExtensionRangeHigh", QStringLiteral("440"));
+    press(&page, "cmdView");
+    require(usersInGrid() == QLatin1String("29"),
+            QStringLiteral("the grid shows %1 subscribers, not the 29 with extensions 411 to 440")
                 .arg(usersInGrid()));
-    picture(&selectionPage(), QStringLiteral("four-subscribers"));
+    press(&page, "cmdUnselectAll");
+
+    auto* view = control<QTableView>(&page, "myGrid");
+    typeInto(&page, "txtFilter", QStringLiteral("muller"));
+    QApplication::processEvents();
+    require(view->model()->rowCount() == 4,
+            QStringLiteral("the filter shows %1 rows, not the four Müllers").arg(view->model()->rowCount()));
+    require(usersInGrid() == QLatin1String("29"), QStringLiteral("the count box no longer counts every row"));
+    picture(&page, QStringLiteral("filtered-grid"));
+
+    auto* check = control<QAction>(&page, "mnuCheckVisibleRows");
+    auto* menu = qobject_cast<QMenu*>(check->parent());
+    require(menu != nullptr, QStringLiteral("\"%1\" is not in a menu").arg(check->text()));
+    // A right click on the grid, as the window system reports it.
+    const QPoint at = view->viewport()->rect().center();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(view->viewport(), &click);
+    require(waitUntil([&] { return menu->isVisible(); }),
+            QStringLiteral("the grid's context menu did not open"));
+    picture(&page, QStringLiteral("grid-context-menu"), menu);
+    say(QStringLiteral("    choose \"%1\"").arg(check->text()));
+    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(check).center());
+    require(waitUntil([&] { return !menu->isVisible(); }), QStringLiteral("the context menu stayed open"));
+
+    auto* filter = control<QLineEdit>(&page, "txtFilter");
+    filter->setFocus();
+    filter->selectAll();
+    QTest::keyClick(filter, Qt::Key_Delete);
+    QApplication::processEvents();
+    require(view->model()->rowCount() == 29,
+            QStringLiteral("clearing the filter does not show every row again"));
+    const SubscriberGridModel& grid = page.grid();
+    QStringList checked;
+    for (qint32 row = 1; row < grid.Rows(); ++row)
+        if (grid.isChecked(row))
+            checked << grid.TextMatrix(row, grid.ColIndex(QStringLiteral("Alias")));
+    require(checked.size() == 4,
+            QStringLiteral("%1 rows are checked, not the four Müllers").arg(checked.size()));
+    say(QStringLiteral("    checked: %1").arg(checked.join(QStringLiteral(", "))));
+    picture(&page, QStringLiteral("filter-cleared"));
 }
 
 void Tour::deleteAndStop()
