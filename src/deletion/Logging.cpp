@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -26,7 +27,13 @@ struct State {
     QString openFailure;
     QString writeFailure;
     std::optional<QString> folder;
+    // When the lines last let pending events through.
+    QElapsedTimer eventsLetThrough;
 };
+
+// Often enough for the page to repaint and see a click at once; a run's lines come far faster, and a
+// repaint per line would cost more than the line itself.
+constexpr qint64 EventIntervalMilliseconds = 40;
 
 State& state()
 {
@@ -182,8 +189,11 @@ void WriteLogLine(const QString& line)
     if (line.contains(QLatin1String("(warning)"), Qt::CaseInsensitive))
         countUp(s.warningCount);
     emit channel().lineWritten(line);
-    if (QCoreApplication::instance())
+    if (QCoreApplication::instance() &&
+        (!s.eventsLetThrough.isValid() || s.eventsLetThrough.hasExpired(EventIntervalMilliseconds))) {
         QCoreApplication::processEvents();
+        s.eventsLetThrough.start();
+    }
 }
 
 void CloseRunLog()

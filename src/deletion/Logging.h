@@ -18,7 +18,8 @@ QString GenerateNewLogFileName();
 void OpenRunLog(const QString& path, bool append);
 
 // Counts the line if it holds "(error)" / "(warning)" (any letter case; both counts stop at 32767), writes
-// it with CR LF and flushes it to the system at once, then lets the window system handle pending events.
+// it with CR LF and flushes it to the system at once, then lets the window system handle pending events
+// (at most every 40 ms, so that a fast run does not repaint its page for every line).
 // Without an open log the line is counted only.
 void WriteLogLine(const QString& line);
 

@@ -114,7 +114,8 @@ SqlDialect::Dbms detectDbms(const QSqlDatabase& db)
 bool fileIdentity(const QString& file, dev_t* device, ino_t* inode)
 {
     struct stat info {};
-    if (::stat(QFile::encodeName(QDir::current().absoluteFilePath(file)).constData(), &info) != 0)
+    // A relative name resolves against the working folder, as the driver resolved it.
+    if (::stat(QFile::encodeName(file).constData(), &info) != 0)
         return false;
     *device = info.st_dev;
     *inode = info.st_ino;
