@@ -15,7 +15,6 @@ struct NotLoadable : std::runtime_error {
 
 constexpr std::uint32_t RtString = 6;
 constexpr std::uint32_t HighBit = 0x80000000u;
-constexpr std::uint16_t PrimaryLanguageMask = 0x03FF;
 
 // Every read goes through here; offsets are 64-bit so that offset + length cannot wrap.
 class Bytes {
@@ -60,17 +59,6 @@ struct BlockCandidate {
     int rank = 0;
     Block strings;
 };
-
-// How well a block's language serves the preferred one, as the resource loader ranks them: lower is
-// better; among equals the first in the file's order wins.
-int rankOf(std::uint16_t language, std::uint16_t preferred)
-{
-    if (language == preferred)
-        return 0;
-    if ((language & PrimaryLanguageMask) == (preferred & PrimaryLanguageMask))
-        return 1;
-    return language == 0 ? 2 : 3;
-}
 
 class Reader {
 public:
@@ -247,7 +235,9 @@ private:
         if (!context.stringBlock)
             return;
         // Every block is checked, but only the best so far is kept.
-        BlockCandidate candidate{language, rankOf(language, m_preferred), block(data, size)};
+        // Among equal ranks the first in the file's order wins.
+        BlockCandidate candidate{language, PeStringTable::languageRank(language, m_preferred),
+                                 block(data, size)};
         const auto [it, inserted] = m_blocks.try_emplace(context.blockId);
         if (inserted || candidate.rank < it->second.rank)
             it->second = std::move(candidate);
@@ -349,6 +339,16 @@ std::size_t PeStringTable::loadString(std::uint32_t id, char16_t* buffer, std::s
     std::copy_n(it->second.begin(), count, buffer);
     buffer[count] = u'\0';
     return count;
+}
+
+int PeStringTable::languageRank(std::uint16_t language, std::uint16_t preferred)
+{
+    constexpr std::uint16_t PrimaryLanguageMask = 0x03FF;
+    if (language == preferred)
+        return 0;
+    if ((language & PrimaryLanguageMask) == (preferred & PrimaryLanguageMask))
+        return 1;
+    return language == 0 ? 2 : 3;
 }
 
 std::optional<std::u16string> PeStringTable::text(std::uint32_t id) const

@@ -37,6 +37,10 @@ public:
     // Every non-empty string (tests, diagnostics).
     std::map<std::uint16_t, std::u16string> strings() const;
 
+    // How well a block's language serves the preferred one, as the resource loader ranks them: lower is
+    // better (the language itself, then its primary language, then the neutral language, then any other).
+    static int languageRank(std::uint16_t language, std::uint16_t preferred);
+
 private:
     std::map<std::uint16_t, std::u16string> m_strings;
 };

@@ -1,5 +1,7 @@
 #include "localize/RcStringTable.h"
 
+#include "localize/PeStringTable.h"
+
 #include <cctype>
 #include <stdexcept>
 #include <vector>
@@ -293,19 +295,6 @@ private:
     int m_line = 1;
 };
 
-constexpr std::uint16_t PrimaryLanguageMask = 0x03FF;
-
-// How well a block's language serves the preferred one, as LoadStringW's resource search ranks them: lower
-// is better; among equals the lowest language identifier (first in the compiled file) wins.
-int rankOf(std::uint16_t language, std::uint16_t preferred)
-{
-    if (language == preferred)
-        return 0;
-    if ((language & PrimaryLanguageMask) == (preferred & PrimaryLanguageMask))
-        return 1;
-    return language == 0 ? 2 : 3;
-}
-
 class Parser {
 public:
     explicit Parser(std::string_view script) : m_lexer(script) { advance(); }
@@ -320,7 +309,8 @@ public:
             const Strings* best = nullptr;
             int bestRank = 0;
             for (const auto& [language, texts] : languages) {
-                const int rank = rankOf(language, preferredLanguage);
+                // Among equal ranks the lowest language identifier (first in the compiled file) wins.
+                const int rank = PeStringTable::languageRank(language, preferredLanguage);
                 if (!best || rank < bestRank) {
                     best = &texts;
                     bestRank = rank;

@@ -249,27 +249,27 @@ void frmChooseSubscribers::Form_Load()
 
     {
         const QSignalBlocker quiet(cmbSubscriberSelectType);
-        const auto addType = [&](const QString& text, SelectionType code) {
+        const auto addType = [&](const QString& text, SubscriberQuery::Code code) {
             report.step([&] {
                 cmbSubscriberSelectType->addItem(text);
                 cmbSubscriberSelectType->setItemData(cmbSubscriberSelectType->count() - 1, int(code));
             });
         };
         report.step([&] { cmbSubscriberSelectType->clear(); });
-        addType(mymyLoadString(StringIds::AllSubscribers), AllSubscribers);
+        addType(mymyLoadString(StringIds::AllSubscribers), SubscriberQuery::AllSubscribers);
 
         bool newServer = true;
         report.step([&] { newServer = OrvaneVersion::bIsVersionGreaterThanOrEqualTo(5, 0, 0, 0); });
         if (newServer && archivedMailboxesPresent())
-            addType(kArchivedMailboxes, ArchivedMailboxes);
+            addType(kArchivedMailboxes, SubscriberQuery::ArchivedMailboxes);
 
-        addType(mymyLoadString(StringIds::CriterionNode), NetworkNode);
-        addType(mymyLoadString(StringIds::CriterionExtensionRange), ExtensionRange);
-        addType(mymyLoadString(StringIds::CriterionSwitch), Switch);
-        addType(mymyLoadString(StringIds::CriterionCsvFile), CsvFile);
-        addType(mymyLoadString(StringIds::CriterionCos), ClassOfService);
-        addType(mymyLoadString(StringIds::CriterionMailServer), MailServer);
-        addType(mymyLoadString(StringIds::CriterionLocation), Location);
+        addType(mymyLoadString(StringIds::CriterionNode), SubscriberQuery::NetworkNode);
+        addType(mymyLoadString(StringIds::CriterionExtensionRange), SubscriberQuery::ExtensionRange);
+        addType(mymyLoadString(StringIds::CriterionSwitch), SubscriberQuery::Switch);
+        addType(mymyLoadString(StringIds::CriterionCsvFile), SubscriberQuery::CsvFile);
+        addType(mymyLoadString(StringIds::CriterionCos), SubscriberQuery::ClassOfService);
+        addType(mymyLoadString(StringIds::CriterionMailServer), SubscriberQuery::MailServer);
+        addType(mymyLoadString(StringIds::CriterionLocation), SubscriberQuery::Location);
     }
     report.step([&] {
         cmbSubscriberSelectType->setCurrentIndex(0);
@@ -385,28 +385,28 @@ void frmChooseSubscribers::cmbSubscriberSelectType_Click()
             input->show();
     };
     switch (code) {
-    case AllSubscribers:
-    case ArchivedMailboxes:
+    case SubscriberQuery::AllSubscribers:
+    case SubscriberQuery::ArchivedMailboxes:
         break;
-    case ExtensionRange:
+    case SubscriberQuery::ExtensionRange:
         showInputs({txtSubscriberExtensionRangeLow, lblExtensionRangeTo, txtSubscriberExtensionRangeHigh});
         break;
-    case CsvFile:
+    case SubscriberQuery::CsvFile:
         showInputs({txtCSVPath, cmdBrowseForCSV});
         break;
-    case Switch:
+    case SubscriberQuery::Switch:
         showInputs({comSubscriberSwitch});
         break;
-    case MailServer:
+    case SubscriberQuery::MailServer:
         showInputs({comSubscriberMailServer});
         break;
-    case ClassOfService:
+    case SubscriberQuery::ClassOfService:
         showInputs({ComSubscribersCOS});
         break;
-    case Location:
+    case SubscriberQuery::Location:
         showInputs({comSubscriberLocation});
         break;
-    case NetworkNode:
+    case SubscriberQuery::NetworkNode:
         showInputs({comSubscriberNodeID});
         break;
     default:
@@ -514,7 +514,7 @@ void frmChooseSubscribers::cmdView_Click()
     criteria.locationText = comSubscriberLocation->currentText();
     criteria.locationObjectId = comSubscriberLocationHidden->itemText(comSubscriberLocation->currentIndex());
     criteria.nodeText = comSubscriberNodeID->currentText();
-    if (criteria.code == CsvFile) {
+    if (criteria.code == SubscriberQuery::CsvFile) {
         ParseCSVForSubscribers();
     } else {
         GridSink sink(*m_grid, m_splash);

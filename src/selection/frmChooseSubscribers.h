@@ -34,19 +34,6 @@ public:
     // The page does not own it.
     void setSplashScreen(QWidget* splash) { m_splash = splash; }
 
-    // The selection-type codes carried in the item data of cmbSubscriberSelectType.
-    enum SelectionType {
-        AllSubscribers = 1,
-        ExtensionRange = 2,
-        Switch = 4,
-        MailServer = 5,
-        CsvFile = 6,
-        ClassOfService = 7,
-        Location = 8,
-        NetworkNode = 9,
-        ArchivedMailboxes = 10,
-    };
-
 signals:
     // "Next >>" found a checked row: the deletion page takes this page's place.
     void nextRequested();

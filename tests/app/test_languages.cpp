@@ -9,6 +9,7 @@
 #include "localize/modLocalize.h"
 #include "ports/ExitApplication.h"
 #include "selection/SubscriberGridModel.h"
+#include "selection/SubscriberQuery.h"
 #include "selection/frmChooseSubscribers.h"
 #include "server/modOrvaneDB.h"
 
@@ -342,7 +343,7 @@ void TestLanguages::switchingLanguagesWithEveryWindowOpen()
     QCOMPARE(grid.subscriberRow(3).Alias, QStringLiteral("carl"));
     QCOMPARE(child<QLineEdit>(*selection, "txtSubscriberExtensionRangeLow")->text(), QStringLiteral("4711"));
     QCOMPARE(child<QLineEdit>(*selection, "txtSubscriberExtensionRangeHigh")->text(), QStringLiteral("4799"));
-    QCOMPARE(types->currentData().toInt(), int(frmChooseSubscribers::ExtensionRange));
+    QCOMPARE(types->currentData().toInt(), int(SubscriberQuery::ExtensionRange));
     QVERIFY(child<QLineEdit>(*selection, "txtSubscriberExtensionRangeLow")->isVisibleTo(selection));
     QVERIFY(child<QRadioButton>(page, "optSubscriberDeleteAll")->isChecked());
     QVERIFY(deletion->isVisible());

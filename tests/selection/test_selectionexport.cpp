@@ -7,6 +7,7 @@
 #include "localize/modLocalize.h"
 #include "selection/CsvText.h"
 #include "selection/SubscriberGridModel.h"
+#include "selection/SubscriberQuery.h"
 #include "selection/frmChooseSubscribers.h"
 #include "server/OrvaneVersion.h"
 #include "server/modOrvaneDB.h"
@@ -141,7 +142,7 @@ void TestSelectionExport::exportClearAndImportGiveTheSameSubscribers()
     // All subscribers (aliases with quotes, blanks inside and accents among them), two rows unchecked.
     auto* types = child<QComboBox>("cmbSubscriberSelectType");
     auto* view = child<QPushButton>("cmdView");
-    types->setCurrentIndex(types->findData(frmChooseSubscribers::AllSubscribers));
+    types->setCurrentIndex(types->findData(SubscriberQuery::AllSubscribers));
     {
         ScriptedMessageBoxes skipped; // rows without a class of service are refused by the grid
         QTest::mouseClick(view, Qt::LeftButton);
@@ -183,7 +184,7 @@ void TestSelectionExport::exportClearAndImportGiveTheSameSubscribers()
 
     QTest::mouseClick(clearGrid, Qt::LeftButton);
     QCOMPARE(grid.Rows(), 1);
-    types->setCurrentIndex(types->findData(frmChooseSubscribers::CsvFile));
+    types->setCurrentIndex(types->findData(SubscriberQuery::CsvFile));
     dialog.setNextChoice(path);
     QTest::mouseClick(child<QPushButton>("cmdBrowseForCSV"), Qt::LeftButton);
     QTest::mouseClick(view, Qt::LeftButton);

@@ -14,6 +14,7 @@
 #include "ports/MsgBox.h"
 #include "ports/Ports.h"
 #include "selection/SubscriberGridModel.h"
+#include "selection/SubscriberQuery.h"
 #include "selection/frmChooseSubscribers.h"
 
 #include <QAbstractButton>
@@ -605,7 +606,7 @@ void Tour::openSelectionPage()
 
 void Tour::viewExtensionRange()
 {
-    chooseCriterion(frmChooseSubscribers::ExtensionRange);
+    chooseCriterion(SubscriberQuery::ExtensionRange);
     typeInto(&selectionPage(), "txtSubscriberExtensionRangeLow", QStringLiteral("401"));
     typeInto(&selectionPage(), "txtSubscriberExtensionRangeHigh", QStringLiteral("410"));
     press(&selectionPage(), "cmdView");
@@ -625,7 +626,7 @@ void Tour::importCsv()
     file.close();
     say(QStringLiteral("    wrote %1 (%2 aliases)").arg(path).arg(kCsvAliases.size()));
 
-    chooseCriterion(frmChooseSubscribers::CsvFile);
+    chooseCriterion(SubscriberQuery::CsvFile);
     m_nextFileChoice = path;
     press(&selectionPage(), "cmdBrowseForCSV");
     require(control<QLineEdit>(&selectionPage(), "txtCSVPath")->text() == path,
@@ -762,7 +763,7 @@ void Tour::showResultsFile()
 void Tour::chooseByFilter()
 {
     frmChooseSubscribers& page = selectionPage();
-    chooseCriterion(frmChooseSubscribers::ExtensionRange);
+    chooseCriterion(SubscriberQuery::ExtensionRange);
     typeInto(&page, "txtSubscriberExtensionRangeLow", QStringLiteral("411"));
     typeInto(&page, "txtSubscriberExtensionRangeHigh", QStringLiteral("440"));
     press(&page, "cmdView");
