@@ -1,5 +1,7 @@
 #include "app/Program.h"
 
+#include "app/DeferredIconStyle.h"
+#include "app/StartupWarmUp.h"
 #include "app/WidgetPorts.h"
 #include "app/frmMain.h"
 
@@ -29,9 +31,11 @@ private:
 
 int runCulvane(int& argc, char** argv, const std::function<void()>& firstPageShown)
 {
+    const StartupWarmUp warmUp;
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Culvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Culvane"));
+    QApplication::setStyle(new DeferredIconStyle(QApplication::style()->name())); // the application owns it
     installWidgetPorts();
 
     frmMain page;

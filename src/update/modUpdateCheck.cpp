@@ -5,18 +5,16 @@
 #include "ports/MsgBox.h"
 #include "ports/Ports.h"
 
-#include <QEventLoop>
+#include "update/http/UrlText.h"
+
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
-#include <QHostAddress>
-#include <QNetworkAccessManager>
-#include <QNetworkProxyFactory>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QLibrary>
 #include <QStringList>
-#include <QUrl>
 
 #include <algorithm>
-#include <memory>
+#include <cstdio>
 
 namespace modUpdateCheck {
 namespace {
@@ -33,25 +31,6 @@ const QString kUpdateTitle = QStringLiteral("Updated version is available");
 
 // The browser is whatever the desktop opens an address with.
 const QString kOpenAddressProgram = QStringLiteral("xdg-open");
-
-constexpr qint64 kPieceSize = 1000;
-// A site that accepts the connection and then stalls must not hold the program forever.
-constexpr int kTransferTimeoutMs = 30000;
-
-// The system's configured proxies, as the default internet access uses them; an address on this machine
-// is never sent through a proxy.
-class SystemProxies : public QNetworkProxyFactory {
-public:
-    QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& query) override
-    {
-        const QString host = query.peerHostName();
-        const QHostAddress address(host);
-        if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
-            (!address.isNull() && address.isLoopback()))
-            return {QNetworkProxy(QNetworkProxy::NoProxy)};
-        return systemProxyForQuery(query);
-    }
-};
 
 bool isDigits(const QString& text)
 {
@@ -127,43 +106,23 @@ QString OwnVersionText()
 
 QString GetUrlText(const QString& strUrl)
 {
-    const QUrl url(strUrl, QUrl::StrictMode);
-    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
+    const QString module = urlTextModulePath();
+    QLibrary library(module);
+    const auto urlText = reinterpret_cast<UrlTextFunction>(library.resolve(CULVANE_URL_TEXT_FUNCTION));
+    if (urlText == nullptr) {
+        std::fprintf(stderr, "Culvane: cannot check for updates without %s: %s\n",
+                     qPrintable(QDir::toNativeSeparators(module)), qPrintable(library.errorString()));
         return QString();
-
-    QNetworkAccessManager manager;
-    manager.setProxyFactory(new SystemProxies); // the manager owns it
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("HTTP Generic"));
-    request.setTransferTimeout(kTransferTimeoutMs);
-    const std::unique_ptr<QNetworkReply> reply(manager.get(request));
-
-    // The body is read as it arrives, in pieces, until the reply has finished: blanks are data like any
-    // other byte, so a run of them never ends the read early.
-    QByteArray body;
-    const auto readPieces = [&body, &reply] {
-        while (reply->bytesAvailable() > 0) {
-            const QByteArray piece = reply->read(kPieceSize);
-            if (piece.isEmpty())
-                break;
-            body += piece;
-        }
-    };
-    {
-        QEventLoop loop;
-        QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, readPieces);
-        QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        // The check blocks: the network is served, but no click or key reaches the windows meanwhile.
-        if (!reply->isFinished())
-            loop.exec(QEventLoop::ExcludeUserInputEvents);
     }
-    readPieces();
+    QString text;
+    QString error;
+    urlText(strUrl, &text, &error);
+    return text;
+}
 
-    // A refused connection, an error page or a transfer cut off half way is no list.
-    if (reply->error() != QNetworkReply::NoError)
-        return QString();
-    // Decoded as a whole, so a character split between two pieces stays whole.
-    return QString::fromLocal8Bit(body);
+QString urlTextModulePath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/culvane_http.so");
 }
 
 QString PadVersionString(const QString& strVersion)

@@ -26,7 +26,10 @@ void checkForUpdatedVersion_Background(const QString& strHomePage);
 // The version the download list gives for this tool, normalised by PadVersionString, or the empty text.
 QString GetPublishedVersion(const QString& strHomePage);
 // The whole response body, or the empty text when the address cannot be fetched. Blocks until done.
+// The fetch itself is the HTTP module's (urlTextModulePath); without that module nothing can be fetched.
 QString GetUrlText(const QString& strUrl);
+// The HTTP module beside the program's executable.
+QString urlTextModulePath();
 // Every "."-separated part formatted with the number pattern "0###"; texts under 4 characters give the
 // empty text, and so does one without any "." (after an error message).
 QString PadVersionString(const QString& strVersion);

@@ -1,16 +1,20 @@
+#include "app/DeferredIconStyle.h"
 #include "app/WidgetPorts.h"
 #include "ports/MsgBox.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
+#include <QStyleFactory>
 #include <QTimer>
 #include <QtTest>
 
 #include <functional>
+#include <memory>
 
 // The real message box behind the port: its title, buttons and details, and which answer each way of
-// closing it gives.
+// closing it gives. And the program's style, whose one change must not show.
 class TestWidgetPorts : public QObject {
     Q_OBJECT
 
@@ -18,6 +22,7 @@ private slots:
     void initTestCase();
     void boxesCarryTheirButtonsAndDetails();
     void eachWayOfClosingGivesItsAnswer();
+    void deferredIconsLookLikeTheStylesOwn();
 };
 
 namespace {
@@ -84,6 +89,42 @@ void TestWidgetPorts::eachWayOfClosingGivesItsAnswer()
     click(QMessageBox::Yes);
     QCOMPARE(MsgBox::showTitled(QStringLiteral("Update"), QStringLiteral("Open?"), MsgBox::vbYesNo),
              MsgBox::vbYes);
+}
+
+void TestWidgetPorts::deferredIconsLookLikeTheStylesOwn()
+{
+    const QString key = QApplication::style()->name();
+    DeferredIconStyle style(key);
+    const std::unique_ptr<QStyle> own(QStyleFactory::create(key));
+    QVERIFY(own);
+    // Else the comparisons below would hold for an icon that draws nothing.
+    QVERIFY(!own->standardIcon(QStyle::SP_ToolBarHorizontalExtensionButton).pixmap(16).isNull());
+    for (const QStyle::StandardPixmap which : {QStyle::SP_ToolBarHorizontalExtensionButton,
+                                               QStyle::SP_MessageBoxWarning, QStyle::SP_DialogOkButton}) {
+        const QIcon expected = own->standardIcon(which);
+        const QIcon icon = style.standardIcon(which);
+        QCOMPARE(icon.isNull(), expected.isNull());
+        for (const int side : {8, 16, 32}) {
+            QCOMPARE(icon.actualSize(QSize(side, side)), expected.actualSize(QSize(side, side)));
+            QCOMPARE(icon.pixmap(side).toImage(), expected.pixmap(side).toImage());
+            QCOMPARE(icon.pixmap(side, QIcon::Disabled).toImage(),
+                     expected.pixmap(side, QIcon::Disabled).toImage());
+        }
+        // A copy, as a button keeps one, draws the same.
+        const QIcon copy = icon; // NOLINT(performance-unnecessary-copy-initialization)
+        QImage drawn(24, 24, QImage::Format_ARGB32_Premultiplied);
+        drawn.fill(Qt::transparent);
+        QImage reference = drawn;
+        {
+            QPainter painter(&drawn);
+            copy.paint(&painter, drawn.rect());
+        }
+        {
+            QPainter painter(&reference);
+            expected.paint(&painter, reference.rect());
+        }
+        QCOMPARE(drawn, reference);
+    }
 }
 
 QTEST_MAIN(TestWidgetPorts)

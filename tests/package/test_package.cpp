@@ -99,10 +99,13 @@ void TestPackage::theProgramFolderAndItsEntries()
             continue;
         if ((name.startsWith(QStringLiteral("Culvane_")) &&
              name.endsWith(QStringLiteral(".dll"), Qt::CaseInsensitive)) ||
-            name.endsWith(QStringLiteral(".htm"), Qt::CaseInsensitive))
+            name.endsWith(QStringLiteral(".htm"), Qt::CaseInsensitive) ||
+            name == QStringLiteral("culvane_http.so"))
             expected.append(QDir(QStringLiteral(CULVANE_BIN_DIR)).relativeFilePath(path));
     }
     QVERIFY2(expected.contains(QStringLiteral("Culvane_DEU.dll")), qPrintable(expected.join(u',')));
+    // The update check's HTTP module, found beside the executable.
+    QVERIFY2(expected.contains(QStringLiteral("culvane_http.so")), qPrintable(expected.join(u',')));
     for (const QString& file : expected)
         QVERIFY2(QFileInfo(program.filePath(file)).isFile(), qPrintable(file));
     QVERIFY(!program.exists(QStringLiteral("logs")));
@@ -128,7 +131,8 @@ void TestPackage::theProgramFolderAndItsEntries()
                                                                                   QStringLiteral("Depends")}))
                                    .split(QLatin1Char(',')))
         depends.append(item.trimmed().section(QLatin1Char(' '), 0, 0));
-    for (const char* package : {"libqt6widgets6", "libqt6sql6", "libqt6sql6-odbc", "unixodbc", "libqt6gui6"})
+    for (const char* package :
+         {"libqt6widgets6", "libqt6sql6", "libqt6sql6-odbc", "unixodbc", "libqt6gui6", "libqt6network6"})
         QVERIFY2(depends.contains(QLatin1String(package)), qPrintable(depends.join(QLatin1Char(','))));
     const QString listing = QString::fromUtf8(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), m_deb}));
     QVERIFY2(!listing.contains(QStringLiteral("test_")) && !listing.contains(QStringLiteral("bench_")),
