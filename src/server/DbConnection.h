@@ -35,6 +35,9 @@ public:
     QString adapt(const QString& statement) const { return SqlDialect::adapt(statement, dbms()); }
     // Prepares the adapted statement with the command timeout; raises the driver's error on failure.
     void prepare(QSqlQuery& query, const QString& statement);
+    // Runs the adapted statement, which has no parameters, within the command timeout; raises the driver's
+    // error on failure.
+    void execute(QSqlQuery& query, const QString& statement);
     // Raises the driver's error of a statement run on this connection.
     [[noreturn]] void fail(const QSqlError& error) const;
 

@@ -129,9 +129,7 @@ void Recordset::Open(const QString& source, const QString& connection, CursorTyp
     {
         QSqlQuery query(db.database());
         query.setForwardOnly(true);
-        db.prepare(query, source);
-        if (!query.exec())
-            db.fail(query.lastError());
+        db.execute(query, source);
         returnsRows = query.isSelect();
         if (returnsRows) {
             const QSqlRecord record = query.record();

@@ -7,10 +7,12 @@
 
 namespace {
 
+// A token is a view into the statement it came from, which outlives it: a statement of a CSV import is
+// adapted once per line, and a copy per token was a large part of each lookup.
 struct Token {
     enum Kind { Space, Text, Word, Open, Close, Comma, Plus, Other };
     Kind kind;
-    QString text;
+    QStringView text;
 };
 
 // Splits a statement into tokens; quoted texts ('..' with '' inside), quoted names ("..", [..]) and
@@ -19,8 +21,11 @@ QVector<Token> tokenize(const QString& sql)
 {
     QVector<Token> tokens;
     const int n = sql.size();
+    tokens.reserve(n / 4 + 1);
     int i = 0;
-    auto add = [&](Token::Kind kind, int from, int to) { tokens.append({kind, sql.mid(from, to - from)}); };
+    auto add = [&](Token::Kind kind, int from, int to) {
+        tokens.append({kind, QStringView(sql).mid(from, to - from)});
+    };
     while (i < n) {
         const QChar c = sql.at(i);
         const int start = i;
@@ -115,6 +120,7 @@ QString adaptExpression(const QString& sql)
 {
     const QVector<Token> tokens = tokenize(sql);
     QString out;
+    out.reserve(sql.size() + 16);
     for (int i = 0; i < tokens.size(); ++i) {
         const Token& token = tokens.at(i);
         if (token.kind == Token::Word &&
