@@ -2,10 +2,13 @@
 
 #include "selection/CsvText.h"
 
+#include <QDate>
 #include <QDir>
 #include <QFileInfo>
 #include <QStringList>
+#include <QTime>
 
+#include <cstdio>
 #include <cstdlib>
 
 QString RunResultsFile::pathFor(const QString& logPath)
@@ -87,10 +90,14 @@ QString RunResultsFile::isoLocal(const QDateTime& moment)
     const QDateTime local = moment.toLocalTime();
     const int offset = local.offsetFromUtc();
     const int minutes = std::abs(offset) / 60;
-    return local.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss")) + QLatin1Char(offset < 0 ? '-' : '+') +
-           QStringLiteral("%1:%2")
-               .arg(minutes / 60, 2, 10, QLatin1Char('0'))
-               .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+    const QDate date = local.date();
+    const QTime time = local.time();
+    // Formatted by hand: a format pattern goes through the locale machinery twice for every row of a run.
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", date.year(), date.month(),
+                  date.day(), time.hour(), time.minute(), time.second(), offset < 0 ? '-' : '+', minutes / 60,
+                  minutes % 60);
+    return QString::fromLatin1(text);
 }
 
 QString RunResultsFile::csvField(const QString& text)

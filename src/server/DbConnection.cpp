@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlQuery>
@@ -30,6 +31,8 @@ struct DbConnection::Open {
     QString text;
     SqlDialect::Dbms dbms = SqlDialect::Dbms::SqlServer;
     // The stand-in's database file as the text names it, and which file that was when it was opened.
+    // Commands with parameters run again and again with other values; their adapted texts are kept.
+    QHash<QString, QString> adaptedCommands;
     QString file;
     dev_t device = 0;
     ino_t inode = 0;
@@ -59,6 +62,7 @@ namespace {
 // A kept connection that has been idle this long is asked a trivial query before it is lent again, so
 // that a server restarted in the meantime costs no failed query.
 constexpr qint64 kIdleCheckMilliseconds = 60 * 1000;
+constexpr qsizetype kAdaptedCommandsKept = 64;
 
 struct Pool {
     DbTimeouts timeouts;
@@ -288,6 +292,21 @@ QSqlDatabase DbConnection::database() const
 SqlDialect::Dbms DbConnection::dbms() const
 {
     return m_open->dbms;
+}
+
+QString DbConnection::adapt(const QString& statement) const
+{
+    if (m_open->dbms == SqlDialect::Dbms::SqlServer)
+        return statement;
+    if (!statement.contains(QLatin1Char('?')))
+        return SqlDialect::adapt(statement, m_open->dbms);
+    QHash<QString, QString>& known = m_open->adaptedCommands;
+    const auto found = known.constFind(statement);
+    if (found != known.constEnd())
+        return *found;
+    if (known.size() >= kAdaptedCommandsKept)
+        known.clear();
+    return *known.insert(statement, SqlDialect::adapt(statement, m_open->dbms));
 }
 
 void DbConnection::prepare(QSqlQuery& query, const QString& statement)

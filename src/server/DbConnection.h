@@ -32,7 +32,7 @@ public:
     QSqlDatabase database() const;
     SqlDialect::Dbms dbms() const;
     // The statement in the form the connected DBMS understands.
-    QString adapt(const QString& statement) const { return SqlDialect::adapt(statement, dbms()); }
+    QString adapt(const QString& statement) const;
     // Prepares the adapted statement with the command timeout; raises the driver's error on failure.
     void prepare(QSqlQuery& query, const QString& statement);
     // Runs the adapted statement, which has no parameters, within the command timeout; raises the driver's

@@ -269,6 +269,8 @@ void TestDeleteSubscribers::onlyTheCheckedSecondRowOfThreeIsDeleted()
     QCOMPARE(sleeper.pauses(), QList<int>{2000});
     QCOMPARE(child<QProgressBar>("ProgressBar")->maximum(), 3);
     QCOMPARE(child<QProgressBar>("ProgressBar")->value(), 3);
+    // Its value is drawn with the next events, not at once, and never left undrawn.
+    QVERIFY(child<QProgressBar>("ProgressBar")->updatesEnabled());
     QCOMPARE(child<QLabel>("lblRecordsDeletedCount")->text(), QStringLiteral("1"));
     QCOMPARE(boxes.texts(), (QStringList{kConfirmOrvane, closingMessage(1, 0)}));
     QCOMPARE(boxes.buttons().constLast(), MsgBox::vbOKCancel);
