@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QFont>
 
 namespace {
 // Tells once that the watched window has painted.
@@ -36,6 +37,12 @@ int runCulvane(int& argc, char** argv, const std::function<void()>& firstPageSho
     QApplication::setApplicationName(QStringLiteral("Culvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Culvane"));
     QApplication::setStyle(new DeferredIconStyle(QApplication::style()->name())); // the application owns it
+    // Captions, messages and grid cells are Latin or Japanese text, which reads the same without shaping
+    // (kerning and ligatures aside); without it a page lays its texts out in a fraction of the time, which
+    // the first page's start-up notices. Scripts that need shaping still get it.
+    QFont font = QApplication::font();
+    font.setStyleStrategy(QFont::PreferNoShaping);
+    QApplication::setFont(font);
     installWidgetPorts();
 
     frmMain page;

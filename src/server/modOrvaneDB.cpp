@@ -52,10 +52,16 @@ Recordset& DistributionListRecords()
     return sharedLists().distributionLists;
 }
 
+QString ChosenConnectionString()
+{
+    return OdbcSetup::hasDataSource(Statements::DataSourceName) ? Statements::DataSourceConnectionText
+                                                                : Statements::ConnectionText;
+}
+
 QString ChooseConnectionString()
 {
-    const bool dataSource = OdbcSetup::hasDataSource(Statements::DataSourceName);
-    const QString text = dataSource ? Statements::DataSourceConnectionText : Statements::ConnectionText;
+    const QString text = ChosenConnectionString();
+    const bool dataSource = text == Statements::DataSourceConnectionText;
     const QString note =
         dataSource ? QStringLiteral("Culvane: connecting through the ODBC data source %1 (%2)")
                          .arg(Statements::DataSourceName, text)

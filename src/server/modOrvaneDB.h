@@ -12,6 +12,8 @@ QString& DbConnectionString();
 // The connection text for this workstation: through the ODBC data source OrvaneDb when the user's or the
 // system's odbc.ini defines one, else the program's own connection text. Says on standard error which.
 QString ChooseConnectionString();
+// The same choice without the note; safe on any thread, and before the application object exists.
+QString ChosenConnectionString();
 Recordset& CosRecords();
 Recordset& DistributionListRecords();
 
