@@ -30,10 +30,8 @@ private:
 };
 } // namespace
 
-int runCulvane(int& argc, char** argv, const std::function<void()>& firstPageShown)
+void setUpApplication()
 {
-    const StartupWarmUp warmUp;
-    QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Culvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Culvane"));
     QApplication::setStyle(new DeferredIconStyle(QApplication::style()->name())); // the application owns it
@@ -44,6 +42,13 @@ int runCulvane(int& argc, char** argv, const std::function<void()>& firstPageSho
     font.setStyleStrategy(QFont::PreferNoShaping);
     QApplication::setFont(font);
     installWidgetPorts();
+}
+
+int runCulvane(int& argc, char** argv, const std::function<void()>& firstPageShown)
+{
+    const StartupWarmUp warmUp;
+    QApplication application(argc, argv);
+    setUpApplication();
 
     frmMain page;
     FirstPaint painted(firstPageShown);

@@ -1,4 +1,5 @@
 #include "Tour.h"
+#include "app/Program.h"
 #include "deletion/Logging.h"
 #include "ports/Ports.h"
 
@@ -39,8 +40,8 @@ int main(int argc, char* argv[])
 {
     standardHandler() = qInstallMessageHandler(quietPlatform);
     QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Culvane"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Culvane"));
+    // Set up as the program sets itself up; the tour's own message boxes replace the ports when it runs.
+    setUpApplication();
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
