@@ -5,6 +5,7 @@
 #include "common/StandinFixture.h"
 #include "deletion/DeletionRun.h"
 #include "deletion/Logging.h"
+#include "deletion/RunResultsFile.h"
 #include "deletion/frmDeleteSubscribers.h"
 #include "localize/LanguageFonts.h"
 #include "localize/modLocalize.h"
@@ -29,6 +30,7 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -94,6 +96,7 @@ private slots:
     void resultsFileHasARowPerCheckedSubscriber();
     void stopDuringTheSecondOfFour();
     void aResultsFileThatCannotBeCreatedLeavesTheRunAlone();
+    void resultsFileTimesAreLocalWithTheirOffset();
     void stopCaptionFollowsTheLanguage();
     void theRegistryFileChangedOrRemovedWhileRunning();
 
@@ -945,6 +948,37 @@ void TestDeleteSubscribers::stopDuringTheSecondOfFour()
     QCOMPARE(lines.at(6), QString());
     // After the run the window closes as always.
     QVERIFY(m_page->close());
+}
+
+void TestDeleteSubscribers::resultsFileTimesAreLocalWithTheirOffset()
+{
+    const QByteArray previous = qgetenv("TZ");
+    const auto restore = qScopeGuard([&previous] {
+        if (previous.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", previous);
+        tzset();
+    });
+    const QDateTime moment(QDate(2009, 3, 3), QTime(6, 5, 9), Qt::UTC);
+    // POSIX zones without summer time: UTC itself, an hour east, and three and a half hours west.
+    const QList<std::pair<QByteArray, QString>> zones{
+        {"UTC0", QStringLiteral("2009-03-03T06:05:09+00:00")},
+        {"CET-1", QStringLiteral("2009-03-03T07:05:09+01:00")},
+        {"NST3:30", QStringLiteral("2009-03-03T02:35:09-03:30")}};
+    for (const auto& [zone, expected] : zones) {
+        qputenv("TZ", zone);
+        tzset();
+        QCOMPARE(RunResultsFile::isoLocal(moment), expected);
+    }
+    // Midnight and the single digits of an early year keep their places.
+    qputenv("TZ", "UTC0");
+    tzset();
+    QCOMPARE(RunResultsFile::isoLocal(QDateTime(QDate(1999, 12, 31), QTime(23, 59, 59), Qt::UTC)),
+             QStringLiteral("1999-12-31T23:59:59+00:00"));
+    QCOMPARE(RunResultsFile::isoLocal(QDateTime(QDate(2030, 1, 1), QTime(0, 0), Qt::UTC)),
+             QStringLiteral("2030-01-01T00:00:00+00:00"));
+    QCOMPARE(RunResultsFile::isoLocal(QDateTime()), QString());
 }
 
 void TestDeleteSubscribers::aResultsFileThatCannotBeCreatedLeavesTheRunAlone()
