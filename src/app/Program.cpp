@@ -46,7 +46,7 @@ void setUpApplication()
 
 int runCulvane(int& argc, char** argv, const std::function<void()>& firstPageShown)
 {
-    const StartupWarmUp warmUp;
+    StartupWarmUp warmUp;
     QApplication application(argc, argv);
     setUpApplication();
 
@@ -54,6 +54,8 @@ int runCulvane(int& argc, char** argv, const std::function<void()>& firstPageSho
     FirstPaint painted(firstPageShown);
     if (firstPageShown)
         page.installEventFilter(&painted);
+    // The page's captions measure their texts.
+    warmUp.waitForFonts();
     page.Form_Load();
     page.show();
     return QApplication::exec();

@@ -17,6 +17,7 @@ StartupWarmUp::StartupWarmUp()
         m_thread = std::thread([this] { run(); });
     } catch (const std::system_error&) {
         // Without a second thread everything is loaded where it is first needed.
+        m_fontsReady = true;
     }
 }
 
@@ -29,10 +30,20 @@ StartupWarmUp::~StartupWarmUp()
         dlclose(m_driver);
 }
 
+void StartupWarmUp::waitForFonts()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_fontsLoaded.wait(lock, [this] { return m_fontsReady; });
+}
+
 void StartupWarmUp::run()
 {
-    // Loading the configuration twice at once is harmless: fontconfig keeps whichever is first.
     FcInit();
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_fontsReady = true;
+    }
+    m_fontsLoaded.notify_all();
     const QString driver = OdbcSetup::libraryForConnection(modOrvaneDB::ChosenConnectionString());
     if (!driver.isEmpty())
         m_driver = dlopen(QFile::encodeName(driver).constData(), RTLD_NOW | RTLD_LOCAL);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 // Start-up work whose results are process-wide and that the first page would otherwise wait for, done on
@@ -16,8 +18,16 @@ public:
     StartupWarmUp(const StartupWarmUp&) = delete;
     StartupWarmUp& operator=(const StartupWarmUp&) = delete;
 
+    // Waits until fontconfig's configuration is loaded: the first text measured before then would load it
+    // a second time, from the start, meanwhile.
+    void waitForFonts();
+
 private:
     void run();
+
+    std::mutex m_mutex;
+    std::condition_variable m_fontsLoaded;
+    bool m_fontsReady = false;
 
     std::thread m_thread;
     void* m_driver = nullptr; // dlopen's handle, closed again once the thread has ended
