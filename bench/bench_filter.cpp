@@ -3,6 +3,7 @@
 // order and then with the view sorted by a heading, the first keystroke after a fill included. Exits
 // non-zero when any keystroke takes over 50 ms.
 
+#include "BenchSetup.h"
 #include "common/ScriptedPorts.h"
 #include "selection/SubscriberGridModel.h"
 #include "selection/SubscriberGridView.h"
@@ -66,12 +67,9 @@ double keystroke(QLineEdit& box, QTableView& view, int key, const QString& text)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    useOffscreenPlatformUnlessNamed();
     QApplication app(argc, argv);
-#ifndef NDEBUG
-    std::printf("warning: not a Release build; the times are not representative\n");
-#endif
+    warnUnlessRelease("times");
     ScriptedMessageBoxes boxes;
     frmChooseSubscribers page;
     page.show();

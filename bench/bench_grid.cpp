@@ -3,6 +3,7 @@
 // 100 ms for a full 16-bit page of rows, when "Select All" takes 10 ms or more, or when a batch reaches
 // the view as more than one notification.
 
+#include "BenchSetup.h"
 #include "selection/SubscriberGridModel.h"
 
 #include <QAbstractItemModel>
@@ -102,17 +103,14 @@ struct Notifications {
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    useOffscreenPlatformUnlessNamed();
     QApplication app(argc, argv);
 #ifdef __GLIBC__
     // Freed memory stays in the process, so that neither side pays for the page faults of the other.
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
 #endif
-#ifndef NDEBUG
-    std::printf("warning: not a Release build; the timings are not representative\n");
-#endif
+    warnUnlessRelease("timings");
 
     const std::vector<DriverRow> input = makeDriverRows();
 

@@ -2,6 +2,7 @@
 // empty page against the same page holding 32,767 rows of stand-in subscribers, drawn at its last row, in
 // the same run. Exits non-zero when the rows cost more than 30 MB.
 
+#include "BenchSetup.h"
 #include "common/ScriptedPorts.h"
 #include "common/StandinFixture.h"
 #include "localize/modLocalize.h"
@@ -74,12 +75,9 @@ int fillGrid(SubscriberGridModel& grid)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    useOffscreenPlatformUnlessNamed();
     QApplication app(argc, argv);
-#ifndef NDEBUG
-    std::printf("warning: not a Release build; the sizes are not representative\n");
-#endif
+    warnUnlessRelease("sizes");
     // The stand-in has a few subscribers the grid refuses (no call handler, say); more than enough others.
     StandinFixture standin(kRows + kRows / 10);
     if (!standin.isValid())

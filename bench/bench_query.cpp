@@ -3,6 +3,7 @@
 // against the same 10,000 lookups done bare on one reused connection. Exits non-zero when the query
 // costs more than 1.5 times its raw fetch, or the import more than 1.3 times its bare lookups.
 
+#include "BenchSetup.h"
 #include "common/StandinFixture.h"
 #include "ports/MsgBox.h"
 #include "selection/CsvImport.h"
@@ -75,12 +76,9 @@ struct Splash {
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    useOffscreenPlatformUnlessNamed();
     QApplication app(argc, argv);
-#ifndef NDEBUG
-    std::printf("warning: not a Release build; the timings are not representative\n");
-#endif
+    warnUnlessRelease("timings");
     int refused = 0;
     MsgBox::setHandler([&refused](const QString&, MsgBox::Buttons) {
         ++refused;

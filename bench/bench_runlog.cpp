@@ -1,6 +1,7 @@
 // Writing 10,000 run-log lines, each written through to the system and followed by the window system's
 // turn, as a deletion run does. Exits non-zero when that takes 0.5 s or more, or when a line is missing.
 
+#include "BenchSetup.h"
 #include "deletion/Logging.h"
 
 #include <QApplication>
@@ -33,12 +34,9 @@ QString lineFor(int i)
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    useOffscreenPlatformUnlessNamed();
     QApplication app(argc, argv);
-#ifndef NDEBUG
-    std::printf("warning: not a Release build; the timings are not representative\n");
-#endif
+    warnUnlessRelease("timings");
     QLabel window(QStringLiteral("Deleting subscribers"));
     window.show();
     QCoreApplication::processEvents();

@@ -2,6 +2,7 @@
 // against a bare Qt window shown by a minimal program, both as fresh processes on the offscreen platform
 // in the same run, taken in turns. Exits non-zero when Culvane's median exceeds 1.5 times the bare one's.
 
+#include "BenchSetup.h"
 #include "common/StandinFixture.h"
 
 #include <QCoreApplication>
@@ -55,9 +56,7 @@ double median(std::vector<double> values)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-#ifndef NDEBUG
-    std::printf("warning: not a Release build; the timings are not representative\n");
-#endif
+    warnUnlessRelease("timings");
     StandinFixture standin(2000);
     if (!standin.isValid())
         return 1;

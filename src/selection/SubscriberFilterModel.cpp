@@ -197,7 +197,7 @@ bool SubscriberFilterModel::lessThan(const QModelIndex& left, const QModelIndex&
 
 QStringView SubscriberFilterModel::key(int row) const
 {
-    if (!m_keysMade) {
+    if (m_starts.empty()) {
         const int rows = m_grid.rowCount();
         // Folding keeps the length of most texts: one allocation for them all.
         std::size_t length = 0;
@@ -211,7 +211,6 @@ QStringView SubscriberFilterModel::key(int row) const
         m_starts.reserve(static_cast<std::size_t>(rows) + 1);
         for (int at = 0; at < rows; ++at)
             appendKey(at);
-        m_keysMade = true;
     }
     if (row < 0 || static_cast<std::size_t>(row) + 1 >= m_starts.size())
         return {};
@@ -260,7 +259,6 @@ void SubscriberFilterModel::forgetRows()
 {
     std::u16string().swap(m_folded);
     std::vector<std::size_t>().swap(m_starts);
-    m_keysMade = false;
     std::vector<int>().swap(m_ranks);
     m_rankedColumn = -1;
 }
@@ -268,8 +266,8 @@ void SubscriberFilterModel::forgetRows()
 void SubscriberFilterModel::rowsAppended(int first, int last)
 {
     m_rankedColumn = -1;
-    if (!m_keysMade)
-        return;
+    if (m_starts.empty())
+        return; // no keys made yet
     if (static_cast<std::size_t>(first) + 1 != m_starts.size()) {
         forgetRows();
         return;

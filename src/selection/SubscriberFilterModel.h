@@ -59,10 +59,9 @@ private:
     QString m_needle;
     QStringMatcher m_matcher;
     // The folded texts of the grid's rows (model rows) one after the other, row r from m_starts[r] to
-    // m_starts[r + 1], and the sort ranks by row; made when first needed.
+    // m_starts[r + 1] (no starts: not made yet), and the sort ranks by row; made when first needed.
     mutable std::u16string m_folded;
     mutable std::vector<std::size_t> m_starts;
-    mutable bool m_keysMade = false;
     mutable std::vector<int> m_ranks;
     mutable int m_rankedColumn = -1;
 };

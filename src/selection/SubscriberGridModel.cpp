@@ -104,23 +104,32 @@ SubscriberGridModel::SubscriberGridModel(QObject* parent) : QAbstractTableModel(
 
 SubscriberGridModel::~SubscriberGridModel() = default;
 
-QString SubscriberGridModel::StoredRow::text(int col) const
+int SubscriberGridModel::StoredRow::begin(int col) const
 {
     const auto at = static_cast<std::size_t>(col - ColAlias);
-    const int begin = at == 0 ? 0 : ends[at - 1];
-    if (ends[at] == begin)
-        return QString();
-    return texts.mid(begin, ends[at] - begin);
+    return at == 0 ? 0 : ends[at - 1];
+}
+
+QStringView SubscriberGridModel::StoredRow::view(int col) const
+{
+    const int from = begin(col);
+    return QStringView(texts).mid(from, ends[static_cast<std::size_t>(col - ColAlias)] - from);
+}
+
+QString SubscriberGridModel::StoredRow::text(int col) const
+{
+    const QStringView shown = view(col);
+    return shown.isEmpty() ? QString() : shown.toString();
 }
 
 void SubscriberGridModel::StoredRow::setText(int col, const QString& text)
 {
     const auto at = static_cast<std::size_t>(col - ColAlias);
-    const int begin = at == 0 ? 0 : ends[at - 1];
-    const int delta = static_cast<int>(text.size()) - (ends[at] - begin);
+    const int from = begin(col);
+    const int delta = static_cast<int>(text.size()) - (ends[at] - from);
     QString replaced;
     replaced.reserve(texts.size() + delta);
-    replaced.append(QStringView(texts).left(begin)).append(text).append(QStringView(texts).mid(ends[at]));
+    replaced.append(QStringView(texts).left(from)).append(text).append(QStringView(texts).mid(ends[at]));
     texts = std::move(replaced);
     for (std::size_t later = at; later < ends.size(); ++later)
         ends[later] += delta;
@@ -420,9 +429,7 @@ QStringView SubscriberGridModel::shownCell(int viewRow, int col) const
     const StoredRow* stored = announcedRow(viewRow);
     if (!stored || col < ColAlias || col >= ColumnCount)
         return {};
-    const auto at = static_cast<std::size_t>(col - ColAlias);
-    const int begin = at == 0 ? 0 : stored->ends[at - 1];
-    return QStringView(stored->texts).mid(begin, stored->ends[at] - begin);
+    return stored->view(col);
 }
 
 void SubscriberGridModel::AddUserToGridFAST(QString strAlias, QString strFirstName, QString strLastName,

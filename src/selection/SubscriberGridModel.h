@@ -164,6 +164,9 @@ private:
         bool selected = false;
         bool showsOwnIndex = false;
 
+        // Where a text column's text starts in texts, and the text itself (columns Alias to ObjectID).
+        int begin(int col) const;
+        QStringView view(int col) const;
         QString text(int col) const;
         void setText(int col, const QString& text);
     };

@@ -26,13 +26,14 @@ SQLHDBC connectionHandle(const QSqlDatabase& db);
 } // namespace
 
 struct DbConnection::Open {
-    QString name;    // of the QSqlDatabase connection
-    QSqlDatabase db; // that connection, kept at hand: looking it up by name each time costs a lock
+    // The QSqlDatabase connection, kept at hand: looking it up by name each time costs a lock. Invalid
+    // until the connection is open.
+    QSqlDatabase db;
     QString text;
     SqlDialect::Dbms dbms = SqlDialect::Dbms::SqlServer;
-    // The stand-in's database file as the text names it, and which file that was when it was opened.
     // Commands with parameters run again and again with other values; their adapted texts are kept.
     QHash<QString, QString> adaptedCommands;
+    // The stand-in's database file as the text names it, and which file that was when it was opened.
     QString file;
     dev_t device = 0;
     ino_t inode = 0;
@@ -43,8 +44,9 @@ struct DbConnection::Open {
     Open& operator=(const Open&) = delete;
     ~Open()
     {
-        if (name.isEmpty())
+        if (!db.isValid())
             return;
+        const QString name = db.connectionName();
         // A transaction left open is undone; a driver may refuse to disconnect while it lasts.
         const SQLHDBC hdbc = connectionHandle(db);
         SQLULEN autocommit = SQL_AUTOCOMMIT_ON;
@@ -248,7 +250,6 @@ std::unique_ptr<DbConnection::Open> connect(const QString& text)
         }
         DbConnection::raise(failure, text);
     }
-    open->name = name;
     open->db = QSqlDatabase::database(name, false);
     if (!file.isEmpty() && fileIdentity(file, &open->device, &open->inode))
         open->file = file;

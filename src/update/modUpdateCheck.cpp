@@ -115,8 +115,7 @@ QString GetUrlText(const QString& strUrl)
         return QString();
     }
     QString text;
-    QString error;
-    urlText(strUrl, &text, &error);
+    urlText(strUrl, &text);
     return text;
 }
 

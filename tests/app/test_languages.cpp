@@ -2,6 +2,7 @@
 #include "app/frmHelp.h"
 #include "app/frmMain.h"
 #include "app/frmSplashScreen.h"
+#include "common/NamedChild.h"
 #include "common/RegFile.h"
 #include "common/ScriptedPorts.h"
 #include "common/StandinFixture.h"
@@ -46,13 +47,6 @@ QList<Entry> entriesOf(const frmAbout& about)
     return entries;
 }
 
-template <class T> T* child(const QObject& window, const char* name)
-{
-    T* found = window.findChild<T*>(QString::fromLatin1(name));
-    if (!found)
-        qFatal("no control %s", name);
-    return found;
-}
 } // namespace
 
 namespace QTest {
@@ -124,7 +118,7 @@ template <class Inside> void TestLanguages::withAbout(frmMain& page, Inside&& in
         ran = true;
         inside(*about);
     });
-    child<QAction>(page, "About")->trigger();
+    namedChild<QAction>(page, "About")->trigger();
     QVERIFY(ran);
 }
 
@@ -139,7 +133,7 @@ void TestLanguages::menuOffersTheLibrariesBesideTheProgram()
         about.languageEntries().first()->trigger();
         QCOMPARE(CurrentLangID(), 1033);
         QVERIFY(!languageLibraryLoaded());
-        QCOMPARE(child<QLabel>(about, "lblChangeLanguage")->text(), QStringLiteral("Change Language"));
+        QCOMPARE(namedChild<QLabel>(about, "lblChangeLanguage")->text(), QStringLiteral("Change Language"));
     }
 
     resetLocalisation();
@@ -163,7 +157,7 @@ void TestLanguages::menuOffersTheLibrariesBesideTheProgram()
         QCOMPARE(about.languageMenu()->title(), QStringLiteral("Select Language"));
 
         // The link opens the menu where it was clicked.
-        QLabel* link = child<QLabel>(about, "lblChangeLanguage");
+        QLabel* link = namedChild<QLabel>(about, "lblChangeLanguage");
         about.show();
         QVERIFY(QTest::qWaitForWindowExposed(&about));
         const QPoint clickAt(4, 4);
@@ -202,17 +196,17 @@ void TestLanguages::aboutShowsTheVersionAndKeepsItsListUntilClosed()
     frmMain page;
     page.frmMain_Auto_Init();
     page.show();
-    QCOMPARE(child<QAction>(page, "About")->text(), QStringLiteral("About"));
-    QVERIFY(child<QAction>(page, "About")->isEnabled());
+    QCOMPARE(namedChild<QAction>(page, "About")->text(), QStringLiteral("About"));
+    QVERIFY(namedChild<QAction>(page, "About")->isEnabled());
 
     withAbout(page, [&](frmAbout& about) {
         QCOMPARE(about.windowTitle(), QStringLiteral("Orvane Culvane"));
-        QCOMPARE(child<QLabel>(about, "lblVersion")->text(), QStringLiteral(" 4.0 Build 23"));
-        QCOMPARE(child<QLabel>(about, "lblVersionTitle_1")->text(), QStringLiteral("Version:"));
-        QCOMPARE(child<QLabel>(about, "lblMarvokAddress1")->text(), QStringLiteral("Marvok Systems"));
-        QVERIFY(!child<QLabel>(about, "lblCopyright")->text().isEmpty());
+        QCOMPARE(namedChild<QLabel>(about, "lblVersion")->text(), QStringLiteral(" 4.0 Build 23"));
+        QCOMPARE(namedChild<QLabel>(about, "lblVersionTitle_1")->text(), QStringLiteral("Version:"));
+        QCOMPARE(namedChild<QLabel>(about, "lblMarvokAddress1")->text(), QStringLiteral("Marvok Systems"));
+        QVERIFY(!namedChild<QLabel>(about, "lblCopyright")->text().isEmpty());
         QCOMPARE(about.languageEntries().size(), 2);
-        child<QPushButton>(about, "cmdOK")->click();
+        namedChild<QPushButton>(about, "cmdOK")->click();
         QVERIFY(!about.isVisible());
     });
     QPointer<frmAbout> first = page.aboutWindow();
@@ -230,7 +224,7 @@ void TestLanguages::aboutShowsTheVersionAndKeepsItsListUntilClosed()
 
     withAbout(page, [&](frmAbout& about) {
         QCOMPARE(about.languageEntries().size(), 3);
-        child<QPushButton>(about, "cmdOK")->click();
+        namedChild<QPushButton>(about, "cmdOK")->click();
     });
     QVERIFY(m_boxes->texts().isEmpty());
 }
@@ -255,8 +249,8 @@ void TestLanguages::switchingLanguagesWithEveryWindowOpen()
     page.Form_Load();
     QCOMPARE(m_exits, 0);
     page.show();
-    child<QRadioButton>(page, "optSubscriberDeleteAll")->setChecked(true);
-    child<QPushButton>(page, "cmdNext")->click();
+    namedChild<QRadioButton>(page, "optSubscriberDeleteAll")->setChecked(true);
+    namedChild<QPushButton>(page, "cmdNext")->click();
     frmChooseSubscribers* selection = page.chooseSubscribersPage();
     QVERIFY(selection && selection->isVisible());
 
@@ -266,12 +260,12 @@ void TestLanguages::switchingLanguagesWithEveryWindowOpen()
         grid.AddUserToGridFAST(QString::fromLatin1(alias), {}, {}, {}, QStringLiteral("100"), {}, {}, {},
                                QStringLiteral("Staff"), QStringLiteral("{S}"), QStringLiteral("{H}"));
     grid.setChecked(2, false);
-    auto* types = child<QComboBox>(*selection, "cmbSubscriberSelectType");
+    auto* types = namedChild<QComboBox>(*selection, "cmbSubscriberSelectType");
     types->setCurrentIndex(types->findText(QStringLiteral("Subscribers with extension numbers from:")));
-    child<QLineEdit>(*selection, "txtSubscriberExtensionRangeLow")->setText(QStringLiteral("4711"));
-    child<QLineEdit>(*selection, "txtSubscriberExtensionRangeHigh")->setText(QStringLiteral("4799"));
+    namedChild<QLineEdit>(*selection, "txtSubscriberExtensionRangeLow")->setText(QStringLiteral("4711"));
+    namedChild<QLineEdit>(*selection, "txtSubscriberExtensionRangeHigh")->setText(QStringLiteral("4799"));
     // On to the deletion page; the selection page stays loaded behind it.
-    child<QPushButton>(*selection, "cmdNext")->click();
+    namedChild<QPushButton>(*selection, "cmdNext")->click();
     frmDeleteSubscribers* deletion = page.deleteSubscribersPage();
     QVERIFY(deletion && deletion->isVisible());
     frmSplashScreen splash;
@@ -284,18 +278,18 @@ void TestLanguages::switchingLanguagesWithEveryWindowOpen()
                 if (entry->text() == language)
                     entry->trigger();
             }
-            child<QPushButton>(about, "cmdOK")->click();
+            namedChild<QPushButton>(about, "cmdOK")->click();
         });
     };
     const auto captionsAre = [&](const QString& next, const QString& view, const QString& displayName,
                                  const QString& loading, const QString& changeLanguage) {
-        QCOMPARE(child<QPushButton>(page, "cmdNext")->text(), next);
-        QCOMPARE(child<QPushButton>(*selection, "cmdNext")->text(), next);
-        QCOMPARE(child<QPushButton>(*deletion, "cmdNext")->text(), next);
-        QCOMPARE(child<QPushButton>(*selection, "cmdView")->text(), view);
+        QCOMPARE(namedChild<QPushButton>(page, "cmdNext")->text(), next);
+        QCOMPARE(namedChild<QPushButton>(*selection, "cmdNext")->text(), next);
+        QCOMPARE(namedChild<QPushButton>(*deletion, "cmdNext")->text(), next);
+        QCOMPARE(namedChild<QPushButton>(*selection, "cmdView")->text(), view);
         QCOMPARE(grid.headerText(QStringLiteral("DisplayName")), displayName);
-        QCOMPARE(child<QLabel>(splash, "Label1")->text(), loading);
-        QCOMPARE(child<QLabel>(*page.aboutWindow(), "lblChangeLanguage")->text(), changeLanguage);
+        QCOMPARE(namedChild<QLabel>(splash, "Label1")->text(), loading);
+        QCOMPARE(namedChild<QLabel>(*page.aboutWindow(), "lblChangeLanguage")->text(), changeLanguage);
     };
 
     pick(QStringLiteral("German (Germany)"));
@@ -303,15 +297,17 @@ void TestLanguages::switchingLanguagesWithEveryWindowOpen()
     captionsAre(QStringLiteral("Weiter >>"), QStringLiteral("Teilnehmer zum Raster hinzufügen"),
                 QStringLiteral("Anzeigename"), QStringLiteral("Daten werden geladen, bitte warten...."),
                 QStringLiteral("Sprache ändern"));
-    QCOMPARE(child<QGroupBox>(page, "frmDeletionType")->title(),
+    QCOMPARE(namedChild<QGroupBox>(page, "frmDeletionType")->title(),
              QStringLiteral("Art der Teilnehmerlöschung"));
-    QCOMPARE(child<QMenu>(page, "MainHelp")->title(), QStringLiteral("Hilfe"));
-    QCOMPARE(child<QAction>(page, "About")->text(), QStringLiteral("Info"));
-    QCOMPARE(child<QAction>(page, "mnuCheckForUpdatedVersion")->text(),
+    QCOMPARE(namedChild<QMenu>(page, "MainHelp")->title(), QStringLiteral("Hilfe"));
+    QCOMPARE(namedChild<QAction>(page, "About")->text(), QStringLiteral("Info"));
+    QCOMPARE(namedChild<QAction>(page, "mnuCheckForUpdatedVersion")->text(),
              QStringLiteral("Nach neuer Version suchen"));
-    QCOMPARE(child<QLabel>(*selection, "lblTotalGridRows")->text(), QStringLiteral("Benutzer im Raster"));
-    QCOMPARE(child<QPushButton>(*selection, "cmdUnselectAll")->text(), QStringLiteral("Auswahl aufheben"));
-    QCOMPARE(child<QPushButton>(*deletion, "cmdDeleteSubscribers")->text(),
+    QCOMPARE(namedChild<QLabel>(*selection, "lblTotalGridRows")->text(),
+             QStringLiteral("Benutzer im Raster"));
+    QCOMPARE(namedChild<QPushButton>(*selection, "cmdUnselectAll")->text(),
+             QStringLiteral("Auswahl aufheben"));
+    QCOMPARE(namedChild<QPushButton>(*deletion, "cmdDeleteSubscribers")->text(),
              QStringLiteral("Teilnehmer löschen"));
 
     pick(QStringLiteral("Japanese (Japan)"));
@@ -333,19 +329,21 @@ void TestLanguages::switchingLanguagesWithEveryWindowOpen()
     captionsAre(QStringLiteral("Next >>"), QStringLiteral("Add Subscribers To Grid"),
                 QStringLiteral("Display Name"), QStringLiteral("Loading data, please wait...."),
                 QStringLiteral("Change Language"));
-    QCOMPARE(child<QAction>(page, "About")->text(), QStringLiteral("About"));
-    QCOMPARE(child<QPushButton>(*selection, "cmdNext")->font().family(), QApplication::font().family());
+    QCOMPARE(namedChild<QAction>(page, "About")->text(), QStringLiteral("About"));
+    QCOMPARE(namedChild<QPushButton>(*selection, "cmdNext")->font().family(), QApplication::font().family());
 
     // Nothing the administrator did was lost on the way.
     QCOMPARE(grid.Rows(), 4);
     for (qint32 row = 1; row <= 3; ++row)
         QCOMPARE(grid.isChecked(row), row != 2);
     QCOMPARE(grid.subscriberRow(3).Alias, QStringLiteral("carl"));
-    QCOMPARE(child<QLineEdit>(*selection, "txtSubscriberExtensionRangeLow")->text(), QStringLiteral("4711"));
-    QCOMPARE(child<QLineEdit>(*selection, "txtSubscriberExtensionRangeHigh")->text(), QStringLiteral("4799"));
+    QCOMPARE(namedChild<QLineEdit>(*selection, "txtSubscriberExtensionRangeLow")->text(),
+             QStringLiteral("4711"));
+    QCOMPARE(namedChild<QLineEdit>(*selection, "txtSubscriberExtensionRangeHigh")->text(),
+             QStringLiteral("4799"));
     QCOMPARE(types->currentData().toInt(), int(SubscriberQuery::ExtensionRange));
-    QVERIFY(child<QLineEdit>(*selection, "txtSubscriberExtensionRangeLow")->isVisibleTo(selection));
-    QVERIFY(child<QRadioButton>(page, "optSubscriberDeleteAll")->isChecked());
+    QVERIFY(namedChild<QLineEdit>(*selection, "txtSubscriberExtensionRangeLow")->isVisibleTo(selection));
+    QVERIFY(namedChild<QRadioButton>(page, "optSubscriberDeleteAll")->isChecked());
     QVERIFY(deletion->isVisible());
     QVERIFY(!selection->isVisible());
     QVERIFY(!page.isVisible());

@@ -1,5 +1,6 @@
 #include "DeletionTestSupport.h"
 #include "app/frmMain.h"
+#include "common/NamedChild.h"
 #include "common/RegFile.h"
 #include "common/ScriptedPorts.h"
 #include "common/StandinFixture.h"
@@ -102,13 +103,7 @@ private slots:
 
 private:
     frmDeleteSubscribers& loadPage();
-    template <class T> T* child(const char* name) const
-    {
-        T* widget = m_page->findChild<T*>(QString::fromLatin1(name));
-        if (!widget)
-            qFatal("no control %s", name);
-        return widget;
-    }
+    template <class T> T* child(const char* name) const { return namedChild<T>(*m_page, name); }
     void runAndAnswer(std::initializer_list<MsgBox::Answer> answers, ScriptedMessageBoxes& boxes);
     int deletions()
     {

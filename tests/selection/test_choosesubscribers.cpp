@@ -1,5 +1,6 @@
 #include "app/frmMain.h"
 #include "app/frmSplashScreen.h"
+#include "common/NamedChild.h"
 #include "common/RegFile.h"
 #include "common/ScriptedPorts.h"
 #include "common/StandinFixture.h"
@@ -87,13 +88,7 @@ private:
     void prepareServer(OrvaneServerVersion version, bool archived = false);
     frmChooseSubscribers& loadPage();
 
-    template <class T> T* child(const char* name) const
-    {
-        T* widget = m_page->findChild<T*>(QString::fromLatin1(name));
-        if (!widget)
-            qFatal("no control %s", name);
-        return widget;
-    }
+    template <class T> T* child(const char* name) const { return namedChild<T>(*m_page, name); }
 
     std::unique_ptr<StandinFixture> m_standin;
     std::unique_ptr<RegFile> m_reg;

@@ -1,6 +1,7 @@
 // "Export..." on the real selection page: rows from the stand-in through the real ODBC driver, the file
 // read back by the page's own CSV import, messages and the save dialog answered through the ports.
 #include "common/FuzzSeeds.h"
+#include "common/NamedChild.h"
 #include "common/ScriptedPorts.h"
 #include "common/StandinFixture.h"
 #include "localize/StringIds.h"
@@ -68,13 +69,7 @@ private slots:
 
 private:
     void loadPage(int subscribers);
-    template <class T> T* child(const char* name) const
-    {
-        T* widget = m_page->findChild<T*>(QString::fromLatin1(name));
-        if (!widget)
-            qFatal("no control %s", name);
-        return widget;
-    }
+    template <class T> T* child(const char* name) const { return namedChild<T>(*m_page, name); }
 
     std::unique_ptr<StandinFixture> m_standin;
     std::unique_ptr<frmChooseSubscribers> m_page;

@@ -31,17 +31,11 @@ public:
     }
 };
 
-} // namespace
-
-extern "C" Q_DECL_EXPORT void culvaneUrlText(const QString& address, QString* text, QString* error)
+QString urlText(const QString& address)
 {
-    text->clear();
-    error->clear();
     const QUrl url(address, QUrl::StrictMode);
-    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty()) {
-        *error = QStringLiteral("not an address: %1").arg(address);
-        return;
-    }
+    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
+        return QString();
 
     QNetworkAccessManager manager;
     manager.setProxyFactory(new SystemProxies); // the manager owns it
@@ -72,10 +66,15 @@ extern "C" Q_DECL_EXPORT void culvaneUrlText(const QString& address, QString* te
     readPieces();
 
     // A refused connection, an error page or a transfer cut off half way is no list.
-    if (reply->error() != QNetworkReply::NoError) {
-        *error = reply->errorString();
-        return;
-    }
+    if (reply->error() != QNetworkReply::NoError)
+        return QString();
     // Decoded as a whole, so a character split between two pieces stays whole.
-    *text = QString::fromLocal8Bit(body);
+    return QString::fromLocal8Bit(body);
+}
+
+} // namespace
+
+extern "C" Q_DECL_EXPORT void culvaneUrlText(const QString& address, QString* text)
+{
+    *text = urlText(address);
 }

@@ -8,5 +8,5 @@
 #define CULVANE_URL_TEXT_FUNCTION "culvaneUrlText"
 
 // The whole response body of a GET of the address, or the empty text when it cannot be fetched; blocks
-// until done, serving the network but no user input. The error, when there is one, goes to `error`.
-using UrlTextFunction = void (*)(const QString& address, QString* text, QString* error);
+// until done, serving the network but no user input. (Through a pointer: the function has C linkage.)
+using UrlTextFunction = void (*)(const QString& address, QString* text);
