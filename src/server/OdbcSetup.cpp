@@ -132,17 +132,63 @@ QString libraryForConnection(const QString& connectionText)
 
 QString connectionAttribute(const QString& connectionText, const QString& key)
 {
-    // key=value pairs separated by ';'; a value in braces may itself hold ';'.
-    static const QRegularExpression pair(QStringLiteral(R"(\s*([^=;]+?)\s*=\s*(\{[^}]*\}|[^;]*)\s*(?:;|$))"));
-    QRegularExpressionMatchIterator it = pair.globalMatch(connectionText);
-    while (it.hasNext()) {
-        const QRegularExpressionMatch match = it.next();
-        if (match.captured(1).compare(key, Qt::CaseInsensitive) != 0)
+    // key=value pairs separated by ';'; a value in braces may itself hold ';'. Read by hand, not through a
+    // regular expression: a pattern's first use compiles it to machine code, which cost the start-up
+    // (every connection reads its text) about a millisecond. The pairs are read exactly as the pattern
+    //   \s*([^=;]+?)\s*=\s*(\{[^}]*\}|[^;]*)\s*(?:;|$)
+    // finds them one after another, a test holding the two side by side.
+    const QStringView text(connectionText);
+    const qsizetype size = text.size();
+    // The pattern's \s: ASCII white space only.
+    const auto isSpace = [](QChar c) {
+        const char16_t u = c.unicode();
+        return u == u' ' || (u >= u'\t' && u <= u'\r');
+    };
+    const auto skipSpaces = [&](qsizetype at) {
+        while (at < size && isSpace(text[at]))
+            ++at;
+        return at;
+    };
+    qsizetype start = 0;
+    while (start < size) {
+        const qsizetype first = skipSpaces(start);
+        qsizetype equals = first;
+        while (equals < size && text[equals] != QLatin1Char('=') && text[equals] != QLatin1Char(';'))
+            ++equals;
+        if (equals == size || text[equals] == QLatin1Char(';') || (equals == first && first == start)) {
+            ++start; // no pair begins here
             continue;
-        QString value = match.captured(2).trimmed();
-        if (value.startsWith(QLatin1Char('{')) && value.endsWith(QLatin1Char('}')))
-            value = value.mid(1, value.size() - 2);
-        return value;
+        }
+        // A name is at least one character, so "  =x" names the blank just before '='.
+        const qsizetype nameBegin = equals == first ? first - 1 : first;
+        qsizetype nameEnd = equals;
+        while (nameEnd > nameBegin + 1 && isSpace(text[nameEnd - 1]))
+            --nameEnd;
+        const qsizetype valueBegin = skipSpaces(equals + 1);
+        qsizetype valueEnd = -1;
+        qsizetype next = -1;
+        if (valueBegin < size && text[valueBegin] == QLatin1Char('{')) {
+            const qsizetype close = text.indexOf(QLatin1Char('}'), valueBegin + 1);
+            if (close >= 0) {
+                const qsizetype after = skipSpaces(close + 1);
+                if (after == size || text[after] == QLatin1Char(';')) {
+                    valueEnd = close + 1;
+                    next = after == size ? size : after + 1;
+                }
+            }
+        }
+        if (valueEnd < 0) {
+            const qsizetype semicolon = text.indexOf(QLatin1Char(';'), valueBegin);
+            valueEnd = semicolon < 0 ? size : semicolon;
+            next = semicolon < 0 ? size : semicolon + 1;
+        }
+        if (text.sliced(nameBegin, nameEnd - nameBegin).compare(key, Qt::CaseInsensitive) == 0) {
+            QStringView value = text.sliced(valueBegin, valueEnd - valueBegin).trimmed();
+            if (value.startsWith(QLatin1Char('{')) && value.endsWith(QLatin1Char('}')))
+                value = value.sliced(1, value.size() - 2);
+            return value.toString();
+        }
+        start = next;
     }
     return QString();
 }

@@ -3,6 +3,7 @@
 #include "ports/CulvaneError.h"
 #include "server/Command.h"
 #include "server/DbConnection.h"
+#include "server/OdbcSetup.h"
 #include "server/Recordset.h"
 #include "server/SqlDialect.h"
 #include "server/Statements.h"
@@ -10,6 +11,8 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QtTest>
@@ -80,6 +83,7 @@ private slots:
     void deleteSubscriberProcedure();
     void deleteTicketProcedure();
     void dialectAdaptsOnlyWhatSqliteLacks();
+    void connectionTextsReadAsTheirPairPattern();
     void oneConnectionPerTextIsKeptAndChecked();
     void aMissingStandinIsNeverCreated();
     void aLockedDatabaseFailsInBoundedTime();
@@ -577,6 +581,9 @@ void TestDatabase::dialectAdaptsOnlyWhatSqliteLacks()
     QCOMPARE(adapt(QStringLiteral("exec p @A='x, y', @B=1"), Dbms::SQLite),
              QStringLiteral("INSERT INTO p (A, B) VALUES ('x, y', 1)"));
     QCOMPARE(adapt(QStringLiteral("EXEC p"), Dbms::SQLite), QStringLiteral("INSERT INTO p DEFAULT VALUES"));
+    QCOMPARE(adapt(QStringLiteral("\r\n\t Execute p @A = 1 ;"), Dbms::SQLite),
+             QStringLiteral("INSERT INTO p (A) VALUES (1)"));
+    QCOMPARE(adapt(QStringLiteral("EXECUTEp @A=1"), Dbms::SQLite), QStringLiteral("EXECUTEp @A=1"));
     QCOMPARE(adapt(QStringLiteral("EXEC p 1, 2"), Dbms::SQLite), QStringLiteral("EXEC p 1, 2"));
     QCOMPARE(adapt(QStringLiteral("EXEC sp_DeleteSubscriber @ForceRemove=?"), Dbms::SqlServer),
              QStringLiteral("EXEC sp_DeleteSubscriber @ForceRemove=?"));
@@ -585,6 +592,72 @@ void TestDatabase::dialectAdaptsOnlyWhatSqliteLacks()
     for (const Statements::SampleStatement& sample : Statements::sampleStatements()) {
         if (sample.kind != Statements::SampleStatement::SubscriberIds)
             QCOMPARE(adapt(sample.text, Dbms::SQLite), sample.text);
+    }
+}
+
+// The attribute reader against the pattern it replaced, on written and on random connection texts.
+void TestDatabase::connectionTextsReadAsTheirPairPattern()
+{
+    const auto byPattern = [](const QString& text, const QString& key) {
+        static const QRegularExpression pair(
+            QStringLiteral(R"(\s*([^=;]+?)\s*=\s*(\{[^}]*\}|[^;]*)\s*(?:;|$))"));
+        QRegularExpressionMatchIterator it = pair.globalMatch(text);
+        while (it.hasNext()) {
+            const QRegularExpressionMatch match = it.next();
+            if (match.captured(1).compare(key, Qt::CaseInsensitive) != 0)
+                continue;
+            QString value = match.captured(2).trimmed();
+            if (value.startsWith(QLatin1Char('{')) && value.endsWith(QLatin1Char('}')))
+                value = value.mid(1, value.size() - 2);
+            return value;
+        }
+        return QString();
+    };
+    using OdbcSetup::connectionAttribute;
+    QCOMPARE(connectionAttribute(kConnection, QStringLiteral("DRIVER")), QStringLiteral("SQL Server"));
+    QCOMPARE(connectionAttribute(kConnection, QStringLiteral("database")), QStringLiteral("OrvaneDb"));
+    QCOMPARE(connectionAttribute(kConnection, QStringLiteral("server")), QString());
+    QCOMPARE(connectionAttribute(QStringLiteral("Driver={a;b} ;PWD={x}y;UID= me "), QStringLiteral("driver")),
+             QStringLiteral("a;b"));
+    QCOMPARE(connectionAttribute(QStringLiteral("Driver={a;b} ;PWD={x}y;UID= me "), QStringLiteral("pwd")),
+             QStringLiteral("{x}y"));
+    QCOMPARE(connectionAttribute(QStringLiteral("Driver={a;b} ;PWD={x}y;UID= me "), QStringLiteral("uid")),
+             QStringLiteral("me"));
+
+    const QStringList written = {
+        QString(),
+        QStringLiteral(";;;"),
+        QStringLiteral("DSN=OrvaneDb"),
+        QStringLiteral("  DSN = OrvaneDb ; database = x"),
+        QStringLiteral("noequals;database=a=b;database=second"),
+        QStringLiteral("  =x=database;database=y"),
+        QStringLiteral("=database=x;database=y"),
+        QStringLiteral("data base=x;database={y"),
+        QStringLiteral("database={unclosed;x}=1;Driver={}"),
+        QStringLiteral("database={a}b;x"),
+        QStringLiteral("database=\n{a}\n"),
+        QStringLiteral("\tdatabase\t=\t{ a }\t;DRIVER=\u00e9;"),
+        QStringLiteral("d\u00e9=\U0001F600;database=\U0001F600\u00a0"),
+    };
+    const QStringList keys = {
+        QStringLiteral("database"),  QStringLiteral("driver"),  QStringLiteral("dsn"), QStringLiteral(" "),
+        QStringLiteral("data base"), QStringLiteral("d\u00e9"), QStringLiteral("x")};
+    for (const QString& text : written) {
+        for (const QString& key : keys)
+            QVERIFY2(connectionAttribute(text, key) == byPattern(text, key), qPrintable(text + " / " + key));
+    }
+    // Random texts over the characters that matter to the grammar.
+    const QString alphabet = QStringLiteral("dx =;{} \t\n\u00a0");
+    QRandomGenerator random(20261208);
+    for (int round = 0; round < 20000; ++round) {
+        QString text;
+        const int length = random.bounded(14);
+        for (int i = 0; i < length; ++i)
+            text += alphabet.at(random.bounded(alphabet.size()));
+        for (const QString& key : {QStringLiteral("d"), QStringLiteral("x"), QStringLiteral("d x"),
+                                   QStringLiteral(" "), QStringLiteral("dd")})
+            QVERIFY2(connectionAttribute(text, key) == byPattern(text, key),
+                     qPrintable(QStringLiteral("[%1] / [%2]").arg(text, key)));
     }
 }
 
