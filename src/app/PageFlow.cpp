@@ -55,7 +55,8 @@ void PageFlow::nextFromChooseSubscribers()
 
 void PageFlow::previousFromChooseSubscribers()
 {
-    if (!m_chooseSubscribers)
+    // A fill goes on with the page's grid once it lets go of the events it let through.
+    if (!m_chooseSubscribers || m_chooseSubscribers->isFilling())
         return;
     m_firstPage.move(m_chooseSubscribers->pos());
     m_chooseSubscribers->hide();

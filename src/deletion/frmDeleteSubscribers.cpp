@@ -110,22 +110,27 @@ void frmDeleteSubscribers::frmDeleteSubscribers_Auto_Init()
     cmdExit->setText(mymyLoadString(StringIds::Exit));
 }
 
-bool frmDeleteSubscribers::confirmed(bool deleteAll)
+bool frmDeleteSubscribers::confirmed(bool deleteAll, qint32 checked)
 {
+    // Every question names how many subscribers it is about: the grid's filter may hide some of them.
+    const QString count =
+        QStringLiteral("\n\n") + mymyLoadString(StringIds::SubscribersToDelete).arg(checked);
     if (deleteAll) {
-        if (MsgBox::show(mymyLoadString(StringIds::ConfirmFullRemoval), MsgBox::vbYesNo) == MsgBox::vbNo)
+        if (MsgBox::show(mymyLoadString(StringIds::ConfirmFullRemoval) + count, MsgBox::vbYesNo) ==
+            MsgBox::vbNo)
             return false;
-        return MsgBox::show(mymyLoadString(StringIds::ConfirmFullRemovalAgain), MsgBox::vbOKCancel) !=
+        return MsgBox::show(mymyLoadString(StringIds::ConfirmFullRemovalAgain) + count, MsgBox::vbOKCancel) !=
                MsgBox::vbCancel;
     }
-    return MsgBox::show(mymyLoadString(StringIds::ConfirmOrvaneDataRemoval), MsgBox::vbYesNo) != MsgBox::vbNo;
+    return MsgBox::show(mymyLoadString(StringIds::ConfirmOrvaneDataRemoval) + count, MsgBox::vbYesNo) !=
+           MsgBox::vbNo;
 }
 
 void frmDeleteSubscribers::cmdDeleteSubscribers_Click()
 {
     const bool deleteAll = m_sources.deleteAllSelected && m_sources.deleteAllSelected();
     const SubscriberGridModel* grid = m_sources.grid ? m_sources.grid() : nullptr;
-    if (!grid || !confirmed(deleteAll))
+    if (!grid || !confirmed(deleteAll, grid->checkedRowCount()))
         return;
 
     setCursor(Qt::WaitCursor);

@@ -50,7 +50,7 @@ private:
     void cmdPrevious_Click();
     void cmdExit_Click();
     void cmdHelp_Click();
-    bool confirmed(bool deleteAll);
+    bool confirmed(bool deleteAll, qint32 checked);
 
     void runStarted(qint32 rows) override;
     void rowsVisited(qint32 visited) override;

@@ -125,5 +125,10 @@ constexpr int ExportRefused = 446; // %1 rows the import would misread, %2 their
 constexpr int ExportNothingChecked = 447;
 constexpr int ExportWriteFailed = 448; // %1 the file, %2 the system's reason
 constexpr int ExportDialogTitle = 449;
+// Checked rows that the filter hides, and the count the deletion will take.
+constexpr int CheckedRowsHidden = 450;   // %1 hidden, %2 checked in all
+constexpr int SubscribersToDelete = 451; // %1 the checked subscribers
+// An extension range whose subscribers without details were passed over.
+constexpr int RangeSubscribersSkipped = 452; // %1 how many
 
 } // namespace StringIds

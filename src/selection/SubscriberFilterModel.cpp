@@ -169,6 +169,19 @@ void SubscriberFilterModel::setShownRowsChecked(bool checked)
     m_grid.setRowsChecked(shownGridRows(), checked);
 }
 
+qint32 SubscriberFilterModel::checkedRowsHidden() const
+{
+    if (m_needle.isEmpty())
+        return 0;
+    qint32 hidden = 0;
+    const qint32 rows = m_grid.Rows();
+    for (qint32 row = 1; row < rows; ++row) {
+        if (m_grid.isChecked(row) && !filterAcceptsRow(Grid::viewRowFromGridRow(row), QModelIndex()))
+            ++hidden;
+    }
+    return hidden;
+}
+
 bool SubscriberFilterModel::isSortable(int column)
 {
     return std::find(kTextColumns.begin(), kTextColumns.end(), column) != kTextColumns.end();

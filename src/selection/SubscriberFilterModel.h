@@ -36,6 +36,8 @@ public:
     std::vector<qint32> shownGridRows() const;
     // "Check visible rows" / "Uncheck visible rows": the rows filtered out keep their check.
     void setShownRowsChecked(bool checked);
+    // The checked grid rows that the filter hides; they are deleted as much as the shown ones.
+    qint32 checkedRowsHidden() const;
 
     // The shown text columns sort; the check box column does not.
     static bool isSortable(int column);

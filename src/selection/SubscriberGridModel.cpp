@@ -6,6 +6,7 @@
 #include <QAbstractProxyModel>
 #include <QHeaderView>
 #include <QLatin1String>
+#include <QStyle>
 #include <QTableView>
 
 #include <algorithm>
@@ -292,6 +293,17 @@ bool SubscriberGridModel::isChecked(qint32 row) const
     return storedRow(row).selected;
 }
 
+qint32 SubscriberGridModel::checkedRowCount() const
+{
+    qint32 checked = 0;
+    const qint32 rows = Rows();
+    for (qint32 row = 1; row < rows; ++row) {
+        if (storedRow(row).selected)
+            ++checked;
+    }
+    return checked;
+}
+
 void SubscriberGridModel::setChecked(qint32 row, bool checked)
 {
     if (row == 0)
@@ -526,7 +538,8 @@ QVariant SubscriberGridModel::data(const QModelIndex& index, int role) const
             return static_cast<int>(stored->selected ? Qt::Checked : Qt::Unchecked);
         return QVariant();
     }
-    if (role == Qt::DisplayRole)
+    // A cell shows one elided line; the tip carries the whole text.
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
         return cellText(*stored, index.row(), index.column());
     return QVariant();
 }
@@ -585,6 +598,19 @@ void attachSubscriberGrid(QTableView& view, SubscriberGridModel& model, QAbstrac
         view.setColumnHidden(col, info.hidden);
     }
     view.verticalHeader()->hide();
+    fitRowsToOneLine(view);
     QObject::connect(&view, &QAbstractItemView::clicked, &model, &SubscriberGridModel::onViewClicked,
                      Qt::UniqueConnection);
+}
+
+void fitRowsToOneLine(QTableView& view)
+{
+    view.setWordWrap(false);
+    view.setTextElideMode(Qt::ElideRight);
+    QHeaderView* rows = view.verticalHeader();
+    const int height =
+        view.fontMetrics().height() + 2 * view.style()->pixelMetric(QStyle::PM_FocusFrameVMargin);
+    rows->setMinimumSectionSize(height);
+    rows->setDefaultSectionSize(height);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
 }

@@ -100,6 +100,8 @@ public:
 
     // The header row has no check box: it reads unchecked and ignores writes.
     bool isChecked(qint32 row) const;
+    // How many rows are checked, counted past 32,767 as well.
+    qint32 checkedRowCount() const;
     void setChecked(qint32 row, bool checked);
     // A copy of the row's texts and check, as the producer passed them.
     SubscriberRow subscriberRow(qint32 row) const;
@@ -204,4 +206,7 @@ private:
 // twips at the view's resolution, no row header, and clicks wired to toggleFromClick. The view shows
 // `shown`, the grid itself or a proxy over it.
 void attachSubscriberGrid(QTableView& view, SubscriberGridModel& model);
+// Rows one text line high with elided text, as the grid has always shown them; the view calls it again
+// when its font changes.
+void fitRowsToOneLine(QTableView& view);
 void attachSubscriberGrid(QTableView& view, SubscriberGridModel& model, QAbstractItemModel& shown);

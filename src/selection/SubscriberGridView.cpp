@@ -3,6 +3,7 @@
 #include "selection/SubscriberFilterModel.h"
 #include "selection/SubscriberGridModel.h"
 
+#include <QEvent>
 #include <QHeaderView>
 
 SubscriberGridView::SubscriberGridView(SubscriberFilterModel& filter, QWidget* parent)
@@ -14,6 +15,14 @@ SubscriberGridView::SubscriberGridView(SubscriberFilterModel& filter, QWidget* p
 }
 
 SubscriberGridView::~SubscriberGridView() = default;
+
+void SubscriberGridView::changeEvent(QEvent* event)
+{
+    QTableView::changeEvent(event);
+    // A language's own font is set after the view was made; the rows follow its height.
+    if (event->type() == QEvent::FontChange)
+        fitRowsToOneLine(*this);
+}
 
 QRect SubscriberGridView::visualRect(const QModelIndex& index) const
 {

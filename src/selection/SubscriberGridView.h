@@ -19,6 +19,9 @@ public:
 
     void headingClicked(int column);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     SubscriberFilterModel& m_filter;
 };

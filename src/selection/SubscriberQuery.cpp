@@ -153,6 +153,7 @@ void extensionRange(const Criteria& criteria, const QString& connection, Subscri
     if (!records.isOpen())
         return;
     RowCounter counter(sink);
+    qint32 skipped = 0;
     for (;;) {
         bool atEnd = true;
         if (auto error = attempt([&] { atEnd = records.EOF_(); })) {
@@ -173,11 +174,11 @@ void extensionRange(const Criteria& criteria, const QString& connection, Subscri
             sink.message(FailedOpeningRange);
             return;
         }
-        if (recordCount(detail) < 1) {
-            sink.message(NoUsersInRange);
-            return;
-        }
-        sink.addSubscriber(readSubscriberValues(detail, QStringLiteral("Extension")));
+        // A subscriber without a call handler has no detail row; the rest of the range is still wanted.
+        if (recordCount(detail) < 1)
+            ++skipped;
+        else
+            sink.addSubscriber(readSubscriberValues(detail, QStringLiteral("Extension")));
         closeQuietly(detail);
         if (auto error = attempt([&] { records.MoveNext(); })) {
             reportBreak(sink, *error);
@@ -185,6 +186,8 @@ void extensionRange(const Criteria& criteria, const QString& connection, Subscri
         }
     }
     closeQuietly(records);
+    if (skipped > 0)
+        sink.message(mymyLoadString(StringIds::RangeSubscribersSkipped).arg(skipped));
 }
 
 void classOfService(const Criteria& criteria, const QString& connection, SubscriberSink& sink)

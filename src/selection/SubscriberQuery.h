@@ -76,7 +76,6 @@ inline const QString NoSubscribersForSwitch = QStringLiteral("No subscribers fou
 inline const QString ErrorOpeningRecordset = QStringLiteral("Error opening recordset - exiting routine.");
 inline const QString FailedOpeningRange =
     QStringLiteral("Failed opening extension range recordset - exiting function.");
-inline const QString NoUsersInRange = QStringLiteral("No users found in that range");
 // A query that broke off: the grid keeps what was read, the administrator learns it is incomplete.
 QString incompleteQueryMessage(int number, const QString& description);
 

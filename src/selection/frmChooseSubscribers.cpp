@@ -77,6 +77,43 @@ template <class Row> void walkRecords(Recordset& records, const ErrorReport& rep
 }
 } // namespace
 
+class frmChooseSubscribers::FillLock {
+public:
+    explicit FillLock(frmChooseSubscribers& page) : m_page(page)
+    {
+        m_page.m_filling = true;
+        // Help only shows a window of its own, so it stays usable as during a deletion run.
+        const QList<QWidget*> controls = {m_page.frameSelectSubscribers,
+                                          m_page.txtFilter,
+                                          m_page.myGrid,
+                                          m_page.cmdSelectAll,
+                                          m_page.cmdUnselectAll,
+                                          m_page.cmdClearGrid,
+                                          m_page.cmdExport,
+                                          m_page.cmdPrevious,
+                                          m_page.cmdNext,
+                                          m_page.cmdExit};
+        for (QWidget* control : controls) {
+            if (control->isEnabled()) {
+                control->setEnabled(false);
+                m_locked.append(control);
+            }
+        }
+    }
+    ~FillLock()
+    {
+        for (QWidget* control : std::as_const(m_locked))
+            control->setEnabled(true);
+        m_page.m_filling = false;
+    }
+    FillLock(const FillLock&) = delete;
+    FillLock& operator=(const FillLock&) = delete;
+
+private:
+    frmChooseSubscribers& m_page;
+    QList<QWidget*> m_locked;
+};
+
 frmChooseSubscribers::frmChooseSubscribers(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("frmChooseSubscribers"));
@@ -292,6 +329,11 @@ void frmChooseSubscribers::Form_Load()
                   comSubscriberLocationHidden, "LocationObjectID");
     report.step([&] { comSubscriberNodeID->clear(); });
     fillFromQuery(Statements::NetworkNodesStatement, comSubscriberNodeID, "RemoteNodeID");
+    // A list takes its first entry as chosen when it is filled; "Add" must not run on a choice nobody made.
+    report.step([&] {
+        for (QComboBox* list : criterionLists())
+            list->setCurrentIndex(-1);
+    });
 
     report.step([&] {
         show();
@@ -362,6 +404,12 @@ std::array<QWidget*, 10> frmChooseSubscribers::criterionInputs() const
             cmdBrowseForCSV,
             ComSubscribersCOS,
             comSubscriberLocation,
+            comSubscriberNodeID};
+}
+
+std::array<QComboBox*, 5> frmChooseSubscribers::criterionLists() const
+{
+    return {ComSubscribersCOS, comSubscriberSwitch, comSubscriberMailServer, comSubscriberLocation,
             comSubscriberNodeID};
 }
 
@@ -454,6 +502,8 @@ void frmChooseSubscribers::cmdExport_Click()
 
 void frmChooseSubscribers::cmdNext_Click()
 {
+    if (m_filling)
+        return;
     if (m_grid->Rows() < 2) {
         MsgBox::show(mymyLoadString(StringIds::NoSubscribersInGrid));
         return;
@@ -462,6 +512,14 @@ void frmChooseSubscribers::cmdNext_Click()
     const qint32 rows = m_grid->Rows();
     for (qint32 row = 1; row < rows; ++row) {
         if (m_grid->isChecked(row)) {
+            // The deletion takes every checked row, shown or not: rows the filter hides are named first.
+            const qint32 hidden = m_filter->checkedRowsHidden();
+            if (hidden > 0) {
+                const QString text =
+                    mymyLoadString(StringIds::CheckedRowsHidden).arg(hidden).arg(m_grid->checkedRowCount());
+                if (MsgBox::show(text, MsgBox::vbYesNo) != MsgBox::vbYes)
+                    return;
+            }
             setCursor(Qt::WaitCursor);
             cmdNext->setEnabled(false);
             emit nextRequested();
@@ -475,6 +533,8 @@ void frmChooseSubscribers::cmdNext_Click()
 
 void frmChooseSubscribers::cmdPrevious_Click()
 {
+    if (m_filling)
+        return;
     cmdClearGrid_Click();
     emit previousRequested();
 }
@@ -491,6 +551,11 @@ void frmChooseSubscribers::cmdHelp_Click()
 
 void frmChooseSubscribers::cmdView_Click()
 {
+    // The fill lets events through (its messages, the run log's lines); a second press, "Next >>" or
+    // "<< Previous" meanwhile would work on a grid the fill is still writing, or free the page under it.
+    if (m_filling)
+        return;
+    const FillLock lock(*this);
     setCursor(Qt::WaitCursor);
     if (m_splash) {
         const int right = SubscriberGridModel::twipsToPixels(2200, logicalDpiX());
@@ -544,7 +609,8 @@ void frmChooseSubscribers::cmdBrowseForCSV_Click()
     request.initialFolder = QDir::homePath();
     request.title = mymyLoadString(StringIds::SelectCsvFileTitle);
     request.fileName = remembered;
-    request.filter = QStringLiteral("All Files | *.*");
+    // Qt reads "All Files | *.*" as four patterns and would hide files without a dot.
+    request.filter = QStringLiteral("All Files (*)");
     const std::optional<QString> chosen = FileDialog::getOpenFileName(request);
     txtCSVPath->setText(chosen && chosen->size() >= 4 ? *chosen : remembered);
 }

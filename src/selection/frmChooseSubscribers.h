@@ -30,6 +30,10 @@ public:
 
     SubscriberGridModel& grid() const { return *m_grid; }
 
+    // A fill (a criterion query or a CSV import) is running: the page's controls are locked and the page
+    // must not be unloaded, since the fill lets events through and goes on with the grid afterwards.
+    bool isFilling() const { return m_filling; }
+
     // The "please wait" window the queries show over the page; its label "Label1" shows the row count.
     // The page does not own it.
     void setSplashScreen(QWidget* splash) { m_splash = splash; }
@@ -68,10 +72,15 @@ private:
     void fillFromQuery(const QString& statement, QComboBox* visible, const char* field,
                        QComboBox* hidden = nullptr, const char* hiddenField = nullptr);
     bool archivedMailboxesPresent();
+    // The lists a user picks a criterion from, which start with nothing chosen.
+    std::array<QComboBox*, 5> criterionLists() const;
+    // Locks the page's controls for the life of a fill and unlocks them as they were.
+    class FillLock;
 
     QWidget* m_splash = nullptr;
     SubscriberGridModel* m_grid = nullptr;
     SubscriberFilterModel* m_filter = nullptr;
+    bool m_filling = false;
 
     QLabel* Label1 = nullptr;
     QGroupBox* frameSelectSubscribers = nullptr;

@@ -36,7 +36,7 @@
 
 namespace {
 const QString kConnection = QStringLiteral("Driver={SQL Server};server=;database=OrvaneDb");
-const QString kConfirmFull =
+const QString kConfirmFullText =
     QStringLiteral("You have selected to delete the selected subscribers AND remove their Active Directory "
                    "accounts AND remove "
                    "their mailstore information from Exchange.  This will delete all this user's messages in "
@@ -44,14 +44,31 @@ const QString kConfirmFull =
                    "them from the directory entirely!  There is no undo option for this operation.  Are you "
                    "SURE you want to do "
                    "this?  Press YES to delete the users, NO to abort the operation");
-const QString kConfirmFullAgain = QStringLiteral(
+const QString kConfirmFullAgainText = QStringLiteral(
     "Are you absolutely sure you want to completely remove all information about the selected "
     "subscribers from BOTH Orvane AND Active Directory?  Press OK to continue the removal process or "
     "CANCEL to abort.");
-const QString kConfirmOrvane = QStringLiteral(
+const QString kConfirmOrvaneText = QStringLiteral(
     "Are you sure you want to remove the selected subscribers from the Orvane database and clean all Orvane "
     "properties from their Active Directory accounts?  Press YES to continue the removal process or NO to "
     "abort.");
+// Each question before a run ends by naming how many checked subscribers it will delete.
+QString withCount(const QString& question, int checked)
+{
+    return question + QStringLiteral("\n\nSubscribers that will be deleted: ") + QString::number(checked);
+}
+QString confirmFull(int checked)
+{
+    return withCount(kConfirmFullText, checked);
+}
+QString confirmFullAgain(int checked)
+{
+    return withCount(kConfirmFullAgainText, checked);
+}
+QString confirmOrvane(int checked)
+{
+    return withCount(kConfirmOrvaneText, checked);
+}
 const QString kClosingTail =
     QStringLiteral(" error(s) encountered.  It's HIGHLY recommended that you run the latest version of "
                    "Ketrim to check for any "
@@ -226,16 +243,16 @@ void TestDeleteSubscribers::declinedConfirmationsLeaveNoLog()
 
     m_deleteAll = true;
     runAndAnswer({MsgBox::vbNo}, boxes);
-    QCOMPARE(boxes.texts(), QStringList{kConfirmFull});
+    QCOMPARE(boxes.texts(), QStringList{confirmFull(1)});
     QCOMPARE(boxes.buttons(), QList<MsgBox::Buttons>{MsgBox::vbYesNo});
     boxes.clear();
     runAndAnswer({MsgBox::vbYes, MsgBox::vbCancel}, boxes);
-    QCOMPARE(boxes.texts(), (QStringList{kConfirmFull, kConfirmFullAgain}));
+    QCOMPARE(boxes.texts(), (QStringList{confirmFull(1), confirmFullAgain(1)}));
     QCOMPARE(boxes.buttons(), (QList<MsgBox::Buttons>{MsgBox::vbYesNo, MsgBox::vbOKCancel}));
     m_deleteAll = false;
     boxes.clear();
     runAndAnswer({MsgBox::vbNo}, boxes);
-    QCOMPARE(boxes.texts(), QStringList{kConfirmOrvane});
+    QCOMPARE(boxes.texts(), QStringList{confirmOrvane(1)});
     QCOMPARE(boxes.buttons(), QList<MsgBox::Buttons>{MsgBox::vbYesNo});
 
     QVERIFY(!QDir(Logging::LogFolder()).exists() || QDir(Logging::LogFolder()).isEmpty());
@@ -270,7 +287,7 @@ void TestDeleteSubscribers::onlyTheCheckedSecondRowOfThreeIsDeleted()
     // Its value is drawn with the next events, not at once, and never left undrawn.
     QVERIFY(child<QProgressBar>("ProgressBar")->updatesEnabled());
     QCOMPARE(child<QLabel>("lblRecordsDeletedCount")->text(), QStringLiteral("1"));
-    QCOMPARE(boxes.texts(), (QStringList{kConfirmOrvane, closingMessage(1, 0)}));
+    QCOMPARE(boxes.texts(), (QStringList{confirmOrvane(1), closingMessage(1, 0)}));
     QCOMPARE(boxes.buttons().constLast(), MsgBox::vbOKCancel);
     // Cancel opens nothing; one run per page.
     QVERIFY(launcher.started().isEmpty());
@@ -377,7 +394,7 @@ void TestDeleteSubscribers::logReadsSuccessSyncFailureAndTimeOut()
     QVERIFY2(log.endsWith(expected), qPrintable(log));
     QCOMPARE(sleeper.pauses().size(), 1 + 1 + 20);
     // The time-out line itself carries no marker: two errors, one per failed subscriber.
-    QCOMPARE(boxes.texts(), (QStringList{kConfirmOrvane, closingMessage(3, 2)}));
+    QCOMPARE(boxes.texts(), (QStringList{confirmOrvane(3), closingMessage(3, 2)}));
 }
 
 void TestDeleteSubscribers::aRejectedRequestLogsTheDatabasesReason()
@@ -484,7 +501,7 @@ void TestDeleteSubscribers::aDatabaseRemovedMidRun()
 
     // Never a new, empty database in its place.
     QVERIFY(!QFile::exists(file));
-    QCOMPARE(boxes.texts().constFirst(), kConfirmOrvane);
+    QCOMPARE(boxes.texts().constFirst(), confirmOrvane(3));
     QCOMPARE(boxes.texts().constLast(), closingMessage(3, 3));
     // Every failure names the file that is gone.
     const QString missing = QStringLiteral("the database file %1 does not exist").arg(file);
@@ -548,7 +565,7 @@ void TestDeleteSubscribers::aDatabaseLockedMidRun()
 
     // Bounded by the command timeout, not the driver's own wait of minutes.
     QVERIFY2(elapsed < 30000, qPrintable(QString::number(elapsed)));
-    QCOMPARE(boxes.texts().constFirst(), kConfirmOrvane);
+    QCOMPARE(boxes.texts().constFirst(), confirmOrvane(3));
     // The first subscriber's request went in before the lock; the wait only reads, which the lock allows.
     QCOMPARE(boxes.texts().constLast(), closingMessage(3, 2));
     for (int i = 1; i + 1 < boxes.texts().size(); ++i)
@@ -628,7 +645,7 @@ void TestDeleteSubscribers::rowsBeyond32767AreWalked()
     ScriptedMessageBoxes boxes;
     CountingSleeper sleeper;
     runAndAnswer({MsgBox::vbYes, MsgBox::vbCancel}, boxes);
-    QCOMPARE(boxes.texts(), (QStringList{kConfirmOrvane, closingMessage(3, 0)}));
+    QCOMPARE(boxes.texts(), (QStringList{confirmOrvane(3), closingMessage(3, 0)}));
     QCOMPARE(deletions(), 3);
     QCOMPARE(
         m_standin->scalar(QStringLiteral("SELECT min(SubscriberObjectID) FROM standin_deletions")).toString(),
@@ -914,7 +931,7 @@ void TestDeleteSubscribers::stopDuringTheSecondOfFour()
     QCOMPARE(
         m_standin->scalar(QStringLiteral("SELECT group_concat(Alias) FROM standin_deletions")).toString(),
         QStringLiteral("user1,user2"));
-    QCOMPARE(boxes.texts(), (QStringList{kConfirmOrvane, closingMessage(2, 0)}));
+    QCOMPARE(boxes.texts(), (QStringList{confirmOrvane(5), closingMessage(2, 0)}));
     QCOMPARE(launcher.started().size(), 1);
     QVERIFY(!Logging::RunLogIsOpen());
     const QString expectedLog =
@@ -1083,7 +1100,7 @@ void TestDeleteSubscribers::theRegistryFileChangedOrRemovedWhileRunning()
     boxes.setNextAnswer(MsgBox::vbYes);
     boxes.setNextAnswer(MsgBox::vbCancel);
     button(deletion, "cmdDeleteSubscribers")->click();
-    QCOMPARE(boxes.texts(), (QStringList{kConfirmOrvane, closingMessage(1, 0)}));
+    QCOMPARE(boxes.texts(), (QStringList{confirmOrvane(1), closingMessage(1, 0)}));
     // Still the version of start-up: from 5.0 on ForceRemoveEAdmin is set.
     QCOMPARE(m_standin->scalar(QStringLiteral("SELECT ForceRemoveEAdmin FROM standin_deletions")).toInt(), 1);
     QVERIFY(first.findChild<QRadioButton*>(QStringLiteral("optSubscriberDeleteAll"))->isEnabled());

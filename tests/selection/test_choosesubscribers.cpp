@@ -15,6 +15,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QListView>
+#include <QPointer>
+#include <QSignalSpy>
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -82,6 +86,10 @@ private slots:
     void csvImportFromThePage();
     void filterNarrowsSortsAndChecksTheShownRows();
     void filterCaptionsFollowTheLanguage();
+    void aFillLocksThePageAndNothingFreesIt();
+    void nextNamesCheckedRowsTheFilterHides();
+    void criterionListsStartWithNothingChosen();
+    void gridRowsAreOneLineWithTheWholeTextAsTip();
 
 private:
     // A stand-in with known contents and the shared lists opened on it, as start-up leaves them.
@@ -629,7 +637,28 @@ void TestChooseSubscribers::browseKeepsThePathUnlessAFileIsChosen()
     QCOMPARE(dialog.requests().size(), 4);
     const FileDialog::Request& first = dialog.requests().constFirst();
     QCOMPARE(first.title, QStringLiteral("Select CSV file for subscriber selection"));
-    QCOMPARE(first.filter, QStringLiteral("All Files | *.*"));
+    // The filter as Qt's own dialog reads it: a file without a dot is listed as well.
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        for (const char* name : {"leavers", "leavers.csv"}) {
+            QFile file(folder.filePath(QString::fromLatin1(name)));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QFileDialog qtDialog(nullptr, first.title, folder.path(), first.filter);
+        qtDialog.setOption(QFileDialog::DontUseNativeDialog);
+        qtDialog.show();
+        auto* list = qtDialog.findChild<QListView*>(QStringLiteral("listView"));
+        QVERIFY(list);
+        const auto listed = [&] {
+            QStringList names;
+            for (int row = 0; row < list->model()->rowCount(list->rootIndex()); ++row)
+                names.append(list->model()->index(row, 0, list->rootIndex()).data().toString());
+            names.sort();
+            return names;
+        };
+        QTRY_COMPARE(listed(), (QStringList{QStringLiteral("leavers"), QStringLiteral("leavers.csv")}));
+    }
     QCOMPARE(first.initialFolder, QDir::homePath());
     QCOMPARE(first.fileName, QString());
     QCOMPARE(dialog.requests().at(1).fileName, QStringLiteral("/srv/lists/leavers.csv"));
@@ -843,6 +872,197 @@ void TestChooseSubscribers::filterCaptionsFollowTheLanguage()
     QCOMPARE(child<QAction>("mnuUncheckVisibleRows")->text(),
              QStringLiteral("Markierung sichtbarer Zeilen aufheben"));
     QCOMPARE(child<QPushButton>("cmdSelectAll")->text(), QStringLiteral("Alle auswählen"));
+}
+
+void TestChooseSubscribers::aFillLocksThePageAndNothingFreesIt()
+{
+    prepareServer({5, 0, 1, 33});
+    m_standin.reset();
+    m_standin = std::make_unique<StandinFixture>(40);
+    QVERIFY(m_standin->isValid());
+    modOrvaneDB::CloseSharedLists();
+    ScriptedMessageBoxes quiet;
+    frmMain first;
+    first.Form_Load();
+    first.show();
+    QTest::mouseClick(first.findChild<QPushButton*>(QStringLiteral("cmdNext")), Qt::LeftButton);
+    QPointer<frmChooseSubscribers> page(first.chooseSubscribersPage());
+    QVERIFY(page && page->isVisible());
+    const auto button = [&](const char* name) {
+        return page->findChild<QPushButton*>(QString::fromLatin1(name));
+    };
+    auto* types = page->findChild<QComboBox*>(QStringLiteral("cmbSubscriberSelectType"));
+    types->setCurrentIndex(types->findData(6));
+    const QString file = m_standin->folder() + QStringLiteral("/leavers.csv");
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write("Alias\r\nuser00005\r\nmary ann 3\r\n");
+    out.close();
+    page->findChild<QLineEdit*>(QStringLiteral("txtCSVPath"))->setText(file);
+
+    // The import's closing message is shown while the fill still runs; everything a user may press then
+    // is pressed, and whatever the page would free is freed at once.
+    int boxes = 0;
+    int imports = 0;
+    QStringList enabledDuringFill;
+    bool filling = false;
+    ScriptedFileDialog cancelled; // an unlocked "Browse..." or "Export..." would ask for a file
+    const MsgBox::Handler previous = MsgBox::setHandler([&](const QString& text, MsgBox::Buttons) {
+        if (text.startsWith(QStringLiteral("Import complete.")))
+            ++imports;
+        if (++boxes > 1 || !page)
+            return MsgBox::vbOK;
+        filling = page->isFilling();
+        for (const char* name : {"cmdView", "cmdNext", "cmdPrevious", "cmdClearGrid", "cmdSelectAll",
+                                 "cmdUnselectAll", "cmdExport", "cmdExit", "cmdBrowseForCSV"}) {
+            if (button(name)->isEnabled())
+                enabledDuringFill.append(QString::fromLatin1(name));
+            QTest::mouseClick(button(name), Qt::LeftButton);
+        }
+        for (const char* name : {"cmbSubscriberSelectType", "myGrid", "txtFilter"}) {
+            if (page->findChild<QWidget*>(QString::fromLatin1(name))->isEnabled())
+                enabledDuringFill.append(QString::fromLatin1(name));
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return MsgBox::vbOK;
+    });
+    QTest::mouseClick(button("cmdView"), Qt::LeftButton);
+    MsgBox::setHandler(previous);
+
+    QVERIFY(filling);
+    QCOMPARE(enabledDuringFill, QStringList{});
+    QCOMPARE(imports, 1); // no second import started inside the first
+    QCOMPARE(m_exits, 0);
+    QVERIFY(page);
+    QVERIFY(page->isVisible());
+    QVERIFY(!first.isVisible());
+    QVERIFY(!page->isFilling());
+    QCOMPARE(page->grid().Rows(), 3);
+    QCOMPARE(page->findChild<QLineEdit*>(QStringLiteral("txtUsersInGrid"))->text(), QStringLiteral("2"));
+    // Unlocked as they were: every control usable again, "<< Previous" now leaves the page.
+    for (const char* name : {"cmdView", "cmdNext", "cmdPrevious", "cmdClearGrid", "cmdExit"})
+        QVERIFY2(button(name)->isEnabled(), name);
+    QTest::mouseClick(button("cmdPrevious"), Qt::LeftButton);
+    QVERIFY(first.isVisible());
+    QTRY_VERIFY(page.isNull());
+}
+
+void TestChooseSubscribers::nextNamesCheckedRowsTheFilterHides()
+{
+    prepareServer({5, 0, 1, 33});
+    loadPage();
+    SubscriberGridModel& grid = m_page->grid();
+    addRows(grid, 10);
+    QSignalSpy next(m_page.get(), &frmChooseSubscribers::nextRequested);
+    auto* filter = child<QLineEdit>("txtFilter");
+    auto* nextButton = child<QPushButton>("cmdNext");
+    ScriptedMessageBoxes boxes;
+
+    // One row shown, all ten checked: nine would go unseen. NO stays on the page.
+    QTest::keyClicks(filter, QStringLiteral("user3"));
+    QCOMPARE(child<QTableView>("myGrid")->model()->rowCount(), 1);
+    boxes.setNextAnswer(MsgBox::vbNo);
+    QTest::mouseClick(nextButton, Qt::LeftButton);
+    const QString hidden = QStringLiteral(
+        "9 of the 10 checked subscribers are hidden by the filter and will be deleted with the "
+        "others.  Press YES to go on to the deletion page, NO to stay here and look at them "
+        "(clear the filter to show every row).");
+    QCOMPARE(boxes.texts(), QStringList{hidden});
+    QCOMPARE(boxes.buttons(), QList<MsgBox::Buttons>{MsgBox::vbYesNo});
+    QCOMPARE(next.count(), 0);
+    QCOMPARE(filter->text(), QStringLiteral("user3"));
+
+    // Rows the filter hides count only while checked; YES goes on.
+    grid.setChecked(4, false);
+    grid.setChecked(5, false);
+    boxes.clear();
+    boxes.setNextAnswer(MsgBox::vbYes);
+    QTest::mouseClick(nextButton, Qt::LeftButton);
+    QCOMPARE(boxes.texts().size(), 1);
+    QVERIFY(boxes.texts().constFirst().startsWith(QStringLiteral("7 of the 8 checked subscribers")));
+    QCOMPARE(next.count(), 1);
+
+    // Every checked row in sight, or no filter at all: no question.
+    QTest::mouseClick(child<QPushButton>("cmdUnselectAll"), Qt::LeftButton);
+    grid.setChecked(3, true);
+    boxes.clear();
+    QTest::mouseClick(nextButton, Qt::LeftButton);
+    QCOMPARE(next.count(), 2);
+    filter->clear();
+    QTest::mouseClick(child<QPushButton>("cmdSelectAll"), Qt::LeftButton);
+    QTest::mouseClick(nextButton, Qt::LeftButton);
+    QCOMPARE(next.count(), 3);
+    QCOMPARE(boxes.texts(), QStringList{});
+}
+
+void TestChooseSubscribers::criterionListsStartWithNothingChosen()
+{
+    prepareServer({5, 0, 1, 33});
+    loadPage();
+    auto* types = child<QComboBox>("cmbSubscriberSelectType");
+    auto* view = child<QPushButton>("cmdView");
+    struct Case {
+        int code;
+        const char* list;
+        QString message; // what "Add" says while nothing is chosen
+    };
+    const Case cases[] = {
+        {7, "ComSubscribersCOS", QStringLiteral("You must first select a COS")},
+        {4, "comSubscriberSwitch", QStringLiteral("You must select a switch first")},
+        {5, "comSubscriberMailServer", QStringLiteral("You must select a mailstore first")},
+        {8, "comSubscriberLocation", QStringLiteral("You must select a location first")},
+        {9, "comSubscriberNodeID", QString()},
+    };
+    for (const Case& c : cases) {
+        auto* list = child<QComboBox>(c.list);
+        QVERIFY2(list->count() > 0, c.list);
+        QCOMPARE(list->currentIndex(), -1);
+        QCOMPARE(list->currentText(), QString());
+        types->setCurrentIndex(types->findData(c.code));
+        ScriptedMessageBoxes boxes;
+        QTest::mouseClick(view, Qt::LeftButton);
+        QCOMPARE(boxes.texts(), c.message.isEmpty() ? QStringList() : QStringList{c.message});
+        QCOMPARE(m_page->grid().Rows(), 1);
+    }
+
+    // A choice made by the user is what runs: the second class of service by name, "Staff" (StaffNorth).
+    types->setCurrentIndex(types->findData(7));
+    auto* classes = child<QComboBox>("ComSubscribersCOS");
+    classes->setCurrentIndex(1);
+    QCOMPARE(classes->currentText(), QStringLiteral("Staff"));
+    ScriptedMessageBoxes boxes;
+    QTest::mouseClick(view, Qt::LeftButton);
+    QCOMPARE(boxes.texts(), QStringList{});
+}
+
+void TestChooseSubscribers::gridRowsAreOneLineWithTheWholeTextAsTip()
+{
+    prepareServer({5, 0, 1, 33});
+    loadPage();
+    SubscriberGridModel& grid = m_page->grid();
+    const QString longName = QStringLiteral("Executive Assistant to the Regional Director of Operations");
+    grid.AddUserToGridFAST(QStringLiteral("ea1"), QStringLiteral("Pat"), QStringLiteral("Lee"), longName,
+                           QStringLiteral("401"), QStringLiteral("MAIL1"), QString(), QString(),
+                           QStringLiteral("Staff"), QStringLiteral("{S-1}"), QStringLiteral("{H-1}"));
+    m_page->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_page.get()));
+    auto* view = child<QTableView>("myGrid");
+    const int line = view->fontMetrics().height();
+    QVERIFY(!view->wordWrap());
+    QCOMPARE(view->textElideMode(), Qt::ElideRight);
+    QVERIFY2(view->rowHeight(0) >= line && view->rowHeight(0) < 2 * line,
+             qPrintable(QStringLiteral("%1 for a line of %2").arg(view->rowHeight(0)).arg(line)));
+    const QModelIndex cell = view->model()->index(0, SubscriberGridModel::ColDisplayName);
+    QVERIFY(view->columnWidth(SubscriberGridModel::ColDisplayName) <
+            view->fontMetrics().horizontalAdvance(longName));
+    QCOMPARE(cell.data(Qt::ToolTipRole).toString(), longName);
+
+    // A language's larger font keeps the rows one line of that font high.
+    QFont larger = view->font();
+    larger.setPointSizeF(larger.pointSizeF() * 2);
+    view->setFont(larger);
+    const int largerLine = QFontMetrics(larger).height();
+    QVERIFY(view->rowHeight(0) >= largerLine && view->rowHeight(0) < 2 * largerLine);
 }
 
 QTEST_MAIN(TestChooseSubscribers)

@@ -204,6 +204,25 @@ void TestSubscriberQuery::extensionRange()
 
     // A range without extensions: no rows, no message.
     QVERIFY(range(QStringLiteral("0"), QStringLiteral("99"))->events.isEmpty());
+
+    // A subscriber whose call handler is gone has no details: it is passed over, the rest of the range
+    // still comes, and one message at the end says how many were skipped.
+    QStringList sorted(inRange.begin(), inRange.end());
+    sorted.sort();
+    const QString broken = sorted.at(sorted.size() / 2);
+    QVERIFY(m_db->exec(QStringLiteral("DELETE FROM callhandler WHERE CallHandlerObjectID = (SELECT "
+                                      "CallHandlerObjectID FROM subscriber WHERE Alias = ?)"),
+                       {broken}));
+    auto partial = range(QStringLiteral("100"), QStringLiteral("999"));
+    QSet<QString> rest = inRange;
+    rest.remove(broken);
+    const QStringList partialAliases = partial->aliases();
+    QCOMPARE(QSet<QString>(partialAliases.begin(), partialAliases.end()), rest);
+    QCOMPARE(partial->messages, QStringList{QStringLiteral(
+                                    "1 subscriber(s) of that range were skipped, because their details could "
+                                    "not be read (no call handler).  The other subscribers of the range are "
+                                    "in the grid.")});
+    QVERIFY(partial->events.constLast().startsWith(QStringLiteral("msg ")));
 }
 
 void TestSubscriberQuery::classOfService()

@@ -695,11 +695,19 @@ void Tour::openDeletionPage()
     picture(page, QStringLiteral("deletion-page"));
 }
 
+namespace {
+// The question before a run, naming how many checked subscribers it will delete.
+QString confirmationFor(int checked)
+{
+    return mymyLoadString(StringIds::ConfirmOrvaneDataRemoval) + QStringLiteral("\n\n") +
+           mymyLoadString(StringIds::SubscribersToDelete).arg(checked);
+}
+} // namespace
+
 void Tour::deleteWithSyncFailures()
 {
     QWidget* page = shownWindow("frmDeleteSubscribers");
-    expectBox(MsgBox::vbYes, QStringLiteral("confirmation"),
-              mymyLoadString(StringIds::ConfirmOrvaneDataRemoval));
+    expectBox(MsgBox::vbYes, QStringLiteral("confirmation"), confirmationFor(5));
     expectBox(MsgBox::vbOK, QStringLiteral("closing-message"),
               mymyLoadString(StringIds::DeletionCompleteRemoved) + QStringLiteral("5") +
                   mymyLoadString(StringIds::DeletionCompleteSubscribers));
@@ -817,8 +825,7 @@ void Tour::deleteAndStop()
     QWidget* page = shownWindow("frmDeleteSubscribers");
     auto* stop = control<QAbstractButton>(page, "cmdStop");
     require(!stop->isVisible(), QStringLiteral("\"Stop\" shows before a run"));
-    expectBox(MsgBox::vbYes, QStringLiteral("confirmation"),
-              mymyLoadString(StringIds::ConfirmOrvaneDataRemoval));
+    expectBox(MsgBox::vbYes, QStringLiteral("confirmation"), confirmationFor(4));
     expectBox(MsgBox::vbOK, QStringLiteral("stopped-closing-message"),
               mymyLoadString(StringIds::DeletionCompleteRemoved) + QStringLiteral("2") +
                   mymyLoadString(StringIds::DeletionCompleteSubscribers));
