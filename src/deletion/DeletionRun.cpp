@@ -114,6 +114,7 @@ DeletionRun::Outcome DeletionRun::run(const SubscriberGridModel& grid, bool dele
             result.started = QDateTime::currentDateTime();
             const QString& alias = result.alias;
             const QString& objectId = result.objectId;
+            sink.subscriberStarted(alias);
             Logging::WriteLogLine(DeletingLine);
             Logging::WriteLogLine(QStringLiteral("    Alias=") + alias);
             Logging::WriteLogLine(QStringLiteral("    ObjectID=") + objectId);

@@ -15,6 +15,8 @@ public:
     virtual void rowsVisited(qint32 visited) = 0;
     // `processed` checked rows have had their deletion steps, whatever their outcome.
     virtual void subscribersProcessed(qint32 processed) = 0;
+    // A checked row's deletion steps begin.
+    virtual void subscriberStarted(const QString& /*alias*/) {}
     // Asked before each checked row: true ends the run there, the rows left not attempted.
     virtual bool stopRequested() { return false; }
     // The results file could not be created; the run goes on without it.

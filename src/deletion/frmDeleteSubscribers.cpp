@@ -16,8 +16,10 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 
 using modLocalize::mymyLoadString;
@@ -63,8 +65,26 @@ frmDeleteSubscribers::frmDeleteSubscribers(QWidget* parent) : QWidget(parent, Qt
     counter->addWidget(lblRecordsDeletedCount);
     counter->addStretch(1);
     progress->addLayout(counter);
-    page->addWidget(frmProgress);
-    page->addStretch(1);
+    auto* times = new QHBoxLayout;
+    lblInProgress = named(new QLabel(frmProgress), "lblInProgress");
+    lblInProgress->setTextFormat(Qt::PlainText);
+    lblElapsed = named(new QLabel(frmProgress), "lblElapsed");
+    lblTimeLeft = named(new QLabel(frmProgress), "lblTimeLeft");
+    times->addWidget(lblInProgress, 1);
+    times->addWidget(lblElapsed);
+    times->addSpacing(24);
+    times->addWidget(lblTimeLeft);
+    progress->addLayout(times);
+    lblRunLog = named(new QLabel(frmProgress), "lblRunLog");
+    txtRunLog = named(new QPlainTextEdit(frmProgress), "txtRunLog");
+    txtRunLog->setReadOnly(true);
+    txtRunLog->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // The file has every line; the view keeps the latest ones, so a run of thousands stays light.
+    txtRunLog->setMaximumBlockCount(5000);
+    lblRunLog->setBuddy(txtRunLog);
+    progress->addWidget(lblRunLog);
+    progress->addWidget(txtRunLog, 1);
+    page->addWidget(frmProgress, 1);
 
     auto* buttons = new QHBoxLayout;
     cmdPrevious = named(new QPushButton(this), "cmdPrevious");
@@ -83,8 +103,13 @@ frmDeleteSubscribers::frmDeleteSubscribers(QWidget* parent) : QWidget(parent, Qt
     connect(cmdPrevious, &QPushButton::clicked, this, &frmDeleteSubscribers::cmdPrevious_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmDeleteSubscribers::cmdExit_Click);
     connect(cmdHelp, &QPushButton::clicked, this, &frmDeleteSubscribers::cmdHelp_Click);
+    connect(&Logging::channel(), &Logging::RunLogChannel::lineWritten, this,
+            &frmDeleteSubscribers::showRunLogLine);
+    m_clock = new QTimer(this);
+    m_clock->setInterval(1000);
+    connect(m_clock, &QTimer::timeout, this, &frmDeleteSubscribers::showTimes);
 
-    resize(760, 420);
+    resize(760, 560);
 }
 
 frmDeleteSubscribers::~frmDeleteSubscribers() = default;
@@ -104,6 +129,9 @@ void frmDeleteSubscribers::frmDeleteSubscribers_Auto_Init()
     cmdStop->setText(mymyLoadString(StringIds::Stop));
     frmProgress->setTitle(mymyLoadString(StringIds::Progress));
     lblRecordsDeleted->setText(mymyLoadString(StringIds::SubscribersDeleted));
+    lblRunLog->setText(mymyLoadString(StringIds::RunLogView));
+    if (m_running || m_estimate.total() > 0)
+        showTimes();
     cmdPrevious->setText(mymyLoadString(StringIds::Previous));
     cmdNext->setText(mymyLoadString(StringIds::Next));
     cmdHelp->setText(mymyLoadString(StringIds::Help));
@@ -141,9 +169,16 @@ void frmDeleteSubscribers::cmdDeleteSubscribers_Click()
     cmdDeleteSubscribers->setEnabled(false);
     cmdExit->setEnabled(false);
 
+    m_checked = grid->checkedRowCount();
+    txtRunLog->clear();
     m_running = true;
     const DeletionRun::Outcome outcome = DeletionRun::run(*grid, deleteAll, *this);
     m_running = false;
+    m_endedMs = Clock::monotonicMs();
+    m_clock->stop();
+    lblInProgress->clear();
+    if (!outcome.logFailed)
+        showTimes();
     cmdStop->setVisible(false);
     unsetCursor();
 
@@ -206,6 +241,9 @@ void frmDeleteSubscribers::cmdExit_Click()
 
 void frmDeleteSubscribers::runStarted(qint32 rows)
 {
+    m_estimate.start(m_checked, Clock::monotonicMs());
+    showTimes();
+    m_clock->start();
     ProgressBar->setMaximum(rows);
     ProgressBar->setValue(0);
     lblRecordsDeletedCount->setText(QStringLiteral("0"));
@@ -231,6 +269,32 @@ void frmDeleteSubscribers::rowsVisited(qint32 visited)
 void frmDeleteSubscribers::subscribersProcessed(qint32 processed)
 {
     lblRecordsDeletedCount->setText(QString::number(processed));
+    m_estimate.subscriberDone(Clock::monotonicMs());
+    showTimes();
+}
+
+void frmDeleteSubscribers::subscriberStarted(const QString& alias)
+{
+    lblInProgress->setText(mymyLoadString(StringIds::RunInProgress).arg(alias));
+}
+
+void frmDeleteSubscribers::showRunLogLine(const QString& line)
+{
+    // The log's lines reach this view only while this page runs; a line may hold its own line break.
+    if (!m_running)
+        return;
+    txtRunLog->appendPlainText(QString(line).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+}
+
+void frmDeleteSubscribers::showTimes()
+{
+    // A finished run's times stand still.
+    const qint64 now = m_running ? Clock::monotonicMs() : m_endedMs;
+    lblElapsed->setText(
+        mymyLoadString(StringIds::RunElapsed).arg(RunTimeEstimate::format(m_estimate.elapsedMs(now))));
+    const std::optional<qint64> left = m_estimate.remainingMs(now);
+    lblTimeLeft->setText(left ? mymyLoadString(StringIds::RunTimeLeft).arg(RunTimeEstimate::format(*left))
+                              : mymyLoadString(StringIds::RunTimeLeftUnknown));
 }
 
 void frmDeleteSubscribers::cmdHelp_Click()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "deletion/DeletionRun.h"
+#include "deletion/RunTimeEstimate.h"
 
 #include <QWidget>
 
@@ -8,6 +9,8 @@
 
 class QGroupBox;
 class QLabel;
+class QPlainTextEdit;
+class QTimer;
 class QProgressBar;
 class QPushButton;
 class SubscriberGridModel;
@@ -55,12 +58,19 @@ private:
     void runStarted(qint32 rows) override;
     void rowsVisited(qint32 visited) override;
     void subscribersProcessed(qint32 processed) override;
+    void subscriberStarted(const QString& alias) override;
+    void showRunLogLine(const QString& line);
+    // The elapsed time and the estimate of the time left, as of now.
+    void showTimes();
     bool stopRequested() override { return m_stopRequested; }
     void resultsFileUnavailable(const QString& path, const QString& reason) override;
 
     Sources m_sources;
     bool m_stopRequested = false;
     bool m_running = false;
+    qint32 m_checked = 0;
+    RunTimeEstimate m_estimate;
+    qint64 m_endedMs = 0;
 
     QLabel* Label1 = nullptr;
     QLabel* lblRemoveSubscribers = nullptr;
@@ -70,6 +80,13 @@ private:
     QProgressBar* ProgressBar = nullptr;
     QLabel* lblRecordsDeleted = nullptr;
     QLabel* lblRecordsDeletedCount = nullptr;
+    QLabel* lblInProgress = nullptr;
+    QLabel* lblElapsed = nullptr;
+    QLabel* lblTimeLeft = nullptr;
+    QLabel* lblRunLog = nullptr;
+    QPlainTextEdit* txtRunLog = nullptr;
+    // Keeps the times moving during a subscriber's wait, whose pauses let events through.
+    QTimer* m_clock = nullptr;
     QPushButton* cmdPrevious = nullptr;
     QPushButton* cmdNext = nullptr;
     QPushButton* cmdHelp = nullptr;

@@ -130,5 +130,11 @@ constexpr int CheckedRowsHidden = 450;   // %1 hidden, %2 checked in all
 constexpr int SubscribersToDelete = 451; // %1 the checked subscribers
 // An extension range whose subscribers without details were passed over.
 constexpr int RangeSubscribersSkipped = 452; // %1 how many
+// The deletion page's view of a run as it goes.
+constexpr int RunInProgress = 453; // %1 the alias
+constexpr int RunElapsed = 454;    // %1 m:ss
+constexpr int RunTimeLeft = 455;   // %1 m:ss
+constexpr int RunTimeLeftUnknown = 456;
+constexpr int RunLogView = 457;
 
 } // namespace StringIds

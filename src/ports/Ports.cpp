@@ -70,6 +70,20 @@ Sleeper setSleeper(Sleeper sleeper)
 {
     return replace(std::move(sleeper));
 }
+
+qint64 monotonicMs()
+{
+    if (slot<Monotonic>())
+        return slot<Monotonic>()();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+Monotonic setMonotonic(Monotonic monotonic)
+{
+    return replace(std::move(monotonic));
+}
 } // namespace Clock
 
 namespace Launcher {

@@ -34,6 +34,10 @@ using Sleeper = std::function<void(int milliseconds)>;
 // repaints) are handled meanwhile, every 20 ms; the work that called it does not go on before the time is up.
 void sleep(int milliseconds);
 Sleeper setSleeper(Sleeper sleeper);
+// Milliseconds on a clock that only goes forward, for times shown to the user (a run's elapsed time).
+using Monotonic = std::function<qint64()>;
+qint64 monotonicMs();
+Monotonic setMonotonic(Monotonic monotonic);
 } // namespace Clock
 
 namespace Launcher {

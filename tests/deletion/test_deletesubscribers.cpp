@@ -23,6 +23,7 @@
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -117,6 +118,7 @@ private slots:
     void resultsFileTimesAreLocalWithTheirOffset();
     void stopCaptionFollowsTheLanguage();
     void theRegistryFileChangedOrRemovedWhileRunning();
+    void theRunShowsItsSubscriberTimesAndLog();
 
 private:
     frmDeleteSubscribers& loadPage();
@@ -1105,6 +1107,59 @@ void TestDeleteSubscribers::theRegistryFileChangedOrRemovedWhileRunning()
     QCOMPARE(m_standin->scalar(QStringLiteral("SELECT ForceRemoveEAdmin FROM standin_deletions")).toInt(), 1);
     QVERIFY(first.findChild<QRadioButton*>(QStringLiteral("optSubscriberDeleteAll"))->isEnabled());
     modOrvaneDB::CloseSharedLists();
+}
+
+void TestDeleteSubscribers::theRunShowsItsSubscriberTimesAndLog()
+{
+    for (int n = 1; n <= 3; ++n) {
+        QVERIFY(addSubscriber(*m_standin, objectIdFor(n), QStringLiteral("user%1").arg(n)));
+        addGridRow(*m_grid, QStringLiteral("user%1").arg(n), objectIdFor(n));
+    }
+    loadPage();
+    QCOMPARE(child<QLabel>("lblRunLog")->text(), QStringLiteral("Run log:"));
+    // Time goes on only with the run's pauses: each subscriber costs one pause of 2 s.
+    qint64 now = 500000;
+    const Clock::Monotonic previousClock = Clock::setMonotonic([&] { return now; });
+    struct Seen {
+        QString inProgress, elapsed, timeLeft;
+    };
+    QList<Seen> seen;
+    const Clock::Sleeper previousSleeper = Clock::setSleeper([&](int milliseconds) {
+        seen.append({child<QLabel>("lblInProgress")->text(), child<QLabel>("lblElapsed")->text(),
+                     child<QLabel>("lblTimeLeft")->text()});
+        now += milliseconds;
+    });
+    ScriptedMessageBoxes boxes;
+    RecordingLauncher launcher;
+    runAndAnswer({MsgBox::vbYes, MsgBox::vbCancel}, boxes);
+    Clock::setSleeper(previousSleeper);
+    Clock::setMonotonic(previousClock);
+
+    QCOMPARE(seen.size(), 3);
+    QCOMPARE(seen.at(0).inProgress, QStringLiteral("In progress: user1"));
+    QCOMPARE(seen.at(0).elapsed, QStringLiteral("Elapsed: 0:00"));
+    QCOMPARE(seen.at(0).timeLeft, QStringLiteral("Time left: estimating..."));
+    // One subscriber done in 2 s: two more take about 4 s.
+    QCOMPARE(seen.at(1).inProgress, QStringLiteral("In progress: user2"));
+    QCOMPARE(seen.at(1).elapsed, QStringLiteral("Elapsed: 0:02"));
+    QCOMPARE(seen.at(1).timeLeft, QStringLiteral("Time left: about 0:04"));
+    QCOMPARE(seen.at(2).inProgress, QStringLiteral("In progress: user3"));
+    QCOMPARE(seen.at(2).timeLeft, QStringLiteral("Time left: about 0:02"));
+    // Finished: the times stand still, no subscriber is in progress.
+    now += 600000;
+    m_page->frmDeleteSubscribers_Auto_Init(); // shows the times anew, as a change of language does
+    QCOMPARE(child<QLabel>("lblInProgress")->text(), QString());
+    QCOMPARE(child<QLabel>("lblElapsed")->text(), QStringLiteral("Elapsed: 0:06"));
+    QCOMPARE(child<QLabel>("lblTimeLeft")->text(), QStringLiteral("Time left: about 0:00"));
+
+    // The view shows the run's lines as the file has them, one line break each.
+    const QString shown = child<QPlainTextEdit>("txtRunLog")->toPlainText();
+    QVERIFY(shown.contains(QStringLiteral("    Alias=user2\n    ObjectID=") + objectIdFor(2)));
+    QVERIFY(!shown.contains(QLatin1Char('\r')));
+    QString file = readFile(Logging::RunLogPath());
+    file.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QVERIFY2(file.endsWith(shown + QLatin1Char('\n')), qPrintable(shown));
+    QCOMPARE(shown.count(QStringLiteral("** Deleting Subscriber **")), 3);
 }
 
 QTEST_MAIN(TestDeleteSubscribers)
