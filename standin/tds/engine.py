@@ -3,6 +3,7 @@ describes the results in SQL Server's terms."""
 
 import re
 import sqlite3
+import time
 from dataclasses import dataclass
 
 from . import protocol as p
@@ -46,6 +47,8 @@ class Cancelled(Exception):
 
 COMMANDS = {'select': p.CMD_SELECT, 'insert': p.CMD_INSERT, 'delete': p.CMD_DELETE, 'update': p.CMD_UPDATE,
             'with': p.CMD_SELECT}
+
+LOCK_SLICE = 0.1
 
 CURSOR_REFUSED = ('A server cursor is not allowed on a remote stored procedure or stored procedure with more '
                   'than one SELECT statement. Use a default result set or client cursor.')
@@ -101,9 +104,12 @@ class Engine:
     def __init__(self, config, context):
         self.config = config
         self.context = context
-        self.db = sqlite3.connect('file:%s?mode=rw' % config.db_uri_path, uri=True,
-                                  timeout=config.busy_timeout, isolation_level=None, check_same_thread=False)
-        self.db.execute('SELECT count(*) FROM sqlite_master').fetchone()  # a damaged file fails here
+        # SQLite waits for a lock only briefly; execute() keeps trying until the busy timeout, so that a
+        # client's cancel ends the wait.
+        self.db = sqlite3.connect('file:%s?mode=rw' % config.db_uri_path, uri=True, timeout=LOCK_SLICE,
+                                  isolation_level=None, check_same_thread=False)
+        self.cancelled = lambda: False
+        self.execute('SELECT count(*) FROM sqlite_master').fetchone()  # a damaged file fails here
         self.translator = Translator(context)
         self.nocount = False
         self.textsize = 4096
@@ -131,6 +137,18 @@ class Engine:
 
     def interrupt(self):
         self.db.interrupt()
+
+    def execute(self, sql, args=()):
+        deadline = time.monotonic() + self.config.busy_timeout
+        while True:
+            try:
+                return self.db.execute(sql, args)
+            except sqlite3.OperationalError as e:
+                locked = 'database is locked' in str(e) or 'database table is locked' in str(e)
+                if not locked or time.monotonic() >= deadline:
+                    raise
+                if self.cancelled():
+                    raise Cancelled() from e
 
     def trancount(self):
         return self.transactions
@@ -183,15 +201,15 @@ class Engine:
                                   for name, sql, names in st.arguments])
         elif st.kind == 'begin':
             if self.transactions == 0:
-                self.db.execute('BEGIN')
+                self.execute('BEGIN')
             self.transactions += 1
             yield Count(None, p.CMD_OTHER)
         elif st.kind in ('commit', 'rollback'):
             if self.transactions == 0:
-                self.db.execute(st.sql)  # SQLite names the missing transaction
+                self.execute(st.sql)  # SQLite names the missing transaction
             self.transactions = 0 if st.kind == 'rollback' else self.transactions - 1
             if self.transactions == 0:
-                self.db.execute(st.sql)
+                self.execute(st.sql)
             yield Count(None, p.CMD_OTHER)
         else:
             args = [self._value(name, values) for name in st.params]
@@ -219,7 +237,7 @@ class Engine:
         return EnvChange(p.envchange(1, database, database), "Changed database context to '%s'." % database)
 
     def _query(self, sql, args, original):
-        cursor = self.db.execute(sql, args)
+        cursor = self.execute(sql, args)
         if cursor.description is None:
             first = original.split(None, 1)[0].lower() if original.strip() else ''
             count = cursor.rowcount if cursor.rowcount >= 0 else None
@@ -309,6 +327,18 @@ class Engine:
 
     def call(self, name, arguments):
         """A procedure call; arguments: (parameter name without @ or None, value SQL, values for its ?)."""
+        if name.lower() in SYSTEM_PROCEDURES:
+            names, handler = SYSTEM_PROCEDURES[name.lower()]
+            given = {}
+            for position, (parameter, sql, values) in enumerate(arguments):
+                key = parameter.lower() if parameter else (names[position] if position < len(names) else None)
+                if key not in names:
+                    raise TsqlError(8145, '@%s is not a parameter for procedure %s.' % (parameter or position, name),
+                                    16, 2)
+                given[key] = self.db.execute('SELECT ' + sql, values).fetchone()[0]
+            yield handler(self, given)
+            yield ProcedureDone(0)
+            return
         view, columns = self.procedure(name)
         chosen = []
         sql_values = []
@@ -334,7 +364,7 @@ class Engine:
                 quoted, ', '.join('"%s"' % c for c in chosen), ', '.join(sql_values))
         else:
             statement = 'INSERT INTO %s DEFAULT VALUES' % quoted
-        self.db.execute(statement, args)
+        self.execute(statement, args)
         yield ProcedureDone(0)
 
     # --- prepared statements ------------------------------------------------------------------------
@@ -426,3 +456,58 @@ def literal(value):
     if isinstance(value, bytes):
         return "X'%s'" % value.hex()
     return "'%s'" % str(value).replace("'", "''")
+
+
+# The types this server sends, as sp_datatype_info describes them (SQLGetTypeInfo asks for it).
+TYPE_INFO_COLUMNS = [
+    ('TYPE_NAME', 'VARCHAR(128)'), ('DATA_TYPE', 'INT'), ('PRECISION', 'INT'), ('LITERAL_PREFIX', 'VARCHAR(32)'),
+    ('LITERAL_SUFFIX', 'VARCHAR(32)'), ('CREATE_PARAMS', 'VARCHAR(32)'), ('NULLABLE', 'INT'),
+    ('CASE_SENSITIVE', 'INT'), ('SEARCHABLE', 'INT'), ('UNSIGNED_ATTRIBUTE', 'INT'), ('MONEY', 'INT'),
+    ('AUTO_INCREMENT', 'INT'), ('LOCAL_TYPE_NAME', 'VARCHAR(128)'), ('MINIMUM_SCALE', 'INT'),
+    ('MAXIMUM_SCALE', 'INT'), ('SQL_DATA_TYPE', 'INT'), ('SQL_DATETIME_SUB', 'INT'), ('NUM_PREC_RADIX', 'INT'),
+    ('INTERVAL_PRECISION', 'INT'), ('USERTYPE', 'INT')]
+TYPE_INFO_ROWS = [
+    ('uniqueidentifier', -11, 36, "'", "'", None, 1, 0, 2, None, 0, None, 'uniqueidentifier', None, None, -11,
+     None, None, None, 0),
+    ('nvarchar', -9, 4000, "N'", "'", 'max length', 1, 0, 3, None, 0, None, 'nvarchar', None, None, -9, None,
+     None, None, 0),
+    ('bit', -7, 1, None, None, None, 1, 0, 2, None, 0, None, 'bit', 0, 0, -7, None, None, None, 16),
+    ('bigint', -5, 19, None, None, None, 1, 0, 2, 0, 0, 0, 'bigint', 0, 0, -5, None, 10, None, 0),
+    ('varbinary', -3, 8000, '0x', None, 'max length', 1, 0, 2, None, 0, None, 'varbinary', None, None, -3, None,
+     None, None, 4),
+    ('int', 4, 10, None, None, None, 1, 0, 2, 0, 0, 0, 'int', 0, 0, 4, None, 10, None, 7),
+    ('float', 6, 15, None, None, None, 1, 0, 2, 0, 0, 0, 'float', None, None, 6, None, 2, None, 8),
+    ('datetime', 93, 23, "'", "'", None, 1, 0, 3, None, 0, None, 'datetime', 3, 3, 9, 3, None, None, 12),
+]
+
+
+def described(engine, columns, rows):
+    return Rows([(name, engine.column_type(name, declared, [r[i] for r in rows]))
+                 for i, (name, declared) in enumerate(columns)], rows)
+
+
+def datatype_info(engine, given):
+    wanted = given.get('data_type') or 0
+    return described(engine, TYPE_INFO_COLUMNS, [r for r in TYPE_INFO_ROWS if not wanted or r[1] == wanted])
+
+
+def tables(engine, given):
+    """sp_tables: the stand-in's tables and views (SQLTables)."""
+    pattern = given.get('table_name') or '%'
+    kinds = (given.get('table_type') or "'TABLE','VIEW'").upper()
+    rows = engine.db.execute(
+        "SELECT ?, 'dbo', name, CASE type WHEN 'table' THEN 'TABLE' ELSE 'VIEW' END, NULL FROM sqlite_master "
+        "WHERE type IN ('table', 'view') AND name NOT LIKE 'sqlite%' AND name LIKE ? ORDER BY type, name",
+        (engine.config.database, pattern)).fetchall()
+    rows = [r for r in rows if r[3] in kinds]
+    return described(engine, [('TABLE_QUALIFIER', 'VARCHAR(128)'), ('TABLE_OWNER', 'VARCHAR(128)'),
+                              ('TABLE_NAME', 'VARCHAR(128)'), ('TABLE_TYPE', 'VARCHAR(32)'),
+                              ('REMARKS', 'VARCHAR(254)')], rows)
+
+
+SYSTEM_PROCEDURES = {
+    'sp_datatype_info': (['data_type', 'odbcver'], datatype_info),
+    'sp_datatype_info_90': (['data_type', 'odbcver'], datatype_info),
+    'sp_datatype_info_100': (['data_type', 'odbcver'], datatype_info),
+    'sp_tables': (['table_name', 'table_owner', 'table_qualifier', 'table_type', 'fusepattern'], tables),
+}

@@ -169,6 +169,7 @@ class Session:
             self.refuse([(4060, 11, 'Cannot open database "%s" requested by the login. The login failed.'
                           % self.config.database), (18456, 14, "Login failed for user '%s'." % user)])
         context.engine = self.engine
+        self.engine.cancelled = self.attention.is_set
         name = self.config.database
         server = self.config.server_name
         w = self.writer()
@@ -475,7 +476,7 @@ class Session:
         self.trace('transaction request %d' % request)
         if request == 5:  # TM_BEGIN_XACT
             if engine.transactions == 0:
-                engine.db.execute('BEGIN')
+                engine.execute('BEGIN')
             engine.transactions += 1
             w.write(p.envchange(8, descriptor, b''))
         elif request in (7, 8):  # TM_COMMIT_XACT, TM_ROLLBACK_XACT
@@ -484,11 +485,11 @@ class Session:
                 r.take(r.u8())  # transaction name
                 flags = r.u8() if r.left() else 0
             if engine.transactions:
-                engine.db.execute('COMMIT' if request == 7 else 'ROLLBACK')
+                engine.execute('COMMIT' if request == 7 else 'ROLLBACK')
                 engine.transactions = 0
             w.write(p.envchange(9 if request == 7 else 10, b'', descriptor))
             if flags & 0x01:  # fBeginXact: a new transaction at once
-                engine.db.execute('BEGIN')
+                engine.execute('BEGIN')
                 engine.transactions = 1
                 w.write(p.envchange(8, descriptor, b''))
         elif request == 0:  # TM_GET_DTC_ADDRESS: no distributed transactions here

@@ -130,6 +130,13 @@ def is_op(tok, text):
     return tok is not None and tok.kind == 'op' and tok.text == text
 
 
+# Words a statement begins with; a batch beginning with any other word calls a procedure.
+STATEMENT_WORDS = {'select', 'insert', 'update', 'delete', 'with', 'set', 'use', 'exec', 'execute', 'begin',
+                   'commit', 'rollback', 'save', 'create', 'drop', 'alter', 'declare', 'if', 'while', 'print',
+                   'pragma', 'values', 'explain', 'replace', 'truncate', 'merge', 'grant', 'revoke', 'deny',
+                   'raiserror', 'waitfor', 'return', 'dbcc', 'checkpoint', 'kill', 'reconfigure', 'shutdown',
+                   'go', 'vacuum', 'analyze', 'reindex', 'attach', 'detach'}
+
 TABLE_HINTS = {'nolock', 'readuncommitted', 'readcommitted', 'rowlock', 'updlock', 'holdlock', 'tablock',
                'paglock', 'readpast', 'serializable', 'repeatableread', 'xlock', 'tablockx', 'nowait'}
 
@@ -161,6 +168,10 @@ class Translator:
             solid = [t for t in part if t.kind != 'space']
             if not solid:
                 continue
+            if not statements and solid[0].kind in ('word', 'name') and \
+                    solid[0].text.lower() not in STATEMENT_WORDS:
+                # A batch may begin with a procedure's name alone: "sp_datatype_info_100 93,3".
+                part = [Tok('word', 'EXEC'), Tok('space', ' ')] + part
             statements.append(self._statement(part))
         return statements
 

@@ -10,7 +10,7 @@ SQL_NTS = -3
 SQL_NULL_DATA = -1
 SQL_ATTR_ODBC_VERSION, SQL_OV_ODBC3 = 200, 3
 SQL_ATTR_LOGIN_TIMEOUT = 103
-SQL_ATTR_CURSOR_TYPE, SQL_ATTR_CONCURRENCY = 6, 7
+SQL_ATTR_QUERY_TIMEOUT, SQL_ATTR_CURSOR_TYPE, SQL_ATTR_CONCURRENCY = 0, 6, 7
 SQL_CURSOR_FORWARD_ONLY, SQL_CURSOR_KEYSET_DRIVEN, SQL_CURSOR_DYNAMIC, SQL_CURSOR_STATIC = 0, 1, 2, 3
 SQL_CONCUR_READ_ONLY, SQL_CONCUR_LOCK = 1, 2
 SQL_PARAM_INPUT = 1
@@ -137,9 +137,9 @@ class Connection:
     def __exit__(self, *exc):
         self.close()
 
-    def execute(self, sql, params=(), prepare=False, cursor_type=None, concurrency=None):
-        """Runs sql, binding params (str, int, float, None, uuid.UUID, bytes as an 8-bit text), and reads
-        every result set."""
+    def execute(self, sql, params=(), prepare=False, cursor_type=None, concurrency=None, timeout=None):
+        """Runs sql, binding params (str, int, None, uuid.UUID, bytes as an 8-bit text), and reads every
+        result set; timeout: seconds before the driver cancels it."""
         lib = self.odbc.lib
         check = self.odbc.check
         stmt = SQLHANDLE()
@@ -149,6 +149,9 @@ class Connection:
         try:
             if cursor_type is not None:
                 check(lib.SQLSetStmtAttrW(stmt, SQL_ATTR_CURSOR_TYPE, ctypes.c_void_p(cursor_type), 0),
+                      'SQLSetStmtAttr', SQL_HANDLE_STMT, stmt)
+            if timeout is not None:
+                check(lib.SQLSetStmtAttrW(stmt, SQL_ATTR_QUERY_TIMEOUT, ctypes.c_void_p(timeout), 0),
                       'SQLSetStmtAttr', SQL_HANDLE_STMT, stmt)
             if concurrency is not None:
                 check(lib.SQLSetStmtAttrW(stmt, SQL_ATTR_CONCURRENCY, ctypes.c_void_p(concurrency), 0),
