@@ -213,7 +213,7 @@ class Engine:
             yield Count(None, p.CMD_OTHER)
         else:
             args = [self._value(name, values) for name in st.params]
-            yield self._query(st.sql, args, st.text)
+            yield self._query(st.sql, args, st.text, st.unnamed)
 
     def _value(self, name, values):
         if values is None or name.lower() not in values:
@@ -236,7 +236,7 @@ class Engine:
         database = self.config.database
         return EnvChange(p.envchange(1, database, database), "Changed database context to '%s'." % database)
 
-    def _query(self, sql, args, original):
+    def _query(self, sql, args, original, unnamed=None):
         cursor = self.execute(sql, args)
         if cursor.description is None:
             first = original.split(None, 1)[0].lower() if original.strip() else ''
@@ -244,6 +244,8 @@ class Engine:
             return Count(count, COMMANDS.get(first, p.CMD_OTHER))
         rows = cursor.fetchall()
         names = [d[0] for d in cursor.description]
+        if unnamed and len(unnamed) == len(names):
+            names = ['' if blank else name for name, blank in zip(names, unnamed)]
         declared = self._declared(sql, len(names)) if not args else self._declared_shape(sql, args, len(names))
         columns = [(name, self.column_type(name, declared[i], [r[i] for r in rows]))
                    for i, name in enumerate(names)]

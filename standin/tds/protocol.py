@@ -407,9 +407,10 @@ def read_typed_value(r):
     if t in BYTELEN:
         name = BYTELEN[t]
         r.u8()  # maximum length
-        precision = scale = 0
+        scale = 0
         if t in (0x6A, 0x6C, 0x37, 0x3F):
-            precision, scale = r.u8(), r.u8()
+            r.u8()  # precision
+            scale = r.u8()
         size = r.u8()
         if size == 0 and t not in (0x27, 0x2F, 0x25, 0x2D):
             return name, None

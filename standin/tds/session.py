@@ -2,7 +2,6 @@
 
 import queue
 import re
-import socket
 import struct
 import threading
 

@@ -151,6 +151,7 @@ class Statement:
     procedure: str = ''  # exec: the procedure
     arguments: list = field(default_factory=list)  # exec: (name or None, sql, params)
     text: str = ''  # the statement as it came
+    unnamed: object = None  # sql: per result column, True where SQL Server gives it no name; None: unknown
 
 
 class Translator:
@@ -228,7 +229,49 @@ class Translator:
             return Statement(head, sql=head.upper(), text=text)
         params = []
         sql = self._select_top(toks, solid, params)
-        return Statement('sql', sql=sql, params=params, text=text)
+        return Statement('sql', sql=sql, params=params, text=text, unnamed=self._unnamed(toks, solid))
+
+    def _unnamed(self, toks, solid):
+        """Which items of a SELECT list are expressions without an alias: SQL Server names those columns
+        '' where SQLite names them after their text."""
+        if not is_word(toks[solid[0]], 'select'):
+            return None
+        k = 1
+        if k < len(solid) and is_word(toks[solid[k]], 'distinct', 'all'):
+            k += 1
+        if k < len(solid) and is_word(toks[solid[k]], 'top'):
+            k += 2
+            if k - 1 < len(solid) and is_op(toks[solid[k - 1]], '('):
+                k = next((j for j in range(k, len(solid)) if solid[j] > self._matching(toks, solid[k - 1])), len(solid))
+        items = [[]]
+        depth = 0
+        for i in solid[k:]:
+            t = toks[i]
+            if depth == 0 and is_word(t, 'from', 'union', 'except', 'intersect', 'order', 'where', 'group',
+                                      'having', 'into', 'limit'):
+                break
+            if is_op(t, '('):
+                depth += 1
+            elif is_op(t, ')'):
+                depth -= 1
+            elif depth == 0 and is_op(t, ','):
+                items.append([])
+                continue
+            items[-1].append(t)
+        unnamed = []
+        for item in items:
+            if not item or is_op(item[-1], '*'):
+                return None  # * expands to columns that have names
+            column = len(item) % 2 == 1 and all(
+                (t.kind in ('word', 'name') if j % 2 == 0 else is_op(t, '.')) for j, t in enumerate(item))
+            aliased = (len(item) >= 3 and is_word(item[-2], 'as')) or \
+                (len(item) >= 2 and item[-1].kind in ('word', 'name', 'str') and
+                 not is_word(item[-1], 'end', 'null') and
+                 (item[-2].kind in ('word', 'name', 'str', 'num') or is_op(item[-2], ')')) and
+                 not is_word(item[-2], 'case')) or \
+                (len(item) >= 3 and item[0].kind in ('word', 'name', 'str') and is_op(item[1], '='))
+            unnamed.append(not column and not aliased)
+        return unnamed
 
     def _select_top(self, toks, solid, params):
         """SELECT [DISTINCT] TOP n ... -> SELECT [DISTINCT] ... LIMIT n (top level only)."""
