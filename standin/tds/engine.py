@@ -385,6 +385,14 @@ class Engine:
     def unprepare(self, handle):
         self.prepared.pop(handle, None)
 
+    def only_settings(self, text):
+        """True for a batch of SET statements only."""
+        try:
+            statements = self.translator.batch(text)
+        except TsqlError:
+            return False
+        return bool(statements) and all(st.kind == 'set' for st in statements)
+
     def select_for_cursor(self, text, values):
         """The rows of a statement a server cursor may be opened on: one plain SELECT. Anything else (a
         procedure call, several statements, a change) gets error 16937, as a strict server answers."""

@@ -139,9 +139,10 @@ class Session:
             offset, length = struct.unpack('<HH', payload[at:at + 4])
             return payload[offset:offset + length * 2]
 
-        user = field(40).decode('utf-16-le', 'replace')
+        # FreeTDS's SQLConnectW counts a closing NUL into the name and password; SQL Server ignores it too.
+        user = field(40).decode('utf-16-le', 'replace').rstrip('\0')
         secret = bytes(((b ^ 0xA5) << 4 & 0xF0) | ((b ^ 0xA5) >> 4) for b in field(44))
-        password = secret.decode('utf-16-le', 'replace')
+        password = secret.decode('utf-16-le', 'replace').rstrip('\0')
         application = field(48).decode('utf-16-le', 'replace')
         database = field(68).decode('utf-16-le', 'replace')
         sspi_length = struct.unpack('<H', payload[80:82])[0]
@@ -395,6 +396,15 @@ class Session:
             if number == 9 and params:
                 self.cursors.pop(params[0].value, None)
             self.finish_procedure(w, True, [], more)
+            return
+        if number == 2 and self.engine.only_settings(param_text(params, 1, 'stmt')):
+            # SQL Server runs a statement without rows directly and says so; Qt's QODBC opens each
+            # connection to SQL Server with SET QUOTED_IDENTIFIER ON on a static cursor.
+            ok, pending = self.emit(w, self.engine.run_text(params[1].value), True)
+            if ok:
+                w.write(p.message(p.INFO, 16954, 1, 10, 'Executing SQL directly; no cursor.',
+                                  self.config.server_name))
+            self.finish_procedure(w, ok, [(0, params[0].name, 0)], more)
             return
         if self.config.strict_cursors or number not in (2, 7, 8):
             raise TsqlError(16937, CURSOR_REFUSED, 16, 1)

@@ -106,20 +106,22 @@ class Odbc:
             return rc
         raise OdbcError(call, self.diagnostics(kind, handle) if handle is not None else [])
 
-    def connect(self, text, timeout=10):
-        return Connection(self, text, timeout)
+    def connect(self, text, timeout=10, length=SQL_NTS):
+        """length: the connection text's length as passed (Qt's QODBC counts its closing NUL in)."""
+        return Connection(self, text, timeout, length)
 
 
 class Connection:
-    def __init__(self, odbc, text, timeout):
+    def __init__(self, odbc, text, timeout, length):
         self.odbc = odbc
         lib = odbc.lib
         self.dbc = SQLHANDLE()
         odbc.check(lib.SQLAllocHandle(SQL_HANDLE_DBC, odbc.env, ctypes.byref(self.dbc)), 'SQLAllocHandle')
         lib.SQLSetConnectAttrW(self.dbc, SQL_ATTR_LOGIN_TIMEOUT, ctypes.c_void_p(timeout), 0)
         out = ctypes.create_string_buffer(4096)
+        text_length = length
         length = ctypes.c_short()
-        rc = lib.SQLDriverConnectW(self.dbc, None, wide(text), SQL_NTS, out, 1024, ctypes.byref(length),
+        rc = lib.SQLDriverConnectW(self.dbc, None, wide(text), text_length, out, 1024, ctypes.byref(length),
                                    SQL_DRIVER_NOPROMPT)
         try:
             odbc.check(rc, 'SQLDriverConnect', SQL_HANDLE_DBC, self.dbc)

@@ -267,6 +267,11 @@ class TdsServerTest(unittest.TestCase):
         self.assertIn(18456, case.exception.natives)
         self.connect(self.server.connection_text(user=LOGIN.upper())).execute('SELECT 1')
 
+        # Qt's QODBC passes its connection text's length with the closing NUL counted in.
+        counted = self.odbc.connect(self.dsn, length=len(self.dsn) + 1)
+        self.addCleanup(counted.close)
+        self.assertEqual(counted.execute('SELECT 1').rows, [(1,)])
+
         with self.assertRaises(OdbcError) as windows:
             self.odbc.connect(self.server.connection_text(user='EXAMPLE\\culvane'))
         self.assertIn(18456, windows.exception.natives)
@@ -487,6 +492,10 @@ class TdsServerTest(unittest.TestCase):
             self.assertIn(16937, strict.exception.natives)
         self.assertIn('rpc sp_cursoropen (id 2)', '\n'.join(self.server.trace_lines()))
         self.assertEqual(c.execute('SELECT 1').rows, [(1,)])
+        # A SET on a cursor runs directly, as SQL Server runs it (Qt's QODBC sends one at each connection).
+        c.execute('SET QUOTED_IDENTIFIER ON', cursor_type=SQL_CURSOR_STATIC)
+        self.assertIn("rpc sp_cursoropen (id 2): (unnamed) intn=None, (unnamed) ntext='SET QUOTED_IDENTIFIER ON'",
+                      '\n'.join(self.server.trace_lines()))
 
         # Without --strict-cursors a plain SELECT gets a static cursor; a procedure call still none.
         lenient = self.other_server('--no-strict-cursors')
