@@ -223,6 +223,13 @@ class Session:
                     w.write(p.done(p.DONE, p.DONE_ERROR))
             except Cancelled:
                 self.trace('cancelled')
+            except (p.ProtocolError, p.ConnectionClosed, OSError):
+                raise
+            except Exception as e:  # a fault of this server: the client hears of it, the connection stays
+                self.trace('internal error: %r' % e)
+                w.write(p.message(p.ERROR, 50000, 1, 16, 'The stand-in failed on this request: %r' % e,
+                                  self.config.server_name))
+                w.write(p.done(p.DONE, p.DONE_ERROR))
             finally:
                 self.busy = False
                 w.end()
