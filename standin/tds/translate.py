@@ -137,6 +137,10 @@ STATEMENT_WORDS = {'select', 'insert', 'update', 'delete', 'with', 'set', 'use',
                    'raiserror', 'waitfor', 'return', 'dbcc', 'checkpoint', 'kill', 'reconfigure', 'shutdown',
                    'go', 'vacuum', 'analyze', 'reindex', 'attach', 'detach'}
 
+# Words that begin the next statement after a SET whose value has no end mark.
+NEXT_STATEMENT = {'select', 'insert', 'update', 'delete', 'set', 'exec', 'execute', 'use', 'begin', 'commit',
+                  'rollback', 'declare', 'if', 'print', 'with'}
+
 TABLE_HINTS = {'nolock', 'readuncommitted', 'readcommitted', 'rowlock', 'updlock', 'holdlock', 'tablock',
                'paglock', 'readpast', 'serializable', 'repeatableread', 'xlock', 'tablockx', 'nowait'}
 
@@ -192,6 +196,10 @@ class Translator:
                 current = []
                 first = None
                 continue
+            if depth == 0 and is_word(first, 'set') and t.kind == 'word' and t.text.lower() in NEXT_STATEMENT:
+                parts.append(current)  # SET TRANSACTION ISOLATION LEVEL READ COMMITTED SELECT ...
+                current = []
+                first = None
             current.append(t)
             if first is None:
                 if t.kind != 'space':

@@ -10,6 +10,8 @@ SQL_NTS = -3
 SQL_NULL_DATA = -1
 SQL_ATTR_ODBC_VERSION, SQL_OV_ODBC3 = 200, 3
 SQL_ATTR_LOGIN_TIMEOUT = 103
+SQL_ATTR_AUTOCOMMIT = 102
+SQL_COMMIT, SQL_ROLLBACK = 0, 1
 SQL_ATTR_QUERY_TIMEOUT, SQL_ATTR_CURSOR_TYPE, SQL_ATTR_CONCURRENCY = 0, 6, 7
 SQL_CURSOR_FORWARD_ONLY, SQL_CURSOR_KEYSET_DRIVEN, SQL_CURSOR_DYNAMIC, SQL_CURSOR_STATIC = 0, 1, 2, 3
 SQL_CONCUR_READ_ONLY, SQL_CONCUR_LOCK = 1, 2
@@ -132,6 +134,14 @@ class Connection:
     def close(self):
         self.odbc.lib.SQLDisconnect(self.dbc)
         self.odbc.lib.SQLFreeHandle(SQL_HANDLE_DBC, self.dbc)
+
+    def set_autocommit(self, on):
+        self.odbc.check(self.odbc.lib.SQLSetConnectAttrW(self.dbc, SQL_ATTR_AUTOCOMMIT, ctypes.c_void_p(int(on)), 0),
+                        'SQLSetConnectAttr', SQL_HANDLE_DBC, self.dbc)
+
+    def end_transaction(self, commit):
+        self.odbc.check(self.odbc.lib.SQLEndTran(SQL_HANDLE_DBC, self.dbc, SQL_COMMIT if commit else SQL_ROLLBACK),
+                        'SQLEndTran', SQL_HANDLE_DBC, self.dbc)
 
     def __enter__(self):
         return self

@@ -225,8 +225,11 @@ class TdsServerTest(unittest.TestCase):
 
     def direct(self, sql, args=()):
         """The stand-in file itself, read without the server."""
-        with sqlite3.connect(self.db) as db:
+        db = sqlite3.connect(self.db)
+        try:
             return db.execute(sql, args).fetchall()
+        finally:
+            db.close()
 
     def connect(self, text=None):
         connection = self.odbc.connect(text or self.dsn)
@@ -472,6 +475,28 @@ class TdsServerTest(unittest.TestCase):
         self.assertIn('rpc sp_prepexec (id 13)', traced)
         self.assertIn('rpc sp_unprepare (id 15)', traced)
         self.assertIn("uniqueidentifier='%s'" % self.subscriber(13), traced)
+
+    def test_transactions(self):
+        c = self.connect()
+        settings = "SELECT Value FROM standin_settings WHERE Name = 'SyncByService'"
+        change = "UPDATE standin_settings SET Value = ? WHERE Name = 'SyncByService'"
+        c.set_autocommit(False)
+        c.execute(change, [7])
+        self.assertEqual(c.execute(settings).rows, [(7,)])
+        self.assertEqual(self.direct(settings), [(0,)])  # not yet for anyone else
+        c.end_transaction(commit=False)
+        self.assertEqual(c.execute(settings).rows, [(0,)])
+        c.execute(change, [1])
+        c.end_transaction(commit=True)
+        self.assertEqual(self.direct(settings), [(1,)])
+        c.execute(change, [0])
+        c.end_transaction(commit=True)
+        c.set_autocommit(True)
+        self.assertEqual(c.execute('SELECT @@TRANCOUNT').rows, [(0,)])
+        # A batch's own transaction.
+        c.execute("BEGIN TRAN; UPDATE standin_settings SET Value = 5 WHERE Name = 'SyncByService'; ROLLBACK TRAN")
+        self.assertEqual(self.direct(settings), [(0,)])
+        self.assertIn('transaction request 5', '\n'.join(self.server.trace_lines()))
 
     # --- cursors, identifiers as GUIDs ---------------------------------------------------------------------
 
