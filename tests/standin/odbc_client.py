@@ -149,9 +149,11 @@ class Connection:
     def __exit__(self, *exc):
         self.close()
 
-    def execute(self, sql, params=(), prepare=False, cursor_type=None, concurrency=None, timeout=None):
+    def execute(self, sql, params=(), prepare=False, cursor_type=None, concurrency=None, timeout=None,
+                describe_first=False):
         """Runs sql, binding params (str, int, None, uuid.UUID, bytes as an 8-bit text), and reads every
-        result set; timeout: seconds before the driver cancels it."""
+        result set; timeout: seconds before the driver cancels it; describe_first: a prepared statement's
+        columns are asked for before it runs."""
         lib = self.odbc.lib
         check = self.odbc.check
         stmt = SQLHANDLE()
@@ -172,6 +174,10 @@ class Connection:
                 self._bind(stmt, number, value, keep)
             if prepare:
                 check(lib.SQLPrepareW(stmt, wide(sql), SQL_NTS), 'SQLPrepare', SQL_HANDLE_STMT, stmt)
+                if describe_first:
+                    count = ctypes.c_short()
+                    check(lib.SQLNumResultCols(stmt, ctypes.byref(count)), 'SQLNumResultCols', SQL_HANDLE_STMT,
+                          stmt)
                 rc = lib.SQLExecute(stmt)
                 check(rc, 'SQLExecute', SQL_HANDLE_STMT, stmt)
             else:

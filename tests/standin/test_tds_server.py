@@ -460,6 +460,7 @@ class TdsServerTest(unittest.TestCase):
         self.assertEqual(len(want), 1)
         self.assertEqual(c.execute(sql, ['josé.müller43']).rows, want)
         self.assertEqual(c.execute(sql, ['josé.müller43'], prepare=True).rows, want)
+        self.assertEqual(c.execute(sql, ['josé.müller43'], prepare=True, describe_first=True).rows, want)
         self.assertEqual(c.execute(sql, ['josé.müller43'.encode('utf-8')]).rows, want)  # a VARCHAR parameter
         self.assertEqual(c.execute("SELECT Alias, SubscriberType FROM vw_Subscriber WHERE Alias = N'josé.müller43'",
                                    prepare=True).rows, want)
@@ -474,6 +475,8 @@ class TdsServerTest(unittest.TestCase):
         self.assertIn("(unnamed) varchar='josé.müller43'", traced)
         self.assertIn('rpc sp_prepexec (id 13)', traced)
         self.assertIn('rpc sp_unprepare (id 15)', traced)
+        self.assertIn("rpc sp_prepare (id 11): (unnamed) intn=None, (unnamed) ntext='@P1 NVARCHAR(13)'", traced)
+        self.assertIn("rpc sp_execute (id 12): (unnamed) intn=", traced)
         self.assertIn("uniqueidentifier='%s'" % self.subscriber(13), traced)
 
     def test_transactions(self):
