@@ -16,6 +16,7 @@ import time
 import unittest
 import uuid
 
+sys.dont_write_bytecode = True  # nothing of the run stays in the source tree
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, HERE)
