@@ -77,10 +77,20 @@ QString RunResultsFile::outcomeText(Outcome outcome)
         return QStringLiteral("sync timed out");
     case Outcome::Rejected:
         return QStringLiteral("rejected");
+    case Outcome::RequestFailed:
+        return QStringLiteral("request failed");
     case Outcome::NotAttempted:
         break;
     }
     return QStringLiteral("not attempted");
+}
+
+QString RunResultsFile::requestFailedDetail(const QString& reason, Outcome waited, const QString& waitDetail)
+{
+    QString detail = reason + QStringLiteral("; then ") + outcomeText(waited);
+    if (!waitDetail.isEmpty())
+        detail += QStringLiteral(" (") + waitDetail + QLatin1Char(')');
+    return detail;
 }
 
 QString RunResultsFile::isoLocal(const QDateTime& moment)

@@ -485,7 +485,9 @@ void TestDeleteSubscribers::aDatabaseRemovedMidRun()
     // Never a new, empty database in its place.
     QVERIFY(!QFile::exists(file));
     QCOMPARE(boxes.texts().constFirst(), kConfirmOrvane);
-    QCOMPARE(boxes.texts().constLast(), closingMessage(3, 3));
+    // The first subscriber's wait fails; each later request fails to connect and its wait fails too.
+    QCOMPARE(boxes.texts().size(), 1 + 1 + 2 + 2 + 1);
+    QCOMPARE(boxes.texts().constLast(), closingMessage(3, 5));
     // Every failure names the file that is gone.
     const QString missing = QStringLiteral("the database file %1 does not exist").arg(file);
     for (int i = 1; i + 1 < boxes.texts().size(); ++i)
@@ -496,12 +498,22 @@ void TestDeleteSubscribers::aDatabaseRemovedMidRun()
     QVERIFY2(log.startsWith(QStringLiteral("** Deleting Subscriber **\r\n    Alias=user1\r\n    ObjectID=") +
                             objectIdFor(1) + QStringLiteral("\r\n")),
              qPrintable(log));
+    // No connection, no answer: the database did not refuse anything, and each ticket is looked for.
+    QVERIFY2(!log.contains(QStringLiteral("refused")), qPrintable(log));
     for (const char* alias : {"user2", "user3"})
-        QVERIFY2(
-            log.contains(QStringLiteral("(error)The database refused to delete the subscriber with alias= ") +
-                         QLatin1String(alias) + QStringLiteral(": ")) &&
-                log.count(missing) == 3,
-            qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("(error)The request to delete the subscriber with alias= ") +
+                              QLatin1String(alias) + QStringLiteral(" failed: ")) &&
+                     log.contains(DeletionRun::syncFailedLine(QLatin1String(alias))),
+                 qPrintable(log));
+    QCOMPARE(log.count(missing), 5);
+    QCOMPARE(pauses, 3);
+    const QStringList results = readFile(resultsBesideTheLog()).split(QStringLiteral("\r\n"));
+    QCOMPARE(results.size(), 5);
+    QVERIFY2(results.at(1).contains(QStringLiteral(",sync failed,")), qPrintable(results.at(1)));
+    for (int row : {2, 3})
+        QVERIFY2(results.at(row).contains(QStringLiteral(",request failed,")) &&
+                     results.at(row).contains(QStringLiteral("does not exist); then sync failed (")),
+                 qPrintable(results.at(row)));
     QCOMPARE(child<QLabel>("lblRecordsDeletedCount")->text(), QStringLiteral("3"));
     QVERIFY(child<QPushButton>("cmdExit")->isEnabled());
 }
@@ -549,18 +561,37 @@ void TestDeleteSubscribers::aDatabaseLockedMidRun()
     // Bounded by the command timeout, not the driver's own wait of minutes.
     QVERIFY2(elapsed < 30000, qPrintable(QString::number(elapsed)));
     QCOMPARE(boxes.texts().constFirst(), kConfirmOrvane);
-    // The first subscriber's request went in before the lock; the wait only reads, which the lock allows.
-    QCOMPARE(boxes.texts().constLast(), closingMessage(3, 2));
+    // The first subscriber's request went in before the lock (only the removal of its ticket fails). The
+    // two after it ran out of time: whether the database carried them out is unknown, so their tickets are
+    // waited for (reading, which the lock allows) until the wait gives up: two errors each.
+    QVERIFY2(boxes.texts().size() == 5, qPrintable(boxes.texts().join(QStringLiteral("\n---\n"))));
+    QCOMPARE(boxes.texts().constLast(), closingMessage(3, 4));
     for (int i = 1; i + 1 < boxes.texts().size(); ++i)
         QVERIFY2((boxes.texts().at(i) + boxes.details().at(i)).contains(QStringLiteral("database is locked")),
                  qPrintable(boxes.texts().at(i) + QLatin1Char('\n') + boxes.details().at(i)));
+    QCOMPARE(pauses, 1 + 20 + 20);
     const QString log = logFrom(QStringLiteral("** Deleting"));
     QVERIFY2(log.startsWith(QStringLiteral("** Deleting Subscriber **\r\n    Alias=user1\r\n")),
              qPrintable(log));
     QCOMPARE(log.count(QStringLiteral("database is locked")), 2);
+    QVERIFY2(!log.contains(QStringLiteral("refused")), qPrintable(log));
+    const QRegularExpression failed(QStringLiteral(
+        "    ObjectID=\\{[^}]+\\}\r\n\\(error\\)The request to delete the subscriber with alias= user2 "
+        "failed: 5 \\(\\[SQLite\\]database is locked \\(5\\)\\)\\.  The database may have carried it out "
+        "all the same, so its directory sync ticket is waited for\\.\r\n"
+        "Syncronization process failed to complete in a timely fashion\\.[^\r\n]*\r\n"
+        "\\(error\\)SQL Sync to directory failed when deleting subscriber with alias= user2\r\n"));
+    QVERIFY2(failed.match(log).hasMatch(), qPrintable(log));
     QVERIFY(log.contains(DeletionRun::SyncCompleteLine));
     QCOMPARE(m_standin->scalar(QStringLiteral("SELECT group_concat(Alias) FROM subscriber")).toString(),
              QStringLiteral("user2,user3"));
+    const QStringList results = readFile(resultsBesideTheLog()).split(QStringLiteral("\r\n"));
+    QCOMPARE(results.size(), 5);
+    QVERIFY2(results.at(1).contains(QStringLiteral(",deleted,")), qPrintable(results.at(1)));
+    for (int row : {2, 3})
+        QVERIFY2(results.at(row).contains(
+                     QStringLiteral(",request failed,[SQLite]database is locked (5); then sync timed out,")),
+                 qPrintable(results.at(row)));
 }
 
 void TestDeleteSubscribers::aFullDiskMidRunKeepsTheLinesWritten()
