@@ -1,5 +1,7 @@
 #include "deletion/RunResultsFile.h"
 
+#include "localize/StringIds.h"
+#include "localize/modLocalize.h"
 #include "selection/CsvText.h"
 
 #include <QDate>
@@ -30,7 +32,7 @@ bool RunResultsFile::open(const QString& path)
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
         m_failure = m_file.errorString();
         if (m_failure.isEmpty())
-            m_failure = QStringLiteral("The file cannot be created.");
+            m_failure = modLocalize::mymyLoadString(StringIds::FileCannotBeCreated);
         qWarning("cannot create the results file %s: %s", qPrintable(path), qPrintable(m_failure));
         return false;
     }

@@ -125,5 +125,14 @@ constexpr int ExportRefused = 446; // %1 rows the import would misread, %2 their
 constexpr int ExportNothingChecked = 447;
 constexpr int ExportWriteFailed = 448; // %1 the file, %2 the system's reason
 constexpr int ExportDialogTitle = 449;
+// Messages of the run log, the text viewer and the CSV import that the original did not have.
+constexpr int RunLogNotCreated = 460;    // %1 the log, %2 the reason
+constexpr int RunLogIncomplete = 461;    // %1 the log, %2 the reason
+constexpr int NoTextViewer = 462;        // %1 the log
+constexpr int CsvLookupsFailed = 463;    // %1 how many lookups failed, %2 the first error
+constexpr int UnknownReason = 464;       // the reason when the system gives none
+constexpr int FileCannotBeOpened = 465;  // the run log's, when the system gives no reason
+constexpr int LineCannotBeWritten = 466; // the run log's, when the system gives no reason
+constexpr int FileCannotBeCreated = 467; // the results file's, when the system gives no reason
 
 } // namespace StringIds

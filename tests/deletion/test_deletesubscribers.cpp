@@ -65,6 +65,20 @@ QString closingMessage(int processed, int errors)
            kClosingTail;
 }
 
+// From now on every write to the open run log fails as on a full disk (ENOSPC).
+void fillTheDiskUnderTheRunLog()
+{
+    const QString target = QFileInfo(Logging::RunLogPath()).canonicalFilePath();
+    const int full = ::open("/dev/full", O_WRONLY);
+    QDirIterator fds(QStringLiteral("/proc/self/fd"), QDir::Files | QDir::System);
+    while (fds.hasNext()) {
+        const QString fd = fds.next();
+        if (QFileInfo(fd).symLinkTarget() == target)
+            ::dup2(full, QFileInfo(fd).fileName().toInt());
+    }
+    ::close(full);
+}
+
 void addGridRow(SubscriberGridModel& grid, const QString& alias, const QString& objectId,
                 const QString& extension = QStringLiteral("100"))
 {
@@ -99,6 +113,7 @@ private slots:
     void aResultsFileThatCannotBeCreatedLeavesTheRunAlone();
     void resultsFileTimesAreLocalWithTheirOffset();
     void stopCaptionFollowsTheLanguage();
+    void failureMessagesFollowTheLanguage();
     void theRegistryFileChangedOrRemovedWhileRunning();
 
 private:
@@ -608,15 +623,7 @@ void TestDeleteSubscribers::aFullDiskMidRunKeepsTheLinesWritten()
         if (++pauses != 1)
             return;
         before = readFile(Logging::RunLogPath());
-        const QString target = QFileInfo(Logging::RunLogPath()).canonicalFilePath();
-        const int full = ::open("/dev/full", O_WRONLY);
-        QDirIterator fds(QStringLiteral("/proc/self/fd"), QDir::Files | QDir::System);
-        while (fds.hasNext()) {
-            const QString fd = fds.next();
-            if (QFileInfo(fd).symLinkTarget() == target)
-                ::dup2(full, QFileInfo(fd).fileName().toInt());
-        }
-        ::close(full);
+        fillTheDiskUnderTheRunLog();
     });
     ScriptedMessageBoxes boxes;
     RecordingLauncher launcher;
@@ -1062,6 +1069,69 @@ void TestDeleteSubscribers::stopCaptionFollowsTheLanguage()
     }
     QVERIFY(!stop->isVisibleTo(m_page.get()));
     QVERIFY(boxes.texts().isEmpty());
+    modLocalize::resetLocalisation();
+}
+
+void TestDeleteSubscribers::failureMessagesFollowTheLanguage()
+{
+    const QString library = QStringLiteral(CULVANE_BIN_DIR "/Culvane_DEU.dll");
+    if (!QFileInfo::exists(library))
+        QSKIP("the language libraries are not built here");
+    QVERIFY(QFile::copy(library, m_program->filePath(QStringLiteral("Culvane_DEU.dll"))));
+    modLocalize::setCurrentLangID(1031);
+    modLocalize::InitalizeLanguages();
+    QVERIFY(modLocalize::languageLibraryLoaded());
+    ScriptedMessageBoxes boxes;
+    CountingSleeper sleeper;
+    const auto oneRun = [&](int n, std::initializer_list<MsgBox::Answer> answers) {
+        QVERIFY(addSubscriber(*m_standin, objectIdFor(n), QStringLiteral("user%1").arg(n)));
+        m_grid->clear();
+        addGridRow(*m_grid, QStringLiteral("user%1").arg(n), objectIdFor(n));
+        loadPage();
+        boxes.clear();
+        runAndAnswer(answers, boxes);
+    };
+
+    // No program to show the log with.
+    const Launcher::Handler previousLauncher =
+        Launcher::setHandler([](const QString&, const QStringList&) { return false; });
+    oneRun(1, {MsgBox::vbYes, MsgBox::vbOK});
+    Launcher::setHandler(previousLauncher);
+    QCOMPARE(boxes.texts().size(), 3);
+    QCOMPARE(
+        boxes.texts().constLast(),
+        QStringLiteral(u"Es konnte kein Textanzeigeprogramm gestartet werden, um das Ausführungsprotokoll "
+                       u"%1 anzuzeigen.")
+            .arg(Logging::RunLogPath()));
+
+    // The disk fills during the run.
+    int pauses = 0;
+    const Clock::Sleeper previousSleeper = Clock::setSleeper([&](int) {
+        if (++pauses == 1)
+            fillTheDiskUnderTheRunLog();
+    });
+    oneRun(2, {MsgBox::vbYes, MsgBox::vbCancel});
+    Clock::setSleeper(previousSleeper);
+    QCOMPARE(boxes.texts().size(), 3);
+    QCOMPARE(
+        boxes.texts().at(1),
+        QStringLiteral(u"Das Ausführungsprotokoll %1 ist unvollständig: Eine Zeile konnte nicht geschrieben "
+                       u"werden (%2).  Die Zeilen davor stehen in der Datei.")
+            .arg(Logging::RunLogPath(), Logging::RunLogWriteFailure()));
+
+    // No log can be made.
+    const QString blocker = m_program->filePath(QStringLiteral("not a folder"));
+    QFile file(blocker);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    Logging::setLogFolder(blocker + QStringLiteral("/logs"));
+    oneRun(3, {MsgBox::vbYes});
+    const QString told = boxes.texts().constLast();
+    QVERIFY2(told.startsWith(QStringLiteral(u"Das Ausführungsprotokoll ") + Logging::LogFolder()) &&
+                 told.contains(QStringLiteral(u" konnte nicht angelegt werden (")) &&
+                 told.endsWith(QStringLiteral(u").  Es wurde kein Teilnehmer gelöscht.")),
+             qPrintable(told));
+    QCOMPARE(deletions(), 2);
     modLocalize::resetLocalisation();
 }
 

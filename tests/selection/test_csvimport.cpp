@@ -286,6 +286,24 @@ void TestCsvImport::failedLookupsAreNeverSilent()
         text.count(QStringLiteral(") in procedure ParseCSVForSubscribers of Form frmChooseSubscribers\r\n")),
         2);
     QVERIFY(text.contains(QStringLiteral("(error):")));
+
+    // In German, from the German library (whose extension heading is another word: aliases only).
+    QTemporaryDir program;
+    const QString library = QStringLiteral(CULVANE_BIN_DIR "/Culvane_DEU.dll");
+    QVERIFY(QFile::copy(library, program.filePath(QStringLiteral("Culvane_DEU.dll"))));
+    modLocalize::setProgramLocation(program.path(), QStringLiteral("Culvane"));
+    modLocalize::setCurrentLangID(1031);
+    modLocalize::InitalizeLanguages();
+    QVERIFY(modLocalize::languageLibraryLoaded());
+    auto german = import(bytes);
+    modLocalize::resetLocalisation();
+    modLocalize::setProgramLocation(QString(), QString());
+    QCOMPARE(german->messages.size(), 2);
+    QVERIFY2(german->messages.at(1).startsWith(QStringLiteral(
+                 u"2 Teilnehmersuchen sind fehlgeschlagen, daher fehlen im Raster womöglich Teilnehmer, die "
+                 u"die Datei nennt.  Es war kein Ausführungsprotokoll geöffnet, das sie verzeichnen konnte.  "
+                 u"Der erste Fehler: ")),
+             qPrintable(german->messages.at(1)));
     QVERIFY(m_db->exec(QStringLiteral("CREATE VIEW vw_CallHandler AS SELECT CallHandlerObjectID, Alias, "
                                       "DisplayName, DTMFAccessID FROM callhandler")));
 }
