@@ -14,9 +14,11 @@
 --   extension     3 + n%13 digits (3 to 15), all different: digit (d%9)+1, then n/13 padded to d-1 digits;
 --                 n%10=3 also has "99" + n as 6 digits, n%20=3 also "98" + n as 6 digits;
 --                 type 0 without a call handler has none
---   COS           none when n%101=7, DefaultAdministrator when n%97=11, otherwise by n%7 one of
---                 DefaultSubscriber, StandardUsersEast, StandardUsersWest, Director'sOffice, Executives,
---                 GuestAccess, Students
+--   COS           none for n=7 and for the archived mailboxes with n%100=50, DefaultAdministrator when
+--                 n%97=11, otherwise by n%7 one of DefaultSubscriber, StandardUsersEast, StandardUsersWest,
+--                 Director'sOffice, Executives, GuestAccess, Students. The grid refuses a subscriber without
+--                 a class of service with one message each: "All subscribers" meets only subscriber 7, the
+--                 others only "Archived Mailboxes" (and the CSV import) reach.
 --   SwitchID      n%4: 0 -> NULL, 1 -> 0, 2 -> 1, 3 -> 2
 --   HomeServer    n%5: 0,1 -> MAILSRV01, 2,3 -> MAILSRV02, 4 -> EXCH-BRANCH; none for types 5, 8 and 9
 --   location      type 5 -> New York Bridge or O'Hare Site (5), 7 -> London AMIS (7), 8 -> Paris VPIM (8),
@@ -83,7 +85,7 @@ SELECT n, type,
             WHEN n % 59 = 4 THEN 'Zoë O''Connor ' || n
             ELSE printf('user%05d', n) END AS alias,
        3 + n % 13 AS digits,
-       CASE WHEN n % 101 = 7 THEN NULL
+       CASE WHEN n = 7 OR n % 100 = 50 THEN NULL
             WHEN n % 97 = 11 THEN 2
             ELSE CASE n % 7 WHEN 0 THEN 1 WHEN 1 THEN 3 WHEN 2 THEN 4 WHEN 3 THEN 5 WHEN 4 THEN 6
                             WHEN 5 THEN 7 ELSE 8 END END AS cos,

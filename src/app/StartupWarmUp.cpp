@@ -1,6 +1,7 @@
 #include "app/StartupWarmUp.h"
 
 #include "server/OdbcSetup.h"
+#include "server/WorkStationInfo.h"
 #include "server/modOrvaneDB.h"
 
 #include <QFile>
@@ -47,4 +48,5 @@ void StartupWarmUp::run()
     const QString driver = OdbcSetup::libraryForConnection(modOrvaneDB::ChosenConnectionString());
     if (!driver.isEmpty())
         m_driver = dlopen(QFile::encodeName(driver).constData(), RTLD_NOW | RTLD_LOCAL);
+    sharedWorkStationInfo();
 }

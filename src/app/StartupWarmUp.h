@@ -10,6 +10,8 @@
 //   measures its text needs it.
 // - the ODBC driver of the connection the page will open is loaded (mapped and bound, about 1.5 ms for
 //   SQLite's); the driver manager then finds it loaded.
+// - the workstation facts the first run log's header names, whose DNS domain may wait for a name server
+//   (up to WorkStationInfo::DomainLookupBound); the window never waits for them.
 // Nothing here reports anything: what fails here fails again where the program meets it, and says so there.
 class StartupWarmUp {
 public:

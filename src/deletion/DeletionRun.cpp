@@ -40,6 +40,14 @@ QString DeletionRun::requestRejectedLine(const QString& alias, int number, const
            QStringLiteral(": ") + QString::number(number) + QStringLiteral(" (") + reason + QLatin1Char(')');
 }
 
+QString DeletionRun::requestFailedLine(const QString& alias, int number, const QString& reason)
+{
+    return QStringLiteral("(error)The request to delete the subscriber with alias= ") + alias +
+           QStringLiteral(" failed: ") + QString::number(number) + QStringLiteral(" (") + reason +
+           QStringLiteral(").  The database may have carried it out all the same, so its directory sync "
+                          "ticket is waited for.");
+}
+
 QString DeletionRun::stoppedLine(qint32 processed, qint32 checked)
 {
     return QStringLiteral("**** Run stopped by the user after %1 of %2 subscribers ****")
@@ -126,33 +134,44 @@ DeletionRun::Outcome DeletionRun::run(const SubscriberGridModel& grid, bool dele
                 request = Statements::deleteSubscriberCommand(connection, objectId, deleteAll,
                                                               setForceRemoveEAdmin, ticket);
             });
-            std::optional<CulvaneError> rejected;
+            std::optional<CulvaneError> failure;
             try {
                 if (request)
                     request->Execute();
             } catch (const CulvaneError& error) {
-                rejected = error;
+                failure = error;
                 report.report(error);
             }
             result.ticket = ticket;
-            Module1::SyncWaitDetail wait;
-            if (rejected) {
-                // No ticket was registered: waiting for it would only end in a time-out that blames the
-                // directory synchronisation. The database's own reason is what the log needs.
-                Logging::WriteLogLine(
-                    requestRejectedLine(alias, rejected->number(), rejected->description()));
+            if (failure && failure->statement() == CulvaneError::Statement::Refused) {
+                // The database answered with its refusal, so no ticket was registered: waiting for it would
+                // only end in a time-out that blames the directory synchronisation.
+                Logging::WriteLogLine(requestRejectedLine(alias, failure->number(), failure->description()));
                 result.outcome = RunResultsFile::Outcome::Rejected;
-                result.detail = rejected->description();
-            } else if (Module1::WaitForSyncToFinished(ticket, &wait)) {
-                Logging::WriteLogLine(SyncCompleteLine);
-                result.outcome = RunResultsFile::Outcome::Deleted;
+                result.detail = failure->description();
             } else {
-                Logging::WriteLogLine(syncFailedLine(alias));
-                result.outcome = wait.ending == Module1::SyncWaitDetail::TimedOut
-                                     ? RunResultsFile::Outcome::SyncTimedOut
-                                     : RunResultsFile::Outcome::SyncFailed;
-                result.detail =
-                    wait.ending == Module1::SyncWaitDetail::ResultRead ? wait.result : wait.failure;
+                // A request that failed on this side (a timeout, a lost connection) may have reached the
+                // database and been carried out: its ticket tells.
+                if (failure)
+                    Logging::WriteLogLine(
+                        requestFailedLine(alias, failure->number(), failure->description()));
+                Module1::SyncWaitDetail wait;
+                if (Module1::WaitForSyncToFinished(ticket, &wait)) {
+                    Logging::WriteLogLine(SyncCompleteLine);
+                    result.outcome = RunResultsFile::Outcome::Deleted;
+                } else {
+                    Logging::WriteLogLine(syncFailedLine(alias));
+                    result.outcome = wait.ending == Module1::SyncWaitDetail::TimedOut
+                                         ? RunResultsFile::Outcome::SyncTimedOut
+                                         : RunResultsFile::Outcome::SyncFailed;
+                    result.detail =
+                        wait.ending == Module1::SyncWaitDetail::ResultRead ? wait.result : wait.failure;
+                }
+                if (failure) {
+                    result.detail = RunResultsFile::requestFailedDetail(failure->description(),
+                                                                        result.outcome, result.detail);
+                    result.outcome = RunResultsFile::Outcome::RequestFailed;
+                }
             }
             result.finished = QDateTime::currentDateTime();
             results.write(result);

@@ -49,7 +49,10 @@ public:
     static const QString DeletingLine;
     static const QString SyncCompleteLine;
     static QString syncFailedLine(const QString& alias);
+    // The database answered the request with an error: nothing is waited for.
     static QString requestRejectedLine(const QString& alias, int number, const QString& reason);
+    // The request failed on this side (a command timeout, a lost connection): its ticket is waited for.
+    static QString requestFailedLine(const QString& alias, int number, const QString& reason);
     // `processed` of the `checked` subscribers had their deletion steps when Stop ended the run.
     static QString stoppedLine(qint32 processed, qint32 checked);
 };

@@ -61,7 +61,7 @@ void writeToFile(const QString& line)
     if (file.write(bytes) != bytes.size() && state().writeFailure.isEmpty()) {
         state().writeFailure = file.errorString();
         if (state().writeFailure.isEmpty())
-            state().writeFailure = QStringLiteral("The line could not be written.");
+            state().writeFailure = modLocalize::mymyLoadString(StringIds::LineCannotBeWritten);
         qWarning("cannot write to the run log %s: %s", qPrintable(file.fileName()),
                  qPrintable(state().writeFailure));
     }
@@ -157,7 +157,7 @@ void OpenRunLog(const QString& path, bool append)
         // The run goes on without a file; its lines are still counted.
         s.openFailure = s.file.errorString();
         if (s.openFailure.isEmpty())
-            s.openFailure = QStringLiteral("The file cannot be opened.");
+            s.openFailure = modLocalize::mymyLoadString(StringIds::FileCannotBeOpened);
         qWarning("cannot open the run log %s: %s", qPrintable(path), qPrintable(s.openFailure));
     }
 

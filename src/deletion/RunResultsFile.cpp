@@ -1,5 +1,7 @@
 #include "deletion/RunResultsFile.h"
 
+#include "localize/StringIds.h"
+#include "localize/modLocalize.h"
 #include "selection/CsvText.h"
 
 #include <QDate>
@@ -30,7 +32,7 @@ bool RunResultsFile::open(const QString& path)
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
         m_failure = m_file.errorString();
         if (m_failure.isEmpty())
-            m_failure = QStringLiteral("The file cannot be created.");
+            m_failure = modLocalize::mymyLoadString(StringIds::FileCannotBeCreated);
         qWarning("cannot create the results file %s: %s", qPrintable(path), qPrintable(m_failure));
         return false;
     }
@@ -77,10 +79,20 @@ QString RunResultsFile::outcomeText(Outcome outcome)
         return QStringLiteral("sync timed out");
     case Outcome::Rejected:
         return QStringLiteral("rejected");
+    case Outcome::RequestFailed:
+        return QStringLiteral("request failed");
     case Outcome::NotAttempted:
         break;
     }
     return QStringLiteral("not attempted");
+}
+
+QString RunResultsFile::requestFailedDetail(const QString& reason, Outcome waited, const QString& waitDetail)
+{
+    QString detail = reason + QStringLiteral("; then ") + outcomeText(waited);
+    if (!waitDetail.isEmpty())
+        detail += QStringLiteral(" (") + waitDetail + QLatin1Char(')');
+    return detail;
 }
 
 QString RunResultsFile::isoLocal(const QDateTime& moment)

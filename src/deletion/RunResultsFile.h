@@ -9,7 +9,7 @@
 // Each row reaches the system as soon as it is written, so a run that is killed keeps the rows before.
 class RunResultsFile {
 public:
-    enum class Outcome { Deleted, SyncFailed, SyncTimedOut, Rejected, NotAttempted };
+    enum class Outcome { Deleted, SyncFailed, SyncTimedOut, Rejected, RequestFailed, NotAttempted };
 
     struct Row {
         QString alias;
@@ -38,6 +38,9 @@ public:
     void close() { m_file.close(); }
 
     static QString outcomeText(Outcome outcome);
+    // The Detail of a request that failed on this side: its reason, then what the wait for its ticket gave
+    // (an outcome with its own detail, if any).
+    static QString requestFailedDetail(const QString& reason, Outcome waited, const QString& waitDetail);
     // ISO 8601 local time with its offset from UTC, e.g. 2009-03-03T07:05:09+01:00.
     static QString isoLocal(const QDateTime& moment);
     // One field quoted as RFC 4180 asks: in double quotes, inner quotes doubled, when it holds a comma, a

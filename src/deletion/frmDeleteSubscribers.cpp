@@ -183,9 +183,10 @@ void frmDeleteSubscribers::cmdDeleteSubscribers_Click()
     unsetCursor();
 
     if (outcome.logFailed) {
-        MsgBox::show(QStringLiteral("The run log %1 could not be created (%2).  No subscriber was deleted.")
-                         .arg(outcome.logPath, outcome.logFailure.isEmpty() ? QStringLiteral("unknown reason")
-                                                                            : outcome.logFailure));
+        MsgBox::show(mymyLoadString(StringIds::RunLogNotCreated)
+                         .arg(outcome.logPath, outcome.logFailure.isEmpty()
+                                                   ? mymyLoadString(StringIds::UnknownReason)
+                                                   : outcome.logFailure));
         cmdPrevious->setEnabled(previousWasEnabled);
         cmdDeleteSubscribers->setEnabled(deleteWasEnabled);
         cmdExit->setEnabled(exitWasEnabled);
@@ -194,10 +195,8 @@ void frmDeleteSubscribers::cmdDeleteSubscribers_Click()
 
     // The counts below are right even so; the file lacks the lines from the failure on.
     if (!Logging::RunLogWriteFailure().isEmpty())
-        MsgBox::show(
-            QStringLiteral("The run log %1 is incomplete: a line could not be written (%2).  The lines "
-                           "before it are in the file.")
-                .arg(Logging::RunLogPath(), Logging::RunLogWriteFailure()));
+        MsgBox::show(mymyLoadString(StringIds::RunLogIncomplete)
+                         .arg(Logging::RunLogPath(), Logging::RunLogWriteFailure()));
 
     const QString closing =
         mymyLoadString(StringIds::DeletionCompleteRemoved) + QString::number(outcome.processed) +
@@ -205,8 +204,7 @@ void frmDeleteSubscribers::cmdDeleteSubscribers_Click()
         QString::number(Logging::RunLogErrorCount()) + mymyLoadString(StringIds::DeletionCompleteErrors);
     if (MsgBox::show(closing, MsgBox::vbOKCancel) == MsgBox::vbOK &&
         !Launcher::start(TextViewer, {Logging::RunLogPath()}))
-        MsgBox::show(QStringLiteral("No text viewer could be started to show the run log %1.")
-                         .arg(Logging::RunLogPath()));
+        MsgBox::show(mymyLoadString(StringIds::NoTextViewer).arg(Logging::RunLogPath()));
     cmdExit->setEnabled(true);
 }
 

@@ -136,5 +136,14 @@ constexpr int RunElapsed = 454;    // %1 m:ss
 constexpr int RunTimeLeft = 455;   // %1 m:ss
 constexpr int RunTimeLeftUnknown = 456;
 constexpr int RunLogView = 457;
+// Messages of the run log, the text viewer and the CSV import that the original did not have.
+constexpr int RunLogNotCreated = 460;    // %1 the log, %2 the reason
+constexpr int RunLogIncomplete = 461;    // %1 the log, %2 the reason
+constexpr int NoTextViewer = 462;        // %1 the log
+constexpr int CsvLookupsFailed = 463;    // %1 how many lookups failed, %2 the first error
+constexpr int UnknownReason = 464;       // the reason when the system gives none
+constexpr int FileCannotBeOpened = 465;  // the run log's, when the system gives no reason
+constexpr int LineCannotBeWritten = 466; // the run log's, when the system gives no reason
+constexpr int FileCannotBeCreated = 467; // the results file's, when the system gives no reason
 
 } // namespace StringIds

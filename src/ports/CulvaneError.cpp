@@ -2,9 +2,9 @@
 
 #include <limits>
 
-CulvaneError::CulvaneError(int number, QString description, QString detail)
+CulvaneError::CulvaneError(int number, QString description, QString detail, Statement statement)
     : m_number(number), m_description(std::move(description)), m_detail(std::move(detail)),
-      m_what(QStringLiteral("%1 %2").arg(number).arg(m_description).toStdString())
+      m_statement(statement), m_what(QStringLiteral("%1 %2").arg(number).arg(m_description).toStdString())
 {
 }
 

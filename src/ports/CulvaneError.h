@@ -9,19 +9,33 @@
 // A trapped runtime error: the number an administrator of the original platform knows, and its description.
 class CulvaneError : public std::exception {
 public:
-    CulvaneError(int number, QString description, QString detail = QString());
+    // What a failed database statement tells about the server's part in it.
+    enum class Statement {
+        // Not a database statement's failure.
+        None,
+        // The server answered with an error: it did not carry the statement out.
+        Refused,
+        // It failed on this side (a command timeout, a connection lost or never made): the server may
+        // have carried it out all the same.
+        Unanswered,
+    };
+
+    CulvaneError(int number, QString description, QString detail = QString(),
+                 Statement statement = Statement::None);
 
     int number() const { return m_number; }
     const QString& description() const { return m_description; }
     // What lies beneath, for the administrator and for support: for a database failure the data source
     // and the driver's own error number and message. Empty for the program's own errors.
     const QString& detail() const { return m_detail; }
+    Statement statement() const { return m_statement; }
     const char* what() const noexcept override { return m_what.c_str(); }
 
 private:
     int m_number;
     QString m_description;
     QString m_detail;
+    Statement m_statement;
     std::string m_what;
 };
 

@@ -79,10 +79,7 @@ namespace CsvImport {
 
 QString failedLookupsMessage(int failed, const QString& firstError)
 {
-    return QString::number(failed) +
-           QStringLiteral(" subscriber lookups failed, so the grid may lack subscribers the file names. "
-                          "No run log was open to record them. The first error: ") +
-           firstError;
+    return mymyLoadString(StringIds::CsvLookupsFailed).arg(QString::number(failed), firstError);
 }
 
 std::int16_t ParseCSVForSubscribers(const QString& path, const QString& connection, CsvSink& sink)

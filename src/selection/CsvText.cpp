@@ -40,6 +40,20 @@ int sequenceLength(const unsigned char* data, qsizetype i, qsizetype size, char3
     return length;
 }
 
+// Windows-1252 for 0x80 to 0x9F, the code page Windows spreadsheets save CSV files in; the rest of its
+// upper half is Latin-1. The five bytes it leaves undefined map to their C1 controls, as Windows does.
+constexpr char16_t kWindows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, // 80-87
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F, // 88-8F
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 90-97
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178, // 98-9F
+};
+
+QChar windows1252(unsigned char byte)
+{
+    return QChar(byte >= 0x80 && byte <= 0x9F ? kWindows1252High[byte - 0x80] : char16_t(byte));
+}
+
 QString decode(const unsigned char* data, qsizetype size)
 {
     QString text;
@@ -48,7 +62,7 @@ QString decode(const unsigned char* data, qsizetype size)
         char32_t code = 0;
         const int length = sequenceLength(data, i, size, code);
         if (length == 0) {
-            text.append(QChar(char16_t(data[i])));
+            text.append(windows1252(data[i]));
             ++i;
             continue;
         }

@@ -9,8 +9,9 @@ namespace CsvText {
 
 // The lines of a file. A UTF-8 byte-order mark at the start is dropped. A line ends at CR LF, at a lone CR
 // or at a lone LF; a terminator at the very end does not start another line. Text is UTF-8; a byte that
-// is not part of a well-formed UTF-8 sequence is kept as the character of the same number (as Latin-1
-// reads it), so no byte is lost and no input is refused.
+// is not part of a well-formed UTF-8 sequence is read as Windows-1252 reads it (the code page Windows
+// spreadsheets save in: 0x92 is a right single quote, 0x96 an en dash, 0x80 the euro sign), so no byte is
+// lost and no input is refused.
 QStringList splitLines(const QByteArray& bytes);
 
 // One line's fields, cut at every comma; quotes are ordinary characters. An empty line has no fields.

@@ -55,5 +55,5 @@ void Command::Execute()
         query.addBindValue(value);
     }
     if (!query.exec())
-        connection.fail(query.lastError());
+        connection.fail(query);
 }

@@ -178,6 +178,27 @@ bool usable(DbConnection::Open& open, Use use)
     return true;
 }
 
+// The diagnostic records of an ODBC handle, in their order.
+QVector<DbConnection::Diagnostic> diagnosticsOf(SQLSMALLINT handleType, SQLHANDLE handle)
+{
+    QVector<DbConnection::Diagnostic> records;
+    if (handle == nullptr)
+        return records;
+    for (SQLSMALLINT record = 1;; ++record) {
+        SQLCHAR state[SQL_SQLSTATE_SIZE + 1] = {};
+        SQLINTEGER native = 0;
+        SQLSMALLINT length = 0;
+        // Only the state and number are needed; a longer message is cut, which is no failure here.
+        SQLCHAR message[8] = {};
+        const SQLRETURN rc =
+            SQLGetDiagRec(handleType, handle, record, state, &native, message, sizeof message, &length);
+        if (!SQL_SUCCEEDED(rc))
+            break;
+        records.append({QString::fromLatin1(reinterpret_cast<const char*>(state)), int(native)});
+    }
+    return records;
+}
+
 QString detailOf(const QSqlError& error, const QString& connectionText)
 {
     QStringList lines;
@@ -246,9 +267,10 @@ std::unique_ptr<DbConnection::Open> connect(const QString& text)
                                   QStringLiteral(" (the database file %1 does not exist)")
                                       .arg(QDir::current().absoluteFilePath(file)),
                               failure.type(), failure.nativeErrorCode());
-            DbConnection::raise(missing, text);
+            DbConnection::raise(missing, text, CulvaneError::Statement::Unanswered);
         }
-        DbConnection::raise(failure, text);
+        // Nothing was sent: whatever the caller meant to run, the server never saw it.
+        DbConnection::raise(failure, text, CulvaneError::Statement::Unanswered);
     }
     open->db = QSqlDatabase::database(name, false);
     if (!file.isEmpty() && fileIdentity(file, &open->device, &open->inode))
@@ -313,7 +335,7 @@ QString DbConnection::adapt(const QString& statement) const
 void DbConnection::prepare(QSqlQuery& query, const QString& statement)
 {
     if (!query.prepare(adapt(statement)))
-        fail(query.lastError());
+        fail(query);
     applyCommandTimeout(query);
 }
 
@@ -324,20 +346,45 @@ void DbConnection::execute(QSqlQuery& query, const QString& statement)
     // thousands of lookups is about 6% faster. Elsewhere the statement gets its timeout before it runs.
     if (dbms() == SqlDialect::Dbms::SQLite) {
         if (!query.exec(adapt(statement)))
-            fail(query.lastError());
+            fail(query);
         return;
     }
     prepare(query, statement);
     if (!query.exec())
-        fail(query.lastError());
+        fail(query);
 }
 
-void DbConnection::fail(const QSqlError& error) const
+void DbConnection::fail(const QSqlQuery& query) const
 {
-    raise(error, m_open->text);
+    // The driver keeps a failed call's diagnostics on its statement until the statement is used again.
+    const QSqlResult* result = query.result();
+    QVector<Diagnostic> diagnostics =
+        diagnosticsOf(SQL_HANDLE_STMT, result ? odbcHandle(result->handle()) : nullptr);
+    if (diagnostics.isEmpty())
+        diagnostics = diagnosticsOf(SQL_HANDLE_DBC, connectionHandle(m_open->db));
+    raise(query.lastError(), m_open->text, statementOutcome(diagnostics, m_open->dbms));
 }
 
-void DbConnection::raise(const QSqlError& error, const QString& connectionText)
+CulvaneError::Statement DbConnection::statementOutcome(const QVector<Diagnostic>& diagnostics,
+                                                       SqlDialect::Dbms dbms)
+{
+    if (diagnostics.isEmpty())
+        return CulvaneError::Statement::Unanswered;
+    for (const Diagnostic& diagnostic : diagnostics) {
+        const QString state = diagnostic.sqlState.toUpper();
+        if (state == QLatin1String("HYT00") || state == QLatin1String("HYT01") ||
+            state == QLatin1String("S1T00") || state == QLatin1String("HY008") ||
+            state == QLatin1String("S1008") || state.startsWith(QLatin1String("08")))
+            return CulvaneError::Statement::Unanswered;
+        // SQLITE_BUSY and SQLITE_LOCKED: the stand-in's command timeout ran out waiting for the file.
+        if (dbms == SqlDialect::Dbms::SQLite && (diagnostic.nativeError == 5 || diagnostic.nativeError == 6))
+            return CulvaneError::Statement::Unanswered;
+    }
+    return CulvaneError::Statement::Refused;
+}
+
+void DbConnection::raise(const QSqlError& error, const QString& connectionText,
+                         CulvaneError::Statement statement)
 {
     bool numeric = false;
     int number = error.nativeErrorCode().toInt(&numeric);
@@ -348,7 +395,7 @@ void DbConnection::raise(const QSqlError& error, const QString& connectionText)
         text = error.driverText().trimmed();
     if (text.isEmpty())
         text = QStringLiteral("Unspecified error");
-    raiseError(number, text, detailOf(error, connectionText));
+    throw CulvaneError(number, text, detailOf(error, connectionText), statement);
 }
 
 void DbConnection::closeKeptConnections()

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "ports/CulvaneError.h"
 #include "server/SqlDialect.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QString>
+#include <QVector>
 
 #include <memory>
 
@@ -38,12 +40,26 @@ public:
     // Runs the adapted statement, which has no parameters, within the command timeout; raises the driver's
     // error on failure.
     void execute(QSqlQuery& query, const QString& statement);
-    // Raises the driver's error of a statement run on this connection.
-    [[noreturn]] void fail(const QSqlError& error) const;
+    // Raises the driver's error of a statement run on this connection, with what the driver's diagnostics
+    // tell about the server's part in it (see statementOutcome).
+    [[noreturn]] void fail(const QSqlQuery& query) const;
 
     // Raises the driver's error: its native number when it has one, and its message text. The error's
     // detail names the data source (never a password) and gives the driver's error number and message.
-    [[noreturn]] static void raise(const QSqlError& error, const QString& connectionText = QString());
+    [[noreturn]] static void raise(const QSqlError& error, const QString& connectionText = QString(),
+                                   CulvaneError::Statement statement = CulvaneError::Statement::None);
+
+    // Whether a statement that failed with these diagnostics (SQLSTATE and native error of each record)
+    // was refused by the server or went unanswered: a timeout (HYT00, HYT01, S1T00), a cancel (HY008,
+    // S1008) or a connection failure (class 08) happens on this side, and so does the stand-in's wait for a
+    // locked file (SQLite's busy and locked errors, 5 and 6). Without any diagnostic nothing shows that the
+    // server answered.
+    struct Diagnostic {
+        QString sqlState;
+        int nativeError = 0;
+    };
+    static CulvaneError::Statement statementOutcome(const QVector<Diagnostic>& diagnostics,
+                                                    SqlDialect::Dbms dbms);
 
     // Closes every kept connection; the process end does this too.
     static void closeKeptConnections();

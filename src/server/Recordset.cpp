@@ -143,7 +143,7 @@ void Recordset::Open(const QString& source, const QString& connection, CursorTyp
                 rows.append(std::move(row));
             }
             if (query.lastError().type() != QSqlError::NoError)
-                db.fail(query.lastError());
+                db.fail(query);
         }
     }
     // A statement without rows leaves the recordset closed, as ADO does.

@@ -6,8 +6,14 @@
 #include <unistd.h>
 #include <utmpx.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -29,24 +35,17 @@ std::string afterFirstDot(const std::string& name)
 }
 
 // The DNS domain: from the host name itself when it is fully qualified, else from the canonical name the
-// resolver gives for it (normally from /etc/hosts, so no network is asked).
-std::string dnsDomain(const std::string& host)
+// resolver gives for it (normally from /etc/hosts, so no network is asked; when it does ask, the wait is
+// bounded).
+std::string dnsDomain(const std::string& host, const CanonicalNameLookup& lookup,
+                      std::chrono::milliseconds bound)
 {
     if (host.empty())
         return std::string();
     std::string domain = afterFirstDot(host);
-    if (!domain.empty())
+    if (!domain.empty() || !lookup)
         return domain;
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_flags = AI_CANONNAME;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
-        return std::string();
-    if (found->ai_canonname)
-        domain = afterFirstDot(found->ai_canonname);
-    freeaddrinfo(found);
-    return domain;
+    return afterFirstDot(boundedCanonicalName(host, lookup, bound));
 }
 
 std::string nisDomain()
@@ -89,7 +88,58 @@ std::int32_t countLoggedOnUsers()
 
 } // namespace
 
-WorkStationInfo::WorkStationInfo()
+std::string systemCanonicalName(const std::string& host)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return std::string();
+    std::string name = found->ai_canonname ? found->ai_canonname : std::string();
+    freeaddrinfo(found);
+    return name;
+}
+
+std::string boundedCanonicalName(const std::string& host, const CanonicalNameLookup& lookup,
+                                 std::chrono::milliseconds bound)
+{
+    struct Answer {
+        std::mutex mutex;
+        std::condition_variable given;
+        bool done = false;
+        std::string name;
+    };
+    const auto answer = std::make_shared<Answer>();
+    try {
+        // Everything the thread touches is its own copy or shared with it; nothing here waits for it.
+        std::thread([answer, lookup, host] {
+            std::string name;
+            try {
+                name = lookup(host);
+            } catch (...) {
+            }
+            {
+                const std::lock_guard<std::mutex> lock(answer->mutex);
+                answer->name = std::move(name);
+                answer->done = true;
+            }
+            answer->given.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to bound it with: the fallbacks serve.
+        return std::string();
+    }
+    std::unique_lock<std::mutex> lock(answer->mutex);
+    if (!answer->given.wait_for(lock, bound, [&] { return answer->done; }))
+        return std::string();
+    return answer->name;
+}
+
+WorkStationInfo::WorkStationInfo() : WorkStationInfo(&systemCanonicalName) {}
+
+WorkStationInfo::WorkStationInfo(CanonicalNameLookup lookup, std::chrono::milliseconds bound)
+    : m_lookup(std::move(lookup)), m_bound(bound)
 {
     utsname system{};
     if (uname(&system) == 0) {
@@ -120,7 +170,7 @@ void WorkStationInfo::readComputerFacts()
     if (host.empty())
         return;
     m_computerName = host;
-    m_domain = dnsDomain(host);
+    m_domain = dnsDomain(host, m_lookup, m_bound);
     if (m_domain.empty())
         m_domain = nisDomain();
     // A computer in no domain shows its own name, as a local account does.

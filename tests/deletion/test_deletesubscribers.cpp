@@ -83,6 +83,20 @@ QString closingMessage(int processed, int errors)
            kClosingTail;
 }
 
+// From now on every write to the open run log fails as on a full disk (ENOSPC).
+void fillTheDiskUnderTheRunLog()
+{
+    const QString target = QFileInfo(Logging::RunLogPath()).canonicalFilePath();
+    const int full = ::open("/dev/full", O_WRONLY);
+    QDirIterator fds(QStringLiteral("/proc/self/fd"), QDir::Files | QDir::System);
+    while (fds.hasNext()) {
+        const QString fd = fds.next();
+        if (QFileInfo(fd).symLinkTarget() == target)
+            ::dup2(full, QFileInfo(fd).fileName().toInt());
+    }
+    ::close(full);
+}
+
 void addGridRow(SubscriberGridModel& grid, const QString& alias, const QString& objectId,
                 const QString& extension = QStringLiteral("100"))
 {
@@ -117,6 +131,7 @@ private slots:
     void aResultsFileThatCannotBeCreatedLeavesTheRunAlone();
     void resultsFileTimesAreLocalWithTheirOffset();
     void stopCaptionFollowsTheLanguage();
+    void failureMessagesFollowTheLanguage();
     void theRegistryFileChangedOrRemovedWhileRunning();
     void theRunShowsItsSubscriberTimesAndLog();
 
@@ -504,7 +519,9 @@ void TestDeleteSubscribers::aDatabaseRemovedMidRun()
     // Never a new, empty database in its place.
     QVERIFY(!QFile::exists(file));
     QCOMPARE(boxes.texts().constFirst(), confirmOrvane(3));
-    QCOMPARE(boxes.texts().constLast(), closingMessage(3, 3));
+    // The first subscriber's wait fails; each later request fails to connect and its wait fails too.
+    QCOMPARE(boxes.texts().size(), 1 + 1 + 2 + 2 + 1);
+    QCOMPARE(boxes.texts().constLast(), closingMessage(3, 5));
     // Every failure names the file that is gone.
     const QString missing = QStringLiteral("the database file %1 does not exist").arg(file);
     for (int i = 1; i + 1 < boxes.texts().size(); ++i)
@@ -515,12 +532,22 @@ void TestDeleteSubscribers::aDatabaseRemovedMidRun()
     QVERIFY2(log.startsWith(QStringLiteral("** Deleting Subscriber **\r\n    Alias=user1\r\n    ObjectID=") +
                             objectIdFor(1) + QStringLiteral("\r\n")),
              qPrintable(log));
+    // No connection, no answer: the database did not refuse anything, and each ticket is looked for.
+    QVERIFY2(!log.contains(QStringLiteral("refused")), qPrintable(log));
     for (const char* alias : {"user2", "user3"})
-        QVERIFY2(
-            log.contains(QStringLiteral("(error)The database refused to delete the subscriber with alias= ") +
-                         QLatin1String(alias) + QStringLiteral(": ")) &&
-                log.count(missing) == 3,
-            qPrintable(log));
+        QVERIFY2(log.contains(QStringLiteral("(error)The request to delete the subscriber with alias= ") +
+                              QLatin1String(alias) + QStringLiteral(" failed: ")) &&
+                     log.contains(DeletionRun::syncFailedLine(QLatin1String(alias))),
+                 qPrintable(log));
+    QCOMPARE(log.count(missing), 5);
+    QCOMPARE(pauses, 3);
+    const QStringList results = readFile(resultsBesideTheLog()).split(QStringLiteral("\r\n"));
+    QCOMPARE(results.size(), 5);
+    QVERIFY2(results.at(1).contains(QStringLiteral(",sync failed,")), qPrintable(results.at(1)));
+    for (int row : {2, 3})
+        QVERIFY2(results.at(row).contains(QStringLiteral(",request failed,")) &&
+                     results.at(row).contains(QStringLiteral("does not exist); then sync failed (")),
+                 qPrintable(results.at(row)));
     QCOMPARE(child<QLabel>("lblRecordsDeletedCount")->text(), QStringLiteral("3"));
     QVERIFY(child<QPushButton>("cmdExit")->isEnabled());
 }
@@ -568,18 +595,37 @@ void TestDeleteSubscribers::aDatabaseLockedMidRun()
     // Bounded by the command timeout, not the driver's own wait of minutes.
     QVERIFY2(elapsed < 30000, qPrintable(QString::number(elapsed)));
     QCOMPARE(boxes.texts().constFirst(), confirmOrvane(3));
-    // The first subscriber's request went in before the lock; the wait only reads, which the lock allows.
-    QCOMPARE(boxes.texts().constLast(), closingMessage(3, 2));
+    // The first subscriber's request went in before the lock (only the removal of its ticket fails). The
+    // two after it ran out of time: whether the database carried them out is unknown, so their tickets are
+    // waited for (reading, which the lock allows) until the wait gives up: two errors each.
+    QVERIFY2(boxes.texts().size() == 5, qPrintable(boxes.texts().join(QStringLiteral("\n---\n"))));
+    QCOMPARE(boxes.texts().constLast(), closingMessage(3, 4));
     for (int i = 1; i + 1 < boxes.texts().size(); ++i)
         QVERIFY2((boxes.texts().at(i) + boxes.details().at(i)).contains(QStringLiteral("database is locked")),
                  qPrintable(boxes.texts().at(i) + QLatin1Char('\n') + boxes.details().at(i)));
+    QCOMPARE(pauses, 1 + 20 + 20);
     const QString log = logFrom(QStringLiteral("** Deleting"));
     QVERIFY2(log.startsWith(QStringLiteral("** Deleting Subscriber **\r\n    Alias=user1\r\n")),
              qPrintable(log));
     QCOMPARE(log.count(QStringLiteral("database is locked")), 2);
+    QVERIFY2(!log.contains(QStringLiteral("refused")), qPrintable(log));
+    const QRegularExpression failed(QStringLiteral(
+        "    ObjectID=\\{[^}]+\\}\r\n\\(error\\)The request to delete the subscriber with alias= user2 "
+        "failed: 5 \\(\\[SQLite\\]database is locked \\(5\\)\\)\\.  The database may have carried it out "
+        "all the same, so its directory sync ticket is waited for\\.\r\n"
+        "Syncronization process failed to complete in a timely fashion\\.[^\r\n]*\r\n"
+        "\\(error\\)SQL Sync to directory failed when deleting subscriber with alias= user2\r\n"));
+    QVERIFY2(failed.match(log).hasMatch(), qPrintable(log));
     QVERIFY(log.contains(DeletionRun::SyncCompleteLine));
     QCOMPARE(m_standin->scalar(QStringLiteral("SELECT group_concat(Alias) FROM subscriber")).toString(),
              QStringLiteral("user2,user3"));
+    const QStringList results = readFile(resultsBesideTheLog()).split(QStringLiteral("\r\n"));
+    QCOMPARE(results.size(), 5);
+    QVERIFY2(results.at(1).contains(QStringLiteral(",deleted,")), qPrintable(results.at(1)));
+    for (int row : {2, 3})
+        QVERIFY2(results.at(row).contains(
+                     QStringLiteral(",request failed,[SQLite]database is locked (5); then sync timed out,")),
+                 qPrintable(results.at(row)));
 }
 
 void TestDeleteSubscribers::aFullDiskMidRunKeepsTheLinesWritten()
@@ -596,15 +642,7 @@ void TestDeleteSubscribers::aFullDiskMidRunKeepsTheLinesWritten()
         if (++pauses != 1)
             return;
         before = readFile(Logging::RunLogPath());
-        const QString target = QFileInfo(Logging::RunLogPath()).canonicalFilePath();
-        const int full = ::open("/dev/full", O_WRONLY);
-        QDirIterator fds(QStringLiteral("/proc/self/fd"), QDir::Files | QDir::System);
-        while (fds.hasNext()) {
-            const QString fd = fds.next();
-            if (QFileInfo(fd).symLinkTarget() == target)
-                ::dup2(full, QFileInfo(fd).fileName().toInt());
-        }
-        ::close(full);
+        fillTheDiskUnderTheRunLog();
     });
     ScriptedMessageBoxes boxes;
     RecordingLauncher launcher;
@@ -1050,6 +1088,69 @@ void TestDeleteSubscribers::stopCaptionFollowsTheLanguage()
     }
     QVERIFY(!stop->isVisibleTo(m_page.get()));
     QVERIFY(boxes.texts().isEmpty());
+    modLocalize::resetLocalisation();
+}
+
+void TestDeleteSubscribers::failureMessagesFollowTheLanguage()
+{
+    const QString library = QStringLiteral(CULVANE_BIN_DIR "/Culvane_DEU.dll");
+    if (!QFileInfo::exists(library))
+        QSKIP("the language libraries are not built here");
+    QVERIFY(QFile::copy(library, m_program->filePath(QStringLiteral("Culvane_DEU.dll"))));
+    modLocalize::setCurrentLangID(1031);
+    modLocalize::InitalizeLanguages();
+    QVERIFY(modLocalize::languageLibraryLoaded());
+    ScriptedMessageBoxes boxes;
+    CountingSleeper sleeper;
+    const auto oneRun = [&](int n, std::initializer_list<MsgBox::Answer> answers) {
+        QVERIFY(addSubscriber(*m_standin, objectIdFor(n), QStringLiteral("user%1").arg(n)));
+        m_grid->clear();
+        addGridRow(*m_grid, QStringLiteral("user%1").arg(n), objectIdFor(n));
+        loadPage();
+        boxes.clear();
+        runAndAnswer(answers, boxes);
+    };
+
+    // No program to show the log with.
+    const Launcher::Handler previousLauncher =
+        Launcher::setHandler([](const QString&, const QStringList&) { return false; });
+    oneRun(1, {MsgBox::vbYes, MsgBox::vbOK});
+    Launcher::setHandler(previousLauncher);
+    QCOMPARE(boxes.texts().size(), 3);
+    QCOMPARE(
+        boxes.texts().constLast(),
+        QStringLiteral(u"Es konnte kein Textanzeigeprogramm gestartet werden, um das Ausführungsprotokoll "
+                       u"%1 anzuzeigen.")
+            .arg(Logging::RunLogPath()));
+
+    // The disk fills during the run.
+    int pauses = 0;
+    const Clock::Sleeper previousSleeper = Clock::setSleeper([&](int) {
+        if (++pauses == 1)
+            fillTheDiskUnderTheRunLog();
+    });
+    oneRun(2, {MsgBox::vbYes, MsgBox::vbCancel});
+    Clock::setSleeper(previousSleeper);
+    QCOMPARE(boxes.texts().size(), 3);
+    QCOMPARE(
+        boxes.texts().at(1),
+        QStringLiteral(u"Das Ausführungsprotokoll %1 ist unvollständig: Eine Zeile konnte nicht geschrieben "
+                       u"werden (%2).  Die Zeilen davor stehen in der Datei.")
+            .arg(Logging::RunLogPath(), Logging::RunLogWriteFailure()));
+
+    // No log can be made.
+    const QString blocker = m_program->filePath(QStringLiteral("not a folder"));
+    QFile file(blocker);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    Logging::setLogFolder(blocker + QStringLiteral("/logs"));
+    oneRun(3, {MsgBox::vbYes});
+    const QString told = boxes.texts().constLast();
+    QVERIFY2(told.startsWith(QStringLiteral(u"Das Ausführungsprotokoll ") + Logging::LogFolder()) &&
+                 told.contains(QStringLiteral(u" konnte nicht angelegt werden (")) &&
+                 told.endsWith(QStringLiteral(u").  Es wurde kein Teilnehmer gelöscht.")),
+             qPrintable(told));
+    QCOMPARE(deletions(), 2);
     modLocalize::resetLocalisation();
 }
 

@@ -65,6 +65,8 @@ private slots:
     void failedLookupsAreNeverSilent();
 
 private:
+    // A subscriber of its own on the stand-in, with a call handler and a class of service.
+    bool addSubscriber(const QString& alias, int n);
     QString write(const QByteArray& bytes);
     std::unique_ptr<GridRecorder> import(const QByteArray& bytes);
 
@@ -91,6 +93,19 @@ void TestCsvImport::cleanupTestCase()
 void TestCsvImport::init()
 {
     modLocalize::resetLocalisation();
+}
+
+bool TestCsvImport::addSubscriber(const QString& alias, int n)
+{
+    const QString id = QStringLiteral("{C5700000-5B5C-4000-8000-%1}").arg(n, 12, 10, QLatin1Char('0'));
+    const QString handler = QStringLiteral("{C5700000-CA11-4000-8000-%1}").arg(n, 12, 10, QLatin1Char('0'));
+    return m_db->exec(QStringLiteral("INSERT INTO callhandler (CallHandlerObjectID, Alias, DTMFAccessID) "
+                                     "VALUES (?, ?, ?)"),
+                      {handler, alias, QString::number(n)}) &&
+           m_db->exec(
+               QStringLiteral("INSERT INTO subscriber (SubscriberObjectID, Alias, CallHandlerObjectID, "
+                              "SubscriberType, CosObjectId) SELECT ?, ?, ?, 1, min(CosObjectID) FROM cos"),
+               {id, alias, handler});
 }
 
 QString TestCsvImport::write(const QByteArray& bytes)
@@ -134,7 +149,16 @@ void TestCsvImport::bytesBecomeLinesAndFields()
     QCOMPARE(splitLines("jos\xE9\n\xFF\xC3"),
              (QStringList{QString::fromLatin1("jos\xE9"), QString::fromLatin1("\xFF\xC3")}));
     QCOMPARE(splitLines("\xF0\x9F\x93\x9E\xED\xA0\x80").constFirst(),
-             QString::fromUtf8("\xF0\x9F\x93\x9E") + QString::fromLatin1("\xED\xA0\x80"));
+             QString::fromUtf8("\xF0\x9F\x93\x9E") + QStringLiteral(u"\u00ED\u00A0\u20AC"));
+    // Windows-1252 where UTF-8 does not fit: 0x80 to 0x9F are its punctuation, euro and letters, and the
+    // five it leaves undefined are the C1 controls of the same number.
+    QByteArray high;
+    for (int byte = 0x80; byte <= 0x9F; ++byte)
+        high += char(byte);
+    QCOMPARE(splitLines(high).constFirst(),
+             QStringLiteral(u"\u20AC\u0081\u201A\u0192\u201E\u2026\u2020\u2021\u02C6\u2030\u0160\u2039"
+                            u"\u0152\u008D\u017D\u008F\u0090\u2018\u2019\u201C\u201D\u2022\u2013\u2014"
+                            u"\u02DC\u2122\u0161\u203A\u0153\u009D\u017E\u0178"));
     QCOMPARE(splitLines(QByteArray("a\0b", 3)).constFirst().size(), 3);
 
     QCOMPARE(CsvText::splitFields(QString()), QStringList());
@@ -174,6 +198,18 @@ void TestCsvImport::aliasesAndExtensionsAreLookedUp()
     // A file from an older spreadsheet: Latin-1 bytes are kept and still name the subscriber.
     auto latin = import("alias\r\njos\xE9.m\xFCller2\r\n");
     QCOMPARE(latin->aliases(), QStringList{QString::fromUtf8("jos\xC3\xA9.m\xC3\xBCller2")});
+
+    // A file a Windows spreadsheet saved: its quotes, dashes and euro signs are Windows-1252 bytes.
+    const QStringList windowsAliases = {
+        QStringLiteral(u"o\u2019brien.w"), QStringLiteral(u"smith\u2013jones"),
+        QStringLiteral(u"\u20ACuro\u2014desk"), QStringLiteral(u"\u0160imon\u017Ei\u00E6")};
+    for (int n = 0; n < windowsAliases.size(); ++n)
+        QVERIFY(addSubscriber(windowsAliases.at(n), 9001 + n));
+    auto windows = import("Alias,Extension\r\no\x92"
+                          "brien.w,\r\nsmith\x96jones,\r\n\x80uro\x97"
+                          "desk,\r\n\x8Aimon\x9Ei\xE6,\r\n");
+    QCOMPARE(windows->aliases(), windowsAliases);
+    QCOMPARE(windows->messages, QStringList{summary(4, 4)});
 
     // Rows go after those already in the grid.
     GridRecorder sink;
@@ -250,6 +286,24 @@ void TestCsvImport::failedLookupsAreNeverSilent()
         text.count(QStringLiteral(") in procedure ParseCSVForSubscribers of Form frmChooseSubscribers\r\n")),
         2);
     QVERIFY(text.contains(QStringLiteral("(error):")));
+
+    // In German, from the German library (whose extension heading is another word: aliases only).
+    QTemporaryDir program;
+    const QString library = QStringLiteral(CULVANE_BIN_DIR "/Culvane_DEU.dll");
+    QVERIFY(QFile::copy(library, program.filePath(QStringLiteral("Culvane_DEU.dll"))));
+    modLocalize::setProgramLocation(program.path(), QStringLiteral("Culvane"));
+    modLocalize::setCurrentLangID(1031);
+    modLocalize::InitalizeLanguages();
+    QVERIFY(modLocalize::languageLibraryLoaded());
+    auto german = import(bytes);
+    modLocalize::resetLocalisation();
+    modLocalize::setProgramLocation(QString(), QString());
+    QCOMPARE(german->messages.size(), 2);
+    QVERIFY2(german->messages.at(1).startsWith(QStringLiteral(
+                 u"2 Teilnehmersuchen sind fehlgeschlagen, daher fehlen im Raster womöglich Teilnehmer, die "
+                 u"die Datei nennt.  Es war kein Ausführungsprotokoll geöffnet, das sie verzeichnen konnte.  "
+                 u"Der erste Fehler: ")),
+             qPrintable(german->messages.at(1)));
     QVERIFY(m_db->exec(QStringLiteral("CREATE VIEW vw_CallHandler AS SELECT CallHandlerObjectID, Alias, "
                                       "DisplayName, DTMFAccessID FROM callhandler")));
 }

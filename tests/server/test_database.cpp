@@ -87,6 +87,7 @@ private slots:
     void oneConnectionPerTextIsKeptAndChecked();
     void aMissingStandinIsNeverCreated();
     void aLockedDatabaseFailsInBoundedTime();
+    void failuresOnThisSideAreToldFromRefusals();
 };
 
 void TestDatabase::cleanup()
@@ -290,6 +291,57 @@ void TestDatabase::driverErrorsCarryNumberAndMessage()
                  QStringLiteral("Data source: Driver={No Such Driver};database=OrvaneDb\nDriver error ")),
              qPrintable(noDriver.detail()));
     QVERIFY(empty.detail().isEmpty()); // the program's own error, nothing beneath it
+
+    // The server answered these with its error; a connection that was never made left it nothing to do.
+    QCOMPARE(error.statement(), CulvaneError::Statement::Refused);
+    QCOMPARE(syntax.statement(), CulvaneError::Statement::Refused);
+    QCOMPARE(noDriver.statement(), CulvaneError::Statement::Unanswered);
+    QCOMPARE(empty.statement(), CulvaneError::Statement::None);
+    Command refused;
+    refused.setActiveConnection(kConnection);
+    refused.setCommandText(QStringLiteral("sp_NoSuchProcedure"));
+    QCOMPARE(raised([&] { refused.Execute(); }).statement(), CulvaneError::Statement::Refused);
+}
+
+void TestDatabase::failuresOnThisSideAreToldFromRefusals()
+{
+    using Statement = CulvaneError::Statement;
+    using Dbms = SqlDialect::Dbms;
+    struct Case {
+        QVector<DbConnection::Diagnostic> diagnostics;
+        Dbms dbms;
+        Statement expected;
+    };
+    const Case cases[] = {
+        {{{QStringLiteral("HYT00"), 0}}, Dbms::SqlServer, Statement::Unanswered}, // command timeout
+        {{{QStringLiteral("HYT01"), 0}}, Dbms::SqlServer, Statement::Unanswered}, // connection timeout
+        {{{QStringLiteral("S1T00"), 0}}, Dbms::SqlServer, Statement::Unanswered}, // the same, ODBC 2
+        {{{QStringLiteral("hyt00"), 0}}, Dbms::SqlServer, Statement::Unanswered},
+        {{{QStringLiteral("08S01"), 0}},
+         Dbms::SqlServer,
+         Statement::Unanswered}, // communication link failure
+        {{{QStringLiteral("08001"), 0}}, Dbms::SqlServer, Statement::Unanswered},
+        {{{QStringLiteral("HY008"), 0}}, Dbms::SqlServer, Statement::Unanswered}, // cancelled
+        {{{QStringLiteral("42000"), 2812}}, Dbms::SqlServer, Statement::Refused}, // no such procedure
+        {{{QStringLiteral("23000"), 547}}, Dbms::SqlServer, Statement::Refused},
+        // The server's error first, then the link gone while it was told: the answer did not arrive.
+        {{{QStringLiteral("42000"), 50000}, {QStringLiteral("08S01"), 0}},
+         Dbms::SqlServer,
+         Statement::Unanswered},
+        {{}, Dbms::SqlServer, Statement::Unanswered}, // no diagnostic: nothing shows an answer
+        // The stand-in: every error is S1000 with SQLite's own number; busy and locked are its timeout.
+        {{{QStringLiteral("S1000"), 5}}, Dbms::SQLite, Statement::Unanswered},
+        {{{QStringLiteral("S1000"), 6}}, Dbms::SQLite, Statement::Unanswered},
+        {{{QStringLiteral("S1000"), 19}}, Dbms::SQLite, Statement::Refused},
+        {{{QStringLiteral("S1000"), 1}}, Dbms::SQLite, Statement::Refused},
+        {{{QStringLiteral("S1000"), 5}}, Dbms::SqlServer, Statement::Refused},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        ++n;
+        QVERIFY2(DbConnection::statementOutcome(c.diagnostics, c.dbms) == c.expected,
+                 qPrintable(QString::number(n)));
+    }
 }
 
 void TestDatabase::sharedListsOpenAndClose()
@@ -780,6 +832,13 @@ void TestDatabase::aLockedDatabaseFailsInBoundedTime()
     QVERIFY2(detail.contains(QStringLiteral("Driver error 5: ")) &&
                  detail.contains(QStringLiteral("database is locked")),
              qPrintable(detail));
+    // A procedure that runs out of time waiting for the file: the command timeout, no answer.
+    Command request = Statements::deleteTicketCommand(
+        kConnection, QStringLiteral("{00000000-0000-4000-8000-000000000000}"));
+    const CulvaneError timedOut = raised([&] { request.Execute(); });
+    QVERIFY2(timedOut.description().contains(QStringLiteral("database is locked")),
+             qPrintable(timedOut.description()));
+    QCOMPARE(timedOut.statement(), CulvaneError::Statement::Unanswered);
     holder.write(".quit\n");
     holder.closeWriteChannel();
     if (!holder.waitForFinished(5000))

@@ -1,6 +1,13 @@
 #include "server/WorkStationInfo.h"
 
+#include <QElapsedTimer>
 #include <QtTest>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 #include <netdb.h>
 #include <pwd.h>
@@ -39,6 +46,37 @@ std::string expectedDomain(const std::string& host)
     return host;
 }
 
+// A resolver that never answers until released, as one waiting for a DNS server that is gone. Shared with
+// the lookup's own thread, which may outlive the call that started it.
+struct SilentResolver {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool released = false;
+    int asked = 0;
+    int finished = 0;
+
+    CanonicalNameLookup lookup(const std::shared_ptr<SilentResolver>& self)
+    {
+        return [self](const std::string& host) {
+            std::unique_lock<std::mutex> lock(self->mutex);
+            ++self->asked;
+            self->changed.notify_all();
+            self->changed.wait(lock, [&] { return self->released; });
+            ++self->finished;
+            self->changed.notify_all();
+            return host + ".late.example";
+        };
+    }
+    // Lets every blocked lookup end and waits until they have.
+    void release()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        released = true;
+        changed.notify_all();
+        changed.wait_for(lock, std::chrono::seconds(10), [&] { return finished == asked; });
+    }
+};
+
 } // namespace
 
 class TestWorkStationInfo : public QObject {
@@ -46,6 +84,7 @@ class TestWorkStationInfo : public QObject {
 
 private slots:
     void factsOfThisMachine();
+    void anUnansweredDomainLookupIsBounded();
 };
 
 void TestWorkStationInfo::factsOfThisMachine()
@@ -84,6 +123,54 @@ void TestWorkStationInfo::factsOfThisMachine()
     QCOMPARE(fresh.UserName(), info.UserName());
     QCOMPARE(fresh.Domain(), info.Domain());
     QCOMPARE(fresh.ComputerName(), info.ComputerName());
+}
+
+void TestWorkStationInfo::anUnansweredDomainLookupIsBounded()
+{
+    QCOMPARE(WorkStationInfo::DomainLookupBound.count(), 1000);
+    const auto resolver = std::make_shared<SilentResolver>();
+    const std::chrono::milliseconds bound(300);
+
+    // The lookup on its own: nothing after the bound, the answer when it comes in time.
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(boundedCanonicalName("vm", resolver->lookup(resolver), bound), std::string());
+    qint64 elapsed = timer.elapsed();
+    QVERIFY2(elapsed >= 290 && elapsed < 1500, qPrintable(QString::number(elapsed)));
+    QCOMPARE(boundedCanonicalName(
+                 "vm", [](const std::string& host) { return host + ".example.com"; }, bound),
+             std::string("vm.example.com"));
+    QCOMPARE(boundedCanonicalName(
+                 "vm", [](const std::string&) -> std::string { throw std::runtime_error("x"); }, bound),
+             std::string());
+
+    // The workstation facts: a host name that needs the resolver gets the fallbacks after the bound.
+    const std::string host = systemHostName();
+    timer.restart();
+    const WorkStationInfo info(resolver->lookup(resolver), bound);
+    elapsed = timer.elapsed();
+    QVERIFY2(elapsed < 1500, qPrintable(QString::number(elapsed)));
+    QCOMPARE(info.ComputerName(), host);
+    if (host.find('.') == std::string::npos) {
+        char nis[256] = {};
+        const bool hasNis = getdomainname(nis, sizeof nis - 1) == 0 && nis[0] && std::string(nis) != "(none)";
+        QCOMPARE(info.Domain(), hasNis ? std::string(nis) : host);
+        QVERIFY(elapsed >= 290);
+        std::unique_lock<std::mutex> lock(resolver->mutex);
+        resolver->changed.wait_for(lock, std::chrono::seconds(5), [&] { return resolver->asked == 2; });
+        QCOMPARE(resolver->asked, 2);
+    } else {
+        // A fully qualified host name carries its domain: no lookup at all.
+        QCOMPARE(info.Domain(), host.substr(host.find('.') + 1));
+    }
+    QCOMPARE(info.LogonDomain(), info.Domain());
+    resolver->release();
+    {
+        std::lock_guard<std::mutex> lock(resolver->mutex);
+        QCOMPARE(resolver->finished, resolver->asked);
+    }
+    // What the late answers said is heard by nobody: the facts stay as they were.
+    QVERIFY(info.Domain().find("late.example") == std::string::npos);
 }
 
 QTEST_GUILESS_MAIN(TestWorkStationInfo)
