@@ -216,6 +216,11 @@ std::unique_ptr<DbConnection::Open> connect(const QString& text)
         driverText += QStringLiteral("Timeout=%1;NoCreat=1").arg(timeouts.connectSeconds * 1000);
         file = OdbcSetup::connectionAttribute(text, QStringLiteral("database"));
     }
+    // FreeTDS, reached through QODBC and unixODBC, reads one character past the text, its terminating NUL,
+    // into the last value: a last PWD=x signs in with "x\0", a last database=OrvaneDb opens "OrvaneDb\0".
+    // After a closing ';' the NUL stands outside every value.
+    if (!driverText.trimmed().endsWith(QLatin1Char(';')))
+        driverText += QLatin1Char(';');
     const QString name = QStringLiteral("culvane-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     QSqlError failure;
     {

@@ -84,6 +84,7 @@ private slots:
     void deleteTicketProcedure();
     void dialectAdaptsOnlyWhatSqliteLacks();
     void connectionTextsReadAsTheirPairPattern();
+    void credentialsAsEachDriverReadsThem();
     void oneConnectionPerTextIsKeptAndChecked();
     void aMissingStandinIsNeverCreated();
     void aLockedDatabaseFailsInBoundedTime();
@@ -659,6 +660,45 @@ void TestDatabase::connectionTextsReadAsTheirPairPattern()
             QVERIFY2(connectionAttribute(text, key) == byPattern(text, key),
                      qPrintable(QStringLiteral("[%1] / [%2]").arg(text, key)));
     }
+}
+
+// Values as ODBC's rule and as FreeTDS 1.3 read braces, and texts with the password hidden.
+void TestDatabase::credentialsAsEachDriverReadsThem()
+{
+    using OdbcSetup::BraceRule;
+    using OdbcSetup::connectionValue;
+    // ODBC's rule: braces around anything with ';', braces or blanks, and "}}" for '}'.
+    QCOMPARE(connectionValue(QStringLiteral("alice"), BraceRule::Odbc), QStringLiteral("alice"));
+    QCOMPARE(connectionValue(QStringLiteral("EXAMPLE\\alice"), BraceRule::Odbc),
+             QStringLiteral("EXAMPLE\\alice"));
+    QCOMPARE(connectionValue(QStringLiteral("pa;ss"), BraceRule::Odbc), QStringLiteral("{pa;ss}"));
+    QCOMPARE(connectionValue(QStringLiteral("a}b{c"), BraceRule::Odbc), QStringLiteral("{a}}b{c}"));
+    QCOMPARE(connectionValue(QStringLiteral(" two words "), BraceRule::Odbc),
+             QStringLiteral("{ two words }"));
+    QCOMPARE(connectionValue(QStringLiteral("x};y"), BraceRule::Odbc), QStringLiteral("{x}};y}"));
+    QCOMPARE(connectionValue(QString(), BraceRule::Odbc), QString());
+    // FreeTDS 1.3 keeps blanks and braces of a plain value; braces only where ';' or a leading '{' needs
+    // them, and nothing can carry "};".
+    QCOMPARE(connectionValue(QStringLiteral("a}b{c"), BraceRule::FreeTds), QStringLiteral("a}b{c"));
+    QCOMPARE(connectionValue(QStringLiteral("  sp  "), BraceRule::FreeTds), QStringLiteral("  sp  "));
+    QCOMPARE(connectionValue(QStringLiteral(" a;b}c "), BraceRule::FreeTds), QStringLiteral("{ a;b}c }"));
+    QCOMPARE(connectionValue(QStringLiteral("{abc"), BraceRule::FreeTds), QStringLiteral("{{abc}"));
+    QCOMPARE(connectionValue(QStringLiteral("a;b}"), BraceRule::FreeTds), QStringLiteral("{a;b}}"));
+    QCOMPARE(connectionValue(QStringLiteral("x};y"), BraceRule::FreeTds), QString());
+
+    // Everything from the password's value on is hidden, however it is written; other texts stay whole.
+    using OdbcSetup::redacted;
+    QCOMPARE(redacted(QStringLiteral("DSN=OrvaneDb;database=OrvaneDb;UID=alice;PWD=secret")),
+             QStringLiteral("DSN=OrvaneDb;database=OrvaneDb;UID=alice;PWD=***"));
+    QCOMPARE(redacted(QStringLiteral("DSN=a;UID=alice;PWD={a;b}c};")),
+             QStringLiteral("DSN=a;UID=alice;PWD=***"));
+    QCOMPARE(redacted(QStringLiteral("DSN=a;UID=u; pwd = {x}}y};Other=1")),
+             QStringLiteral("DSN=a;UID=u; pwd =***"));
+    QCOMPARE(redacted(QStringLiteral("Password=x;DSN=a")), QStringLiteral("Password=***"));
+    QCOMPARE(redacted(QStringLiteral("UID={x;PWD=y};PWD=z")), QStringLiteral("UID={x;PWD=***"));
+    QCOMPARE(redacted(kConnection), kConnection);
+    QCOMPARE(redacted(QStringLiteral("DSN=PWDless;UID=PWD")), QStringLiteral("DSN=PWDless;UID=PWD"));
+    QCOMPARE(redacted(QString()), QString());
 }
 
 void TestDatabase::oneConnectionPerTextIsKeptAndChecked()
