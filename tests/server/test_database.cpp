@@ -80,6 +80,7 @@ private slots:
     void sharedListsFailWithoutTheirViews();
     void sharedListsFailWithoutDriver();
     void openRecordsetsDoNotBlockProcedures();
+    void everyStatementIsForwardOnly();
     void deleteSubscriberProcedure();
     void deleteTicketProcedure();
     void dialectAdaptsOnlyWhatSqliteLacks();
@@ -373,6 +374,87 @@ void TestDatabase::sharedListsFailWithoutDriver()
     QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
     QVERIFY2(output.contains("PASS   : TestDatabase::sharedListsFailWithoutDriver()"), output.constData());
     QVERIFY(!QFile::exists(empty.filePath(QStringLiteral("OrvaneDb"))));
+}
+
+// What the driver manager is asked for, from its own trace: no statement, procedure calls included, asks for
+// a cursor that could scroll (FreeTDS would open it on the server), and the recordsets still count, go back
+// and find from the rows they keep.
+void TestDatabase::everyStatementIsForwardOnly()
+{
+    if (qEnvironmentVariableIsSet(kChildVariable)) {
+        QVERIFY(modOrvaneDB::OpenSharedLists(kConnection));
+        Recordset& cos = modOrvaneDB::CosRecords();
+        QCOMPARE(cos.RecordCount(), 8);
+        while (!cos.EOF_())
+            cos.MoveNext();
+        cos.MoveFirst();
+        cos.Find(QStringLiteral("Alias='StandardUsersEast'"));
+        QVERIFY(!cos.EOF_());
+        cos.MoveNext();
+        cos.Find(QStringLiteral("Alias='StandardUsersEast'"), 0, Recordset::adSearchBackward);
+        QCOMPARE(cos.fieldText(QStringLiteral("Alias")), QStringLiteral("StandardUsersEast"));
+        Recordset rows;
+        rows.setCursorLocation(Recordset::adUseClient);
+        rows.Open(Statements::allSubscribers(), kConnection, Recordset::adOpenStatic);
+        QCOMPARE(rows.RecordCount(), 12);
+        rows.Close();
+        for (Command& call : Statements::sampleProcedureCalls(kConnection))
+            call.Execute();
+        modOrvaneDB::CloseSharedLists();
+        return;
+    }
+    StandinFixture standin(12);
+    QVERIFY(standin.isValid());
+    QTemporaryDir config;
+    QVERIFY(config.isValid());
+    QFile odbcInst(StandinFixture::odbcInstPath());
+    QVERIFY(odbcInst.open(QIODevice::ReadOnly));
+    const QString trace = config.filePath(QStringLiteral("trace.log"));
+    QFile traced(config.filePath(QStringLiteral("odbcinst.ini")));
+    QVERIFY(traced.open(QIODevice::WriteOnly));
+    traced.write("[ODBC]\nTrace=Yes\nTraceFile=" + QFile::encodeName(trace) + "\n\n" + odbcInst.readAll());
+    traced.close();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(kChildVariable), QStringLiteral("1"));
+    environment.insert(QStringLiteral("ODBCSYSINI"), config.path());
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setWorkingDirectory(standin.folder());
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("everyStatementIsForwardOnly")});
+    QVERIFY(child.waitForFinished(60000));
+    const QByteArray output = child.readAll();
+    QVERIFY2(output.contains("PASS   : TestDatabase::everyStatementIsForwardOnly()"), output.constData());
+
+    // The trace: a block per call, "Attribute = SQL_ATTR_CURSOR_TYPE" with its "Value = ...", and the
+    // statement each prepare or direct run sends, on the handle named in the block.
+    QFile log(trace);
+    QVERIFY(log.open(QIODevice::ReadOnly | QIODevice::Text));
+    QHash<QString, QString> cursorOf; // statement handle -> the cursor type last asked for
+    QStringList asked;
+    QStringList procedureCursors;
+    QString handle;
+    QString attribute;
+    while (!log.atEnd()) {
+        const QString line = QString::fromUtf8(log.readLine()).trimmed();
+        if (line.startsWith(QLatin1String("Statement = ")))
+            handle = line.mid(12);
+        else if (line.startsWith(QLatin1String("Attribute = ")))
+            attribute = line.mid(12);
+        else if (line.startsWith(QLatin1String("Value = ")) &&
+                 attribute == QLatin1String("SQL_ATTR_CURSOR_TYPE")) {
+            cursorOf.insert(handle, line.mid(8));
+            asked.append(line.mid(8));
+        } else if (line.startsWith(QLatin1String("SQL = [INSERT INTO sp_Delete"))) {
+            procedureCursors.append(cursorOf.value(handle, QStringLiteral("(not set)")));
+        }
+        if (line.startsWith(QLatin1String("[ODBC]")))
+            attribute.clear();
+    }
+    // (nil) is SQL_CURSOR_FORWARD_ONLY; a scrollable query asks for 0x3, SQL_CURSOR_STATIC.
+    QVERIFY2(asked.size() >= 6, qPrintable(asked.join(QLatin1Char(','))));
+    QCOMPARE(asked.filter(QStringLiteral("(nil)")), asked);
+    QCOMPARE(procedureCursors, (QStringList{QStringLiteral("(nil)"), QStringLiteral("(nil)")}));
 }
 
 void TestDatabase::openRecordsetsDoNotBlockProcedures()
