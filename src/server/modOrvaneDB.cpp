@@ -63,7 +63,8 @@ QString ChosenConnectionString()
 namespace {
 
 // The data source's connection text with its user and password: the data source's own or the one asked for.
-std::optional<QString> signedIn(const QString& user, const PasswordPrompt& askPassword)
+std::optional<QString> signedIn(const QString& base, const QString& user, OdbcSetup::BraceRule rule,
+                                const PasswordPrompt& askPassword)
 {
     const QString& name = Statements::DataSourceName;
     Secrets::keepOutOfCoreDumps();
@@ -74,10 +75,6 @@ std::optional<QString> signedIn(const QString& user, const PasswordPrompt& askPa
             return std::nullopt;
         password = std::move(*asked);
     }
-    const OdbcSetup::BraceRule rule =
-        OdbcSetup::isFreeTds(OdbcSetup::libraryForConnection(Statements::DataSourceConnectionText))
-            ? OdbcSetup::BraceRule::FreeTds
-            : OdbcSetup::BraceRule::Odbc;
     const QString userValue = OdbcSetup::connectionValue(user, rule);
     QString passwordValue = OdbcSetup::connectionValue(password, rule);
     const bool unreadable =
@@ -94,8 +91,8 @@ std::optional<QString> signedIn(const QString& user, const PasswordPrompt& askPa
     // The password goes last: what is shown of the text ends before it. Appended to room made beforehand,
     // it is copied into no intermediate text.
     QString text;
-    text.reserve(Statements::DataSourceConnectionText.size() + userValue.size() + passwordValue.size() + 16);
-    text += Statements::DataSourceConnectionText;
+    text.reserve(base.size() + userValue.size() + passwordValue.size() + 16);
+    text += base;
     text += QLatin1String(";UID=");
     text += userValue;
     text += QLatin1String(";PWD=");
@@ -111,9 +108,16 @@ std::optional<QString> ChooseConnectionString(const PasswordPrompt& askPassword)
     std::optional<QString> text = ChosenConnectionString();
     const bool dataSource = *text == Statements::DataSourceConnectionText;
     if (dataSource) {
+        const bool freeTds = OdbcSetup::isFreeTds(OdbcSetup::libraryForConnection(*text));
+        // FreeTDS hands texts over in the client character set, which it takes from the locale unless told:
+        // under LC_ALL=C that is ASCII and every other letter, a name's or a statement's, arrives as '?'. Qt
+        // reads and writes UTF-8.
+        if (freeTds)
+            *text += QStringLiteral(";ClientCharset=UTF-8");
         const QString user = OdbcSetup::dataSourceSetting(Statements::DataSourceName, QStringLiteral("UID"));
         if (!user.isEmpty())
-            text = signedIn(user, askPassword);
+            text = signedIn(*text, user, freeTds ? OdbcSetup::BraceRule::FreeTds : OdbcSetup::BraceRule::Odbc,
+                            askPassword);
         if (!text)
             return std::nullopt;
     }

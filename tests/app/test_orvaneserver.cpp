@@ -287,8 +287,10 @@ void TestOrvaneServer::freeTdsGoesWhereTheDataSourcePoints()
     QVERIFY2(output.contains("Culvane: connecting through the ODBC data source OrvaneDb"),
              output.constData());
     QVERIFY2(output.contains(kNoDatabase), output.constData());
-    QVERIFY2(output.contains("Data source: DSN=OrvaneDb;database=OrvaneDb;UID=EXAMPLE\\alice;PWD=***\n"),
-             output.constData());
+    QVERIFY2(
+        output.contains("Data source: DSN=OrvaneDb;database=OrvaneDb;ClientCharset=UTF-8;UID=EXAMPLE\\alice;"
+                        "PWD=***\n"),
+        output.constData());
     QVERIFY2(output.contains("[FreeTDS]") && output.contains("Timeout expired"), output.constData());
     QVERIFY2(elapsed < 15000 + 5000, qPrintable(QString::number(elapsed)));
     QVERIFY2(elapsed > 14000, qPrintable(QString::number(elapsed)));
@@ -334,10 +336,15 @@ void TestOrvaneServer::theDataSourceSignsIn_data()
     QTest::newRow("declined") << QByteArray("SQL Server") << QByteArray("UID=alice\n") << QString()
                               << QString() << QString() << QStringLiteral("alice") << QString();
     // FreeTDS 1.3 reads "}}" as two braces and ends a braced value at the first "};".
+    // FreeTDS also gets UTF-8 as its client character set, whatever the locale.
     QTest::newRow("FreeTDS") << QByteArray("FreeTDS") << QByteArray("UID=EXAMPLE\\bob\nPWD= a;b}c\n")
-                             << QString() << QStringLiteral(";UID=EXAMPLE\\bob;PWD={a;b}c}")
-                             << QStringLiteral(";UID=EXAMPLE\\bob;PWD=***") << QString()
+                             << QString()
+                             << QStringLiteral(";ClientCharset=UTF-8;UID=EXAMPLE\\bob;PWD={a;b}c}")
+                             << QStringLiteral(";ClientCharset=UTF-8;UID=EXAMPLE\\bob;PWD=***") << QString()
                              << QStringLiteral("a;b}c");
+    QTest::newRow("FreeTDS Kerberos")
+        << QByteArray("FreeTDS") << QByteArray() << QString() << QStringLiteral(";ClientCharset=UTF-8")
+        << QStringLiteral(";ClientCharset=UTF-8") << QString() << QString();
     QTest::newRow("FreeTDS cannot") << QByteArray("FreeTDS") << QByteArray("UID=bob\nPWD=x};y\n") << QString()
                                     << QString() << QString() << QString() << QStringLiteral("x};y");
 }
