@@ -75,6 +75,7 @@ private slots:
     void recordsetWalksAndReports();
     void findMatchesLikeTheServer();
     void nullsAndTexts();
+    void guidsReadAsAdoRendersThem();
     void driverErrorsCarryNumberAndMessage();
     void sharedListsOpenAndClose();
     void sharedListsFailWithoutTheirViews();
@@ -243,6 +244,31 @@ void TestDatabase::nullsAndTexts()
     rows.Open(QStringLiteral("select Alias from vw_Subscriber where Alias = 'O''BRIEN38'"), kConnection);
     QCOMPARE(rows.RecordCount(), 1);
     QCOMPARE(rows.fieldText(QStringLiteral("alias")), QStringLiteral("o'brien38"));
+    rows.Close();
+}
+
+void TestDatabase::guidsReadAsAdoRendersThem()
+{
+    const auto guid = [](const QVariant& value) { return Recordset::guidValue(value); };
+    QCOMPARE(guid(QStringLiteral("81af14c1-5b5c-400d-8000-00000000000d")).toString(),
+             QStringLiteral("{81AF14C1-5B5C-400D-8000-00000000000D}"));
+    QCOMPARE(guid(QStringLiteral("81AF14C1-5B5C-400D-8000-00000000000D")).toString(),
+             QStringLiteral("{81AF14C1-5B5C-400D-8000-00000000000D}"));
+    QCOMPARE(guid(QStringLiteral("{81af14c1-5b5c-400d-8000-00000000000d}")).toString(),
+             QStringLiteral("{81AF14C1-5B5C-400D-8000-00000000000D}"));
+    QCOMPARE(guid(QStringLiteral("00000000-0000-0000-0000-000000000000")).toString(),
+             QStringLiteral("{00000000-0000-0000-0000-000000000000}"));
+    QVERIFY(guid(QVariant(QMetaType::fromType<QString>())).isNull());
+    QCOMPARE(guid(QStringLiteral("not a guid")).toString(), QStringLiteral("not a guid"));
+
+    // Text columns are read as they are: the stand-in's SQLite driver reports no uniqueidentifier.
+    StandinFixture standin(0);
+    QVERIFY(standin.isValid());
+    QVERIFY(standin.exec(QStringLiteral("CREATE TABLE ids (Id uniqueidentifier)")));
+    QVERIFY(standin.exec(QStringLiteral("INSERT INTO ids VALUES ('81af14c1-5b5c-400d-8000-00000000000d')")));
+    Recordset rows;
+    rows.Open(QStringLiteral("select Id from ids"), kConnection);
+    QCOMPARE(rows.fieldText(QStringLiteral("Id")), QStringLiteral("81af14c1-5b5c-400d-8000-00000000000d"));
     rows.Close();
 }
 
