@@ -187,17 +187,33 @@ bool usable(DbConnection::Open& open, Use use)
     return true;
 }
 
+// The driver's number for a failure, 0 when it gave none. QODBC reads every diagnostic record the driver
+// left; Qt 6.4 keeps the number of the one it reads last, which is the driver's first (18456 "Login failed
+// for user ..." after FreeTDS's own "Unable to connect to data source", which has none), later versions
+// join all numbers with ';' in the driver's order. Either way the first number that is not 0 names it.
+int nativeNumber(const QSqlError& error)
+{
+    const QString codes = error.nativeErrorCode();
+    for (const QStringView code : QStringView(codes).split(QLatin1Char(';'))) {
+        bool numeric = false;
+        const int number = code.trimmed().toInt(&numeric);
+        if (numeric && number != 0)
+            return number;
+    }
+    return 0;
+}
+
 QString detailOf(const QSqlError& error, const QString& connectionText)
 {
     QStringList lines;
     if (!connectionText.isEmpty())
         lines.append(QStringLiteral("Data source: ") + OdbcSetup::redacted(connectionText));
-    const QString code = error.nativeErrorCode().trimmed();
+    const int number = nativeNumber(error);
     QString text = error.databaseText().trimmed();
     if (text.isEmpty())
         text = error.driverText().trimmed();
     lines.append(QStringLiteral("Driver error %1: %2")
-                     .arg(code.isEmpty() ? QStringLiteral("(none)") : code,
+                     .arg(number == 0 ? QStringLiteral("(none)") : QString::number(number),
                           text.isEmpty() ? QStringLiteral("(no message)") : text));
     return lines.join(QLatin1Char('\n'));
 }
@@ -356,9 +372,8 @@ void DbConnection::fail(const QSqlError& error) const
 
 void DbConnection::raise(const QSqlError& error, const QString& connectionText)
 {
-    bool numeric = false;
-    int number = error.nativeErrorCode().toInt(&numeric);
-    if (!numeric || number == 0)
+    int number = nativeNumber(error);
+    if (number == 0)
         number = AdoErrors::ProviderError;
     QString text = error.databaseText().trimmed();
     if (text.isEmpty())

@@ -318,6 +318,34 @@ void TestDatabase::driverErrorsCarryNumberAndMessage()
                  QStringLiteral("Data source: Driver={No Such Driver};database=OrvaneDb\nDriver error ")),
              qPrintable(noDriver.detail()));
     QVERIFY(empty.detail().isEmpty()); // the program's own error, nothing beneath it
+
+    // A refused sign-in as QODBC reports it: Qt 6.4 with the number of the driver's first record, later Qt
+    // with every record's number in the driver's order. Either way the server's number names it, and the
+    // password stays hidden.
+    const QString refusal = QStringLiteral("[FreeTDS][SQL Server]Unable to connect to data source "
+                                           "[FreeTDS][SQL Server]Login failed for user 'culvane'.");
+    const QString text = QStringLiteral("DSN=OrvaneDb;database=OrvaneDb;UID=culvane;PWD=wrong");
+    for (const QString& codes :
+         {QStringLiteral("18456"), QStringLiteral("18456;0"), QStringLiteral("0;18456")}) {
+        const CulvaneError refused = raised([&] {
+            DbConnection::raise(QSqlError(QStringLiteral("QODBC: Unable to connect"), refusal,
+                                          QSqlError::ConnectionError, codes),
+                                text);
+        });
+        QCOMPARE(refused.number(), 18456);
+        QCOMPARE(refused.description(), refusal);
+        QCOMPARE(refused.detail(),
+                 QStringLiteral("Data source: DSN=OrvaneDb;database=OrvaneDb;UID=culvane;PWD=***\n"
+                                "Driver error 18456: ") +
+                     refusal);
+    }
+    // Without a number the provider's general failure, and the detail says there was none.
+    const CulvaneError unnumbered = raised([&] {
+        DbConnection::raise(QSqlError(QStringLiteral("QODBC: Unable to connect"), refusal,
+                                      QSqlError::ConnectionError, QStringLiteral("0")));
+    });
+    QCOMPARE(unnumbered.number(), -2147467259);
+    QCOMPARE(unnumbered.detail(), QStringLiteral("Driver error (none): ") + refusal);
 }
 
 void TestDatabase::sharedListsOpenAndClose()
