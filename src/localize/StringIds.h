@@ -126,7 +126,7 @@ constexpr int ExportNothingChecked = 447;
 constexpr int ExportWriteFailed = 448; // %1 the file, %2 the system's reason
 constexpr int ExportDialogTitle = 449;
 // The sign-in box of a data source that names its user but not the password.
-constexpr int SignInPassword = 460; // %1 the data source, %2 its user
-constexpr int Cancel = 461;         // "Cancel"
+constexpr int SignInPassword = 470; // %1 the data source, %2 its user
+constexpr int Cancel = 471;         // "Cancel"
 
 } // namespace StringIds
