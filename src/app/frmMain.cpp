@@ -4,6 +4,7 @@
 #include "app/PageFlow.h"
 #include "app/frmAbout.h"
 #include "app/frmHelp.h"
+#include "app/frmSignIn.h"
 #include "localize/StringIds.h"
 #include "localize/modLocalize.h"
 #include "ports/ExitApplication.h"
@@ -164,7 +165,18 @@ void frmMain::Form_Load()
     report.step(
         [] { modUpdateCheck::checkForUpdatedVersion_Background(modUpdateCheck::ApplicationHomePage()); });
 
-    report.step([] { modOrvaneDB::DbConnectionString() = modOrvaneDB::ChooseConnectionString(); });
+    // A data source that names its user but keeps no password asks for it here, before the page shows.
+    bool signInDeclined = false;
+    report.step([&] {
+        const std::optional<QString> text = modOrvaneDB::ChooseConnectionString(&frmSignIn::askPassword);
+        signInDeclined = !text;
+        if (text)
+            modOrvaneDB::DbConnectionString() = *text;
+    });
+    if (signInDeclined) {
+        Module1::ExitApplication(Module1::ExitStartupRefused);
+        return;
+    }
 
     bool sharedListsOpen = false;
     QString failure;

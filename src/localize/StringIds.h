@@ -145,5 +145,8 @@ constexpr int UnknownReason = 464;       // the reason when the system gives non
 constexpr int FileCannotBeOpened = 465;  // the run log's, when the system gives no reason
 constexpr int LineCannotBeWritten = 466; // the run log's, when the system gives no reason
 constexpr int FileCannotBeCreated = 467; // the results file's, when the system gives no reason
+// The sign-in box of a data source that names its user but not the password.
+constexpr int SignInPassword = 470; // %1 the data source, %2 its user
+constexpr int Cancel = 471;         // "Cancel"
 
 } // namespace StringIds

@@ -126,6 +126,15 @@ bool fileIdentity(const QString& file, dev_t* device, ino_t* inode)
     return true;
 }
 
+// Every statement is a default result set, read once from start to end. A scrollable QSqlQuery asks the
+// driver for a static cursor, which FreeTDS opens on the server with sp_cursoropen; SQL Server refuses that
+// for a procedure call (16937) and it costs a round trip per fetch elsewhere. Recordsets keep their rows, so
+// moving back and counting need no cursor.
+void forwardOnly(QSqlQuery& query)
+{
+    query.setForwardOnly(true);
+}
+
 void applyCommandTimeout(QSqlQuery& query)
 {
     const QSqlResult* result = query.result();
@@ -199,17 +208,33 @@ QVector<DbConnection::Diagnostic> diagnosticsOf(SQLSMALLINT handleType, SQLHANDL
     return records;
 }
 
+// The driver's number for a failure, 0 when it gave none. QODBC reads every diagnostic record the driver
+// left; Qt 6.4 keeps the number of the one it reads last, which is the driver's first (18456 "Login failed
+// for user ..." after FreeTDS's own "Unable to connect to data source", which has none), later versions
+// join all numbers with ';' in the driver's order. Either way the first number that is not 0 names it.
+int nativeNumber(const QSqlError& error)
+{
+    const QString codes = error.nativeErrorCode();
+    for (const QStringView code : QStringView(codes).split(QLatin1Char(';'))) {
+        bool numeric = false;
+        const int number = code.trimmed().toInt(&numeric);
+        if (numeric && number != 0)
+            return number;
+    }
+    return 0;
+}
+
 QString detailOf(const QSqlError& error, const QString& connectionText)
 {
     QStringList lines;
     if (!connectionText.isEmpty())
         lines.append(QStringLiteral("Data source: ") + OdbcSetup::redacted(connectionText));
-    const QString code = error.nativeErrorCode().trimmed();
+    const int number = nativeNumber(error);
     QString text = error.databaseText().trimmed();
     if (text.isEmpty())
         text = error.driverText().trimmed();
     lines.append(QStringLiteral("Driver error %1: %2")
-                     .arg(code.isEmpty() ? QStringLiteral("(none)") : code,
+                     .arg(number == 0 ? QStringLiteral("(none)") : QString::number(number),
                           text.isEmpty() ? QStringLiteral("(no message)") : text));
     return lines.join(QLatin1Char('\n'));
 }
@@ -237,6 +262,11 @@ std::unique_ptr<DbConnection::Open> connect(const QString& text)
         driverText += QStringLiteral("Timeout=%1;NoCreat=1").arg(timeouts.connectSeconds * 1000);
         file = OdbcSetup::connectionAttribute(text, QStringLiteral("database"));
     }
+    // FreeTDS, reached through QODBC and unixODBC, reads one character past the text, its terminating NUL,
+    // into the last value: a last PWD=x signs in with "x\0", a last database=OrvaneDb opens "OrvaneDb\0".
+    // After a closing ';' the NUL stands outside every value.
+    if (!driverText.trimmed().endsWith(QLatin1Char(';')))
+        driverText += QLatin1Char(';');
     const QString name = QStringLiteral("culvane-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     QSqlError failure;
     {
@@ -253,6 +283,7 @@ std::unique_ptr<DbConnection::Open> connect(const QString& text)
             if (open->dbms == SqlDialect::Dbms::SQLite) {
                 // From here on a locked file waits as long as a command may.
                 QSqlQuery busy(db);
+                busy.setForwardOnly(true);
                 busy.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(timeouts.commandSeconds * 1000));
             }
         } else {
@@ -334,6 +365,7 @@ QString DbConnection::adapt(const QString& statement) const
 
 void DbConnection::prepare(QSqlQuery& query, const QString& statement)
 {
+    forwardOnly(query);
     if (!query.prepare(adapt(statement)))
         fail(query);
     applyCommandTimeout(query);
@@ -345,6 +377,7 @@ void DbConnection::execute(QSqlQuery& query, const QString& statement)
     // before they run, and a direct run costs its driver less than a prepared one: a CSV import of
     // thousands of lookups is about 6% faster. Elsewhere the statement gets its timeout before it runs.
     if (dbms() == SqlDialect::Dbms::SQLite) {
+        forwardOnly(query);
         if (!query.exec(adapt(statement)))
             fail(query);
         return;
@@ -386,9 +419,8 @@ CulvaneError::Statement DbConnection::statementOutcome(const QVector<Diagnostic>
 void DbConnection::raise(const QSqlError& error, const QString& connectionText,
                          CulvaneError::Statement statement)
 {
-    bool numeric = false;
-    int number = error.nativeErrorCode().toInt(&numeric);
-    if (!numeric || number == 0)
+    int number = nativeNumber(error);
+    if (number == 0)
         number = AdoErrors::ProviderError;
     QString text = error.databaseText().trimmed();
     if (text.isEmpty())

@@ -35,10 +35,11 @@ public:
     SqlDialect::Dbms dbms() const;
     // The statement in the form the connected DBMS understands.
     QString adapt(const QString& statement) const;
-    // Prepares the adapted statement with the command timeout; raises the driver's error on failure.
-    void prepare(QSqlQuery& query, const QString& statement);
-    // Runs the adapted statement, which has no parameters, within the command timeout; raises the driver's
+    // Prepares the adapted statement as a forward-only result with the command timeout; raises the driver's
     // error on failure.
+    void prepare(QSqlQuery& query, const QString& statement);
+    // Runs the adapted statement, which has no parameters, as a forward-only result within the command
+    // timeout; raises the driver's error on failure.
     void execute(QSqlQuery& query, const QString& statement);
     // Raises the driver's error of a statement run on this connection, with what the driver's diagnostics
     // tell about the server's part in it (see statementOutcome).

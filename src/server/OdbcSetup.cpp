@@ -1,10 +1,13 @@
 #include "server/OdbcSetup.h"
 
 #include <QFile>
-#include <QRegularExpression>
+#include <QFileInfo>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 
+#include <odbcinst.h>
 #include <sql.h>
 #include <sqlext.h>
 
@@ -130,6 +133,50 @@ QString libraryForConnection(const QString& connectionText)
     return driverLibrary(driver);
 }
 
+bool isFreeTds(const QString& library)
+{
+    return QFileInfo(library).fileName().startsWith(QLatin1String("libtdsodbc"), Qt::CaseInsensitive);
+}
+
+QString dataSourceSetting(const QString& dataSource, const QString& key)
+{
+    // odbcinst's own reader, so the setting is the one the driver sees: ODBCINI or ~/.odbc.ini first, then
+    // the odbc.ini of ODBCSYSINI or /etc, the whole data source from the first file that defines it.
+    std::array<char, 4096> buffer{};
+    const QByteArray section = dataSource.toLocal8Bit();
+    const QByteArray entry = key.toLocal8Bit();
+    const int length = SQLGetPrivateProfileString(section.constData(), entry.constData(), "", buffer.data(),
+                                                  static_cast<int>(buffer.size()), "ODBC.INI");
+    QString value;
+    if (length > 0)
+        value = QString::fromLocal8Bit(buffer.data(),
+                                       static_cast<qsizetype>(::strnlen(buffer.data(), buffer.size())));
+    // The setting may be a password.
+    ::explicit_bzero(buffer.data(), buffer.size());
+    return value;
+}
+
+QString connectionValue(const QString& value, BraceRule rule)
+{
+    if (rule == BraceRule::FreeTds) {
+        // FreeTDS 1.3 keeps blanks and braces inside a plain value; only ';' ends it, and a '{' at its start
+        // opens braces, which then close at the first "};".
+        if (!value.contains(QLatin1Char(';')) && !value.startsWith(QLatin1Char('{')))
+            return value;
+        if (value.contains(QLatin1String("};")))
+            return QString();
+        return QLatin1Char('{') + value + QLatin1Char('}');
+    }
+    const bool plain = std::none_of(value.cbegin(), value.cend(), [](QChar c) {
+        return c == QLatin1Char(';') || c == QLatin1Char('{') || c == QLatin1Char('}') || c.isSpace();
+    });
+    if (plain)
+        return value;
+    QString braced = value;
+    braced.replace(QLatin1Char('}'), QLatin1String("}}"));
+    return QLatin1Char('{') + braced + QLatin1Char('}');
+}
+
 QString connectionAttribute(const QString& connectionText, const QString& key)
 {
     // key=value pairs separated by ';'; a value in braces may itself hold ';'. Read by hand, not through a
@@ -195,11 +242,27 @@ QString connectionAttribute(const QString& connectionText, const QString& key)
 
 QString redacted(const QString& connectionText)
 {
-    static const QRegularExpression password(
-        QStringLiteral(R"(((?:^|;)\s*(?:PWD|Password)\s*=\s*)(\{[^}]*\}|[^;]*))"),
-        QRegularExpression::CaseInsensitiveOption);
-    QString result = connectionText;
-    return result.replace(password, QStringLiteral("\\1****"));
+    // Every ';' counts as the start of a pair, even one inside braces: hiding too much is harmless.
+    const QStringView text(connectionText);
+    const auto skipBlanks = [&](qsizetype at) {
+        while (at < text.size() && text[at].isSpace())
+            ++at;
+        return at;
+    };
+    for (qsizetype start = 0;;) {
+        const qsizetype key = skipBlanks(start);
+        for (const QLatin1String name : {QLatin1String("PWD"), QLatin1String("Password")}) {
+            if (!text.sliced(key).startsWith(name, Qt::CaseInsensitive))
+                continue;
+            const qsizetype equals = skipBlanks(key + name.size());
+            if (equals < text.size() && text[equals] == QLatin1Char('='))
+                return text.first(equals + 1).toString() + QStringLiteral("***");
+        }
+        const qsizetype next = text.indexOf(QLatin1Char(';'), start);
+        if (next < 0)
+            return connectionText;
+        start = next + 1;
+    }
 }
 
 } // namespace OdbcSetup

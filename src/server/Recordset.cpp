@@ -3,10 +3,15 @@
 #include "ports/CulvaneError.h"
 #include "server/DbConnection.h"
 
+#include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QUuid>
 
 #include <algorithm>
+
+#include <sql.h>
+#include <sqlext.h>
 
 struct Recordset::Impl {
     CursorLocation location = adUseServer;
@@ -133,13 +138,18 @@ void Recordset::Open(const QString& source, const QString& connection, CursorTyp
         returnsRows = query.isSelect();
         if (returnsRows) {
             const QSqlRecord record = query.record();
-            for (int i = 0; i < record.count(); ++i)
+            // QODBC hands a uniqueidentifier over as the driver's text, which has no braces.
+            QVector<bool> guid;
+            for (int i = 0; i < record.count(); ++i) {
                 names.append(record.fieldName(i));
+                guid.append(record.field(i).typeID() == SQL_GUID);
+            }
+            const bool anyGuid = guid.contains(true);
             while (query.next()) {
                 QVector<QVariant> row;
                 row.reserve(names.size());
                 for (int i = 0; i < names.size(); ++i)
-                    row.append(query.value(i));
+                    row.append(anyGuid && guid.at(i) ? guidValue(query.value(i)) : query.value(i));
                 rows.append(std::move(row));
             }
             if (query.lastError().type() != QSqlError::NoError)
@@ -248,4 +258,17 @@ QStringList Recordset::fieldNames() const
 {
     d->requireOpen();
     return d->names;
+}
+
+QVariant Recordset::guidValue(const QVariant& value)
+{
+    if (value.isNull())
+        return value;
+    const QString text = value.toString().trimmed();
+    const QUuid uuid = QUuid::fromString(text);
+    // The nil GUID reads as a null QUuid too, as does a text that is no GUID.
+    if (uuid.isNull() && text != QUuid().toString(QUuid::WithoutBraces) &&
+        text != QUuid().toString(QUuid::WithBraces))
+        return value;
+    return uuid.toString(QUuid::WithBraces).toUpper();
 }

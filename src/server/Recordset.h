@@ -50,6 +50,10 @@ public:
     QString fieldText(const QString& name) const;
     QStringList fieldNames() const;
 
+    // A uniqueidentifier field's value as ADO renders it: its braced upper-case text,
+    // {81AF14C1-5B5C-400D-8000-00000000000D}. A NULL, or a text that is no GUID, stays as it is.
+    static QVariant guidValue(const QVariant& value);
+
 private:
     struct Impl;
     std::unique_ptr<Impl> d;

@@ -97,6 +97,15 @@ int nextSolid(const QVector<Token>& tokens, int i, int step)
     return -1;
 }
 
+// The N of N'text', written right before the apostrophe.
+bool isUnicodePrefix(const QVector<Token>& tokens, int i)
+{
+    const Token& token = tokens.at(i);
+    return token.kind == Token::Word && token.text.size() == 1 &&
+           (token.text.front() == QLatin1Char('N') || token.text.front() == QLatin1Char('n')) &&
+           i + 1 < tokens.size() && tokens.at(i + 1).kind == Token::Text;
+}
+
 bool isNumber(const QString& text)
 {
     bool ok = false;
@@ -146,9 +155,15 @@ QString adaptExpression(const QString& sql)
                 }
             }
         }
+        // N'text', a Unicode literal to SQL Server, is a column N and a text to SQLite, whose texts are all
+        // Unicode anyway.
+        if (isUnicodePrefix(tokens, i))
+            continue;
         if (token.kind == Token::Plus) {
             const int before = nextSolid(tokens, i, -1);
-            const int after = nextSolid(tokens, i, 1);
+            int after = nextSolid(tokens, i, 1);
+            if (after >= 0 && isUnicodePrefix(tokens, after))
+                ++after;
             if ((before >= 0 && tokens.at(before).kind == Token::Text) ||
                 (after >= 0 && tokens.at(after).kind == Token::Text)) {
                 out += QStringLiteral("||");

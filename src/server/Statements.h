@@ -9,7 +9,9 @@
 
 // Every fixed statement and fragment the program sends to OrvaneDb, word for word (blanks included), and
 // the assembly of each statement from them. Values go between the apostrophes unchanged unless a builder
-// says otherwise.
+// says otherwise. A literal that carries a value is a Unicode literal, N'...': a plain one holds only the
+// server's code page, so a name outside it would compare as question marks. The stand-in's dialect turns
+// them back into plain literals.
 namespace Statements {
 
 // The one connection text of the program.
@@ -57,7 +59,7 @@ inline const QString SelectD = QStringLiteral(
     "vw_Subscriber.SubscriberObjectID, vw_CallHandler.CallHandlerObjectID, vw_Subscriber.RemoteNodeID, "
     "vw_Subscriber.LegacyMailbox FROM vw_Subscriber INNER JOIN vw_CallHandler ON "
     "vw_Subscriber.CallHandlerObjectID=vw_CallHandler.CallHandlerObjectID LEFT OUTER JOIN vw_COS ON "
-    "vw_Subscriber.CosObjectId=vw_COS.CosObjectID WHERE vw_Subscriber.SubscriberObjectID='");
+    "vw_Subscriber.CosObjectId=vw_COS.CosObjectID WHERE vw_Subscriber.SubscriberObjectID=N'");
 inline const QString ArchivedStatement = QStringLiteral(
     "SELECT vw_subscriber.Alias, vw_subscriber.DisplayName, vw_subscriber.FirstName, vw_subscriber.LastName, "
     "vw_CallHandler.DTMFAccessID AS 'Extension', vw_Subscriber.HomeServer, vw_Cos.TextName AS 'COS', "
@@ -80,18 +82,18 @@ inline const QString R2 = QStringLiteral("FROM vw_Subscriber INNER JOIN vw_DTMFA
 inline const QString R3 =
     QStringLiteral("ON vw_Subscriber.SubscriberObjectID=vw_DTMFAccessID.ParentObjectID ");
 inline const QString R4 =
-    QStringLiteral("AND right('00000000000000000000' + vw_dtmfaccessid.DtmfAccessId,20) between '");
-inline const QString R5 = QStringLiteral(" ' and '");
+    QStringLiteral("AND right('00000000000000000000' + vw_dtmfaccessid.DtmfAccessId,20) between N'");
+inline const QString R5 = QStringLiteral(" ' and N'");
 // Endings.
 inline const QString QuotedOrderByAlias = QStringLiteral("' ORDER BY vw_Subscriber.Alias");
 inline const QString OrderByAlias = QStringLiteral(" ORDER BY vw_Subscriber.Alias");
 inline const QString SwitchOrderByAlias = QStringLiteral(" ORDER By vw_Subscriber.Alias");
 inline const QString Apostrophe = QStringLiteral("'");
 // Conditions the criteria add after the type filter.
-inline const QString CosCondition = QStringLiteral(" AND vw_cos.COSObjectID='");
-inline const QString HomeServerCondition = QStringLiteral(" AND vw_subscriber.HomeServer='");
-inline const QString LocationCondition = QStringLiteral(" AND vw_subscriber.LocationObjectID='");
-inline const QString RemoteNodeCondition = QStringLiteral(" AND vw_subscriber.RemoteNodeID='");
+inline const QString CosCondition = QStringLiteral(" AND vw_cos.COSObjectID=N'");
+inline const QString HomeServerCondition = QStringLiteral(" AND vw_subscriber.HomeServer=N'");
+inline const QString LocationCondition = QStringLiteral(" AND vw_subscriber.LocationObjectID=N'");
+inline const QString RemoteNodeCondition = QStringLiteral(" AND vw_subscriber.RemoteNodeID=N'");
 inline const QString And = QStringLiteral(" AND ");
 inline const QString UnassignedSwitchCondition = QStringLiteral("(SwitchID IS NULL or SwitchID=0)");
 inline const QString SwitchCondition = QStringLiteral("SwitchID=");
@@ -106,7 +108,7 @@ inline const QString CsvByExtensionStem = QStringLiteral(
     "vw_Subscriber.SubscriberObjectID=vw_DTMFAccessID.ParentObjectID LEFT OUTER JOIN vw_COS ON "
     "vw_Subscriber.CosObjectId = vw_COS.CosObjectID WHERE vw_Subscriber.SubscriberType IN (0,1,2,3,5,7,8,9) "
     "AND "
-    "vw_DTMFAccessID.DTMFAccessID='");
+    "vw_DTMFAccessID.DTMFAccessID=N'");
 inline const QString CsvByAliasStem = QStringLiteral(
     "SELECT vw_subscriber.Alias, vw_subscriber.DisplayName, vw_subscriber.FirstName, vw_subscriber.LastName, "
     "vw_CallHandler.DTMFAccessID AS 'Extension', vw_Subscriber.HomeServer, vw_Cos.TextName AS 'COS', "
@@ -115,7 +117,7 @@ inline const QString CsvByAliasStem = QStringLiteral(
     "vw_Subscriber.CallHandlerObjectID=vw_CallHandler.CallHandlerObjectID LEFT OUTER JOIN vw_COS ON "
     "vw_Subscriber.CosObjectId=vw_COS.CosObjectID WHERE vw_Subscriber.SubscriberType IN (0,1,2,3,5,7,8,9) "
     "AND "
-    "vw_subscriber.Alias='");
+    "vw_subscriber.Alias=N'");
 inline const QString CsvClosing = QStringLiteral("' ORDER BY vw_Subscriber.Alias");
 
 // Deletion request.
@@ -129,7 +131,7 @@ inline const QString DirectorySyncTicketParameter = QStringLiteral("@DirectorySy
 constexpr int DirectorySyncFlags = 268435457; // 0x10000001
 
 // Directory sync ticket wait.
-inline const QString TicketPollStem = QStringLiteral("SELECT * FROM vw_DirectorySyncTicket WHERE Ticket='");
+inline const QString TicketPollStem = QStringLiteral("SELECT * FROM vw_DirectorySyncTicket WHERE Ticket=N'");
 inline const QString DeleteTicketProcedure = QStringLiteral("sp_DeleteDirectorySyncTicket");
 inline const QString TicketParameter = QStringLiteral("@Ticket");
 

@@ -4,15 +4,25 @@
 
 #include <QString>
 
+#include <functional>
+#include <optional>
+
 // The database state the whole program shares from start-up until the process ends.
 namespace modOrvaneDB {
 
 QString& DbConnectionString();
 
+// Asks the person at the screen for the password of a data source's user; nothing when they decline.
+using PasswordPrompt = std::function<std::optional<QString>(const QString& dataSource, const QString& user)>;
+
 // The connection text for this workstation: through the ODBC data source OrvaneDb when the user's or the
-// system's odbc.ini defines one, else the program's own connection text. Says on standard error which.
-QString ChooseConnectionString();
-// The same choice without the note; safe on any thread, and before the application object exists.
+// system's odbc.ini defines one, else the program's own connection text. Says on standard error which, the
+// password hidden. FreeTDS reads neither UID nor PWD from a data source, so they go into the text: the
+// data source's own, or for a UID without a PWD the password `askPassword` brings, asked once. Nothing when
+// the person declines to give one (or nobody can be asked).
+std::optional<QString> ChooseConnectionString(const PasswordPrompt& askPassword = {});
+// Which of the two without the note and without sign-in; safe on any thread, and before the application
+// object exists.
 QString ChosenConnectionString();
 Recordset& CosRecords();
 Recordset& DistributionListRecords();

@@ -1,21 +1,30 @@
 // Reaching a real Orvane server: the data source OrvaneDb decides the connection, and FreeTDS goes where the
 // data source points. unixODBC reads its configuration once per process, so each case runs the program or
 // this test in a process of its own with its own odbc.ini files.
+#include "app/frmMain.h"
 #include "common/RegFile.h"
+#include "common/ScriptedPorts.h"
 #include "common/StandinFixture.h"
+#include "ports/CulvaneError.h"
+#include "ports/ExitApplication.h"
 #include "server/Command.h"
 #include "server/Statements.h"
 #include "server/modOrvaneDB.h"
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -141,10 +150,18 @@ private slots:
     void theDataSourceDecidesTheConnection_data();
     void theDataSourceDecidesTheConnection();
     void freeTdsGoesWhereTheDataSourcePoints();
+    void theDataSourceSignsIn_data();
+    void theDataSourceSignsIn();
+    void startUpAsksForTheMissingPassword_data();
+    void startUpAsksForTheMissingPassword();
 
 private:
     // The parent's side of a case: this test again, in a process with the given odbc.ini files.
     QByteArray runChild(const QString& function, const QString& odbcSysIni, const QString& userOdbcIni);
+    // A folder with an odbcinst.ini naming the stand-in's SQLite driver "SQL Server" and FreeTDS "FreeTDS",
+    // a copy of the stand-in, and a user odbc.ini defining OrvaneDb with the given driver and lines.
+    static void writeDataSource(const QTemporaryDir& config, const StandinFixture& standin,
+                                const QByteArray& driver, const QByteArray& lines);
 };
 
 QByteArray TestOrvaneServer::runChild(const QString& function, const QString& odbcSysIni,
@@ -180,7 +197,7 @@ void TestOrvaneServer::theDataSourceDecidesTheConnection()
         // A data source OrvaneDb leads to the stand-in through the SQLite driver; without one, the program's
         // own text reaches the OrvaneDb of the working folder. Either way the lists open and a procedure
         // runs, adapted because the DBMS says it is SQLite.
-        const QString text = modOrvaneDB::ChooseConnectionString();
+        const QString text = modOrvaneDB::ChooseConnectionString().value_or(QString());
         QCOMPARE(text, where.isEmpty() ? Statements::ConnectionText : Statements::DataSourceConnectionText);
         QString failure;
         QVERIFY2(modOrvaneDB::OpenSharedLists(text, &failure), qPrintable(failure));
@@ -270,13 +287,214 @@ void TestOrvaneServer::freeTdsGoesWhereTheDataSourcePoints()
     QVERIFY2(output.contains("Culvane: connecting through the ODBC data source OrvaneDb"),
              output.constData());
     QVERIFY2(output.contains(kNoDatabase), output.constData());
-    QVERIFY2(output.contains("Data source: DSN=OrvaneDb;database=OrvaneDb"), output.constData());
+    QVERIFY2(
+        output.contains("Data source: DSN=OrvaneDb;database=OrvaneDb;ClientCharset=UTF-8;UID=EXAMPLE\\alice;"
+                        "PWD=***\n"),
+        output.constData());
     QVERIFY2(output.contains("[FreeTDS]") && output.contains("Timeout expired"), output.constData());
     QVERIFY2(elapsed < 15000 + 5000, qPrintable(QString::number(elapsed)));
     QVERIFY2(elapsed > 14000, qPrintable(QString::number(elapsed)));
     // No password in anything the program wrote, nor in what it sent before signing in.
     QVERIFY(!output.contains(kPassword.toUtf8()));
     QVERIFY(!received.contains(kPassword.toUtf8()));
+}
+
+void TestOrvaneServer::writeDataSource(const QTemporaryDir& config, const StandinFixture& standin,
+                                       const QByteArray& driver, const QByteArray& lines)
+{
+    QFile odbcInst(StandinFixture::odbcInstPath());
+    QVERIFY(odbcInst.open(QIODevice::ReadOnly));
+    QVERIFY(writeFile(config.filePath(QStringLiteral("odbcinst.ini")),
+                      odbcInst.readAll() + "\n[FreeTDS]\nDriver=" +
+                          QFile::encodeName(driverLibrary(QStringLiteral("libtdsodbc.so"))) + "\n"));
+    QVERIFY(QFile::copy(standin.databasePath(), config.filePath(QStringLiteral("OrvaneDb"))));
+    QVERIFY(writeFile(config.filePath(QStringLiteral("user-odbc.ini")),
+                      "[OrvaneDb]\nDriver=" + driver + "\nServer=127.0.0.1\nPort=1\nDatabase=" +
+                          QFile::encodeName(config.filePath(QStringLiteral("OrvaneDb"))) + "\n" + lines));
+}
+
+void TestOrvaneServer::theDataSourceSignsIn_data()
+{
+    QTest::addColumn<QByteArray>("driver");
+    QTest::addColumn<QByteArray>("lines");    // the data source's sign-in lines
+    QTest::addColumn<QString>("typed");       // what the person gives when asked; empty: declines
+    QTest::addColumn<QString>("credentials"); // what follows the data source in the text
+    QTest::addColumn<QString>("shown");       // what the note on standard error shows of it
+    QTest::addColumn<QString>("asked");       // the user asked for, empty: nobody is asked
+    QTest::addColumn<QString>("secret");      // never on standard error
+    QTest::newRow("Kerberos") << QByteArray("SQL Server") << QByteArray() << QString() << QString()
+                              << QString() << QString() << QString();
+    QTest::newRow("SQL login") << QByteArray("SQL Server") << QByteArray("UID=alice\nPWD=Pa55;w}rd\n")
+                               << QString() << QStringLiteral(";UID=alice;PWD={Pa55;w}}rd}")
+                               << QStringLiteral(";UID=alice;PWD=***") << QString()
+                               << QStringLiteral("Pa55;w}rd");
+    QTest::newRow("asked") << QByteArray("SQL Server") << QByteArray("UID=EXAMPLE\\alice\nPWD=\n")
+                           << QStringLiteral("typed secret")
+                           << QStringLiteral(";UID=EXAMPLE\\alice;PWD={typed secret}")
+                           << QStringLiteral(";UID=EXAMPLE\\alice;PWD=***")
+                           << QStringLiteral("EXAMPLE\\alice") << QStringLiteral("typed secret");
+    QTest::newRow("declined") << QByteArray("SQL Server") << QByteArray("UID=alice\n") << QString()
+                              << QString() << QString() << QStringLiteral("alice") << QString();
+    // FreeTDS 1.3 reads "}}" as two braces and ends a braced value at the first "};".
+    // FreeTDS also gets UTF-8 as its client character set, whatever the locale.
+    QTest::newRow("FreeTDS") << QByteArray("FreeTDS") << QByteArray("UID=EXAMPLE\\bob\nPWD= a;b}c\n")
+                             << QString()
+                             << QStringLiteral(";ClientCharset=UTF-8;UID=EXAMPLE\\bob;PWD={a;b}c}")
+                             << QStringLiteral(";ClientCharset=UTF-8;UID=EXAMPLE\\bob;PWD=***") << QString()
+                             << QStringLiteral("a;b}c");
+    QTest::newRow("FreeTDS Kerberos")
+        << QByteArray("FreeTDS") << QByteArray() << QString() << QStringLiteral(";ClientCharset=UTF-8")
+        << QStringLiteral(";ClientCharset=UTF-8") << QString() << QString();
+    QTest::newRow("FreeTDS cannot") << QByteArray("FreeTDS") << QByteArray("UID=bob\nPWD=x};y\n") << QString()
+                                    << QString() << QString() << QString() << QStringLiteral("x};y");
+}
+
+void TestOrvaneServer::theDataSourceSignsIn()
+{
+    QFETCH(QByteArray, driver);
+    QFETCH(QByteArray, lines);
+    QFETCH(QString, typed);
+    QFETCH(QString, credentials);
+    QFETCH(QString, shown);
+    QFETCH(QString, asked);
+    QFETCH(QString, secret);
+    const bool refused = QByteArray(QTest::currentDataTag()) == "FreeTDS cannot";
+    if (qEnvironmentVariableIsSet(kChildVariable)) {
+        QStringList prompts;
+        const modOrvaneDB::PasswordPrompt prompt = [&](const QString& dataSource, const QString& user) {
+            prompts.append(dataSource + QLatin1Char('/') + user);
+            return typed.isEmpty() ? std::nullopt : std::optional<QString>(typed);
+        };
+        std::optional<QString> text;
+        try {
+            text = modOrvaneDB::ChooseConnectionString(prompt);
+        } catch (const CulvaneError& error) {
+            QVERIFY2(refused, qPrintable(error.description()));
+            QCOMPARE(error.number(), 3001);
+            QVERIFY2(error.description().contains(QStringLiteral("\"};\", which FreeTDS cannot")),
+                     qPrintable(error.description()));
+            QVERIFY(!error.description().contains(secret));
+            return;
+        }
+        QVERIFY(!refused);
+        QCOMPARE(prompts, asked.isEmpty() ? QStringList() : QStringList{QStringLiteral("OrvaneDb/") + asked});
+        if (credentials.isEmpty() && !asked.isEmpty()) {
+            QVERIFY(!text); // declined: no connection text at all
+            return;
+        }
+        QVERIFY(text);
+        QCOMPARE(*text, Statements::DataSourceConnectionText + credentials);
+        // A password held keeps the process out of core dumps.
+        QCOMPARE(::prctl(PR_GET_DUMPABLE, 0, 0, 0, 0), secret.isEmpty() ? 1 : 0);
+        if (driver == "SQL Server") {
+            QString failure;
+            QVERIFY2(modOrvaneDB::OpenSharedLists(*text, &failure), qPrintable(failure));
+            QCOMPARE(modOrvaneDB::CosRecords().RecordCount(), 8);
+            modOrvaneDB::CloseSharedLists();
+        }
+        return;
+    }
+    StandinFixture standin(3);
+    QVERIFY(standin.isValid());
+    QTemporaryDir config;
+    QVERIFY(config.isValid());
+    writeDataSource(config, standin, driver, lines);
+    const QByteArray output =
+        runChild(QStringLiteral("theDataSourceSignsIn:") + QString::fromLatin1(QTest::currentDataTag()),
+                 config.path(), config.filePath(QStringLiteral("user-odbc.ini")));
+    QVERIFY2(output.contains("PASS   : TestOrvaneServer::theDataSourceSignsIn("), output.constData());
+    QVERIFY2(!output.contains("FAIL!"), output.constData());
+    const bool connects = !refused && !(credentials.isEmpty() && !asked.isEmpty());
+    QCOMPARE(output.contains("Culvane: connecting through the ODBC data source OrvaneDb (" +
+                             Statements::DataSourceConnectionText.toUtf8() + shown.toUtf8() + ")\n"),
+             connects);
+    if (!secret.isEmpty())
+        QVERIFY2(!output.contains(secret.toUtf8()), output.constData());
+}
+
+void TestOrvaneServer::startUpAsksForTheMissingPassword_data()
+{
+    QTest::addColumn<bool>("answered");
+    QTest::newRow("typed") << true;
+    QTest::newRow("cancelled") << false;
+}
+
+// The program's own start-up: the sign-in box comes before the page, once, and its Cancel ends the start.
+void TestOrvaneServer::startUpAsksForTheMissingPassword()
+{
+    QFETCH(bool, answered);
+    const QString typed = QStringLiteral("s3cret;typed");
+    if (qEnvironmentVariableIsSet(kChildVariable)) {
+        RegFile reg;
+        reg.key(QStringLiteral("Software\\Velcor\\PermissionsWizard\\1.0"))
+            .dword(QStringLiteral("Restricted Rights"), 0);
+        reg.key(QStringLiteral("Software\\Velcor\\MIU\\1.0\\initialization\\integrations\\Main PBX"))
+            .sz(QStringLiteral("DisplayName"), QStringLiteral("Main PBX"))
+            .dword(QStringLiteral("IntegrationID"), 1);
+        writeServer(reg);
+        ScriptedMessageBoxes boxes;
+        int exits = 0;
+        const Module1::ExitHandler previous = Module1::setExitHandler([&] { ++exits; });
+        QStringList boxesSeen;
+        QStringList shownBeside;
+        QTimer typist;
+        QObject::connect(&typist, &QTimer::timeout, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (!box)
+                return;
+            boxesSeen.append(box->objectName());
+            auto* password = box->findChild<QLineEdit*>(QStringLiteral("txtPassword"));
+            QVERIFY(password);
+            QCOMPARE(password->echoMode(), QLineEdit::Password);
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                if (window != box && window->isVisible())
+                    shownBeside.append(window->objectName());
+            }
+            if (answered) {
+                QTest::keyClicks(password, typed);
+                QVERIFY(!password->displayText().contains(QStringLiteral("s3cret")));
+                box->findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+            } else {
+                box->findChild<QPushButton*>(QStringLiteral("cmdCancel"))->click();
+            }
+        });
+        typist.start(20);
+        frmMain page;
+        page.Form_Load();
+        typist.stop();
+        Module1::setExitHandler(previous);
+        QCOMPARE(boxesSeen, QStringList{QStringLiteral("frmSignIn")});
+        QCOMPARE(shownBeside, QStringList()); // no page yet
+        QVERIFY(!page.isVisible());
+        QCOMPARE(boxes.texts().join(QLatin1Char('|')), QString());
+        if (answered) {
+            QCOMPARE(exits, 0);
+            QCOMPARE(modOrvaneDB::DbConnectionString(), Statements::DataSourceConnectionText +
+                                                            QStringLiteral(";UID=EXAMPLE\\alice;PWD={") +
+                                                            typed + QLatin1Char('}'));
+            QVERIFY(modOrvaneDB::CosRecords().isOpen());
+            modOrvaneDB::CloseSharedLists();
+        } else {
+            QCOMPARE(exits, 1);
+            QCOMPARE(Module1::requestedExitStatus(), Module1::ExitStartupRefused);
+            QVERIFY(modOrvaneDB::DbConnectionString().isEmpty());
+            QVERIFY(!modOrvaneDB::CosRecords().isOpen());
+        }
+        return;
+    }
+    StandinFixture standin(3);
+    QVERIFY(standin.isValid());
+    QTemporaryDir config;
+    QVERIFY(config.isValid());
+    writeDataSource(config, standin, "SQL Server", "UID=EXAMPLE\\alice\n");
+    const QByteArray output = runChild(QStringLiteral("startUpAsksForTheMissingPassword:") +
+                                           QString::fromLatin1(QTest::currentDataTag()),
+                                       config.path(), config.filePath(QStringLiteral("user-odbc.ini")));
+    QVERIFY2(output.contains("PASS   : TestOrvaneServer::startUpAsksForTheMissingPassword("),
+             output.constData());
+    QVERIFY2(!output.contains("FAIL!"), output.constData());
+    QCOMPARE(output.contains("(DSN=OrvaneDb;database=OrvaneDb;UID=EXAMPLE\\alice;PWD=***)"), answered);
+    QVERIFY2(!output.contains("s3cret"), output.constData());
 }
 
 QTEST_MAIN(TestOrvaneServer)

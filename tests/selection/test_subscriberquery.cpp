@@ -354,7 +354,7 @@ void TestSubscriberQuery::apostrophesInValuesStayInsideTheLiteral()
     QVERIFY(crafted.events.isEmpty());
     QCOMPARE(Statements::homeServer(QStringLiteral("o'neil-mx")),
              Statements::SelectC + Statements::TypeFilter +
-                 QStringLiteral(" AND vw_subscriber.HomeServer='o''neil-mx' ORDER BY vw_Subscriber.Alias"));
+                 QStringLiteral(" AND vw_subscriber.HomeServer=N'o''neil-mx' ORDER BY vw_Subscriber.Alias"));
 }
 
 void TestSubscriberQuery::failuresKeepTheRowsAlreadyRead()

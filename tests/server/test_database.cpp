@@ -75,15 +75,18 @@ private slots:
     void recordsetWalksAndReports();
     void findMatchesLikeTheServer();
     void nullsAndTexts();
+    void guidsReadAsAdoRendersThem();
     void driverErrorsCarryNumberAndMessage();
     void sharedListsOpenAndClose();
     void sharedListsFailWithoutTheirViews();
     void sharedListsFailWithoutDriver();
     void openRecordsetsDoNotBlockProcedures();
+    void everyStatementIsForwardOnly();
     void deleteSubscriberProcedure();
     void deleteTicketProcedure();
     void dialectAdaptsOnlyWhatSqliteLacks();
     void connectionTextsReadAsTheirPairPattern();
+    void credentialsAsEachDriverReadsThem();
     void oneConnectionPerTextIsKeptAndChecked();
     void aMissingStandinIsNeverCreated();
     void aLockedDatabaseFailsInBoundedTime();
@@ -245,6 +248,31 @@ void TestDatabase::nullsAndTexts()
     rows.Close();
 }
 
+void TestDatabase::guidsReadAsAdoRendersThem()
+{
+    const auto guid = [](const QVariant& value) { return Recordset::guidValue(value); };
+    QCOMPARE(guid(QStringLiteral("81af14c1-5b5c-400d-8000-00000000000d")).toString(),
+             QStringLiteral("{81AF14C1-5B5C-400D-8000-00000000000D}"));
+    QCOMPARE(guid(QStringLiteral("81AF14C1-5B5C-400D-8000-00000000000D")).toString(),
+             QStringLiteral("{81AF14C1-5B5C-400D-8000-00000000000D}"));
+    QCOMPARE(guid(QStringLiteral("{81af14c1-5b5c-400d-8000-00000000000d}")).toString(),
+             QStringLiteral("{81AF14C1-5B5C-400D-8000-00000000000D}"));
+    QCOMPARE(guid(QStringLiteral("00000000-0000-0000-0000-000000000000")).toString(),
+             QStringLiteral("{00000000-0000-0000-0000-000000000000}"));
+    QVERIFY(guid(QVariant(QMetaType::fromType<QString>())).isNull());
+    QCOMPARE(guid(QStringLiteral("not a guid")).toString(), QStringLiteral("not a guid"));
+
+    // Text columns are read as they are: the stand-in's SQLite driver reports no uniqueidentifier.
+    StandinFixture standin(0);
+    QVERIFY(standin.isValid());
+    QVERIFY(standin.exec(QStringLiteral("CREATE TABLE ids (Id uniqueidentifier)")));
+    QVERIFY(standin.exec(QStringLiteral("INSERT INTO ids VALUES ('81af14c1-5b5c-400d-8000-00000000000d')")));
+    Recordset rows;
+    rows.Open(QStringLiteral("select Id from ids"), kConnection);
+    QCOMPARE(rows.fieldText(QStringLiteral("Id")), QStringLiteral("81af14c1-5b5c-400d-8000-00000000000d"));
+    rows.Close();
+}
+
 void TestDatabase::driverErrorsCarryNumberAndMessage()
 {
     StandinFixture standin(0);
@@ -291,6 +319,34 @@ void TestDatabase::driverErrorsCarryNumberAndMessage()
                  QStringLiteral("Data source: Driver={No Such Driver};database=OrvaneDb\nDriver error ")),
              qPrintable(noDriver.detail()));
     QVERIFY(empty.detail().isEmpty()); // the program's own error, nothing beneath it
+
+    // A refused sign-in as QODBC reports it: Qt 6.4 with the number of the driver's first record, later Qt
+    // with every record's number in the driver's order. Either way the server's number names it, and the
+    // password stays hidden.
+    const QString refusal = QStringLiteral("[FreeTDS][SQL Server]Unable to connect to data source "
+                                           "[FreeTDS][SQL Server]Login failed for user 'culvane'.");
+    const QString text = QStringLiteral("DSN=OrvaneDb;database=OrvaneDb;UID=culvane;PWD=wrong");
+    for (const QString& codes :
+         {QStringLiteral("18456"), QStringLiteral("18456;0"), QStringLiteral("0;18456")}) {
+        const CulvaneError refused = raised([&] {
+            DbConnection::raise(QSqlError(QStringLiteral("QODBC: Unable to connect"), refusal,
+                                          QSqlError::ConnectionError, codes),
+                                text);
+        });
+        QCOMPARE(refused.number(), 18456);
+        QCOMPARE(refused.description(), refusal);
+        QCOMPARE(refused.detail(),
+                 QStringLiteral("Data source: DSN=OrvaneDb;database=OrvaneDb;UID=culvane;PWD=***\n"
+                                "Driver error 18456: ") +
+                     refusal);
+    }
+    // Without a number the provider's general failure, and the detail says there was none.
+    const CulvaneError unnumbered = raised([&] {
+        DbConnection::raise(QSqlError(QStringLiteral("QODBC: Unable to connect"), refusal,
+                                      QSqlError::ConnectionError, QStringLiteral("0")));
+    });
+    QCOMPARE(unnumbered.number(), -2147467259);
+    QCOMPARE(unnumbered.detail(), QStringLiteral("Driver error (none): ") + refusal);
 
     // The server answered these with its error; a connection that was never made left it nothing to do.
     QCOMPARE(error.statement(), CulvaneError::Statement::Refused);
@@ -424,6 +480,87 @@ void TestDatabase::sharedListsFailWithoutDriver()
     QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, output.constData());
     QVERIFY2(output.contains("PASS   : TestDatabase::sharedListsFailWithoutDriver()"), output.constData());
     QVERIFY(!QFile::exists(empty.filePath(QStringLiteral("OrvaneDb"))));
+}
+
+// What the driver manager is asked for, from its own trace: no statement, procedure calls included, asks for
+// a cursor that could scroll (FreeTDS would open it on the server), and the recordsets still count, go back
+// and find from the rows they keep.
+void TestDatabase::everyStatementIsForwardOnly()
+{
+    if (qEnvironmentVariableIsSet(kChildVariable)) {
+        QVERIFY(modOrvaneDB::OpenSharedLists(kConnection));
+        Recordset& cos = modOrvaneDB::CosRecords();
+        QCOMPARE(cos.RecordCount(), 8);
+        while (!cos.EOF_())
+            cos.MoveNext();
+        cos.MoveFirst();
+        cos.Find(QStringLiteral("Alias='StandardUsersEast'"));
+        QVERIFY(!cos.EOF_());
+        cos.MoveNext();
+        cos.Find(QStringLiteral("Alias='StandardUsersEast'"), 0, Recordset::adSearchBackward);
+        QCOMPARE(cos.fieldText(QStringLiteral("Alias")), QStringLiteral("StandardUsersEast"));
+        Recordset rows;
+        rows.setCursorLocation(Recordset::adUseClient);
+        rows.Open(Statements::allSubscribers(), kConnection, Recordset::adOpenStatic);
+        QCOMPARE(rows.RecordCount(), 12);
+        rows.Close();
+        for (Command& call : Statements::sampleProcedureCalls(kConnection))
+            call.Execute();
+        modOrvaneDB::CloseSharedLists();
+        return;
+    }
+    StandinFixture standin(12);
+    QVERIFY(standin.isValid());
+    QTemporaryDir config;
+    QVERIFY(config.isValid());
+    QFile odbcInst(StandinFixture::odbcInstPath());
+    QVERIFY(odbcInst.open(QIODevice::ReadOnly));
+    const QString trace = config.filePath(QStringLiteral("trace.log"));
+    QFile traced(config.filePath(QStringLiteral("odbcinst.ini")));
+    QVERIFY(traced.open(QIODevice::WriteOnly));
+    traced.write("[ODBC]\nTrace=Yes\nTraceFile=" + QFile::encodeName(trace) + "\n\n" + odbcInst.readAll());
+    traced.close();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(kChildVariable), QStringLiteral("1"));
+    environment.insert(QStringLiteral("ODBCSYSINI"), config.path());
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setWorkingDirectory(standin.folder());
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("everyStatementIsForwardOnly")});
+    QVERIFY(child.waitForFinished(60000));
+    const QByteArray output = child.readAll();
+    QVERIFY2(output.contains("PASS   : TestDatabase::everyStatementIsForwardOnly()"), output.constData());
+
+    // The trace: a block per call, "Attribute = SQL_ATTR_CURSOR_TYPE" with its "Value = ...", and the
+    // statement each prepare or direct run sends, on the handle named in the block.
+    QFile log(trace);
+    QVERIFY(log.open(QIODevice::ReadOnly | QIODevice::Text));
+    QHash<QString, QString> cursorOf; // statement handle -> the cursor type last asked for
+    QStringList asked;
+    QStringList procedureCursors;
+    QString handle;
+    QString attribute;
+    while (!log.atEnd()) {
+        const QString line = QString::fromUtf8(log.readLine()).trimmed();
+        if (line.startsWith(QLatin1String("Statement = ")))
+            handle = line.mid(12);
+        else if (line.startsWith(QLatin1String("Attribute = ")))
+            attribute = line.mid(12);
+        else if (line.startsWith(QLatin1String("Value = ")) &&
+                 attribute == QLatin1String("SQL_ATTR_CURSOR_TYPE")) {
+            cursorOf.insert(handle, line.mid(8));
+            asked.append(line.mid(8));
+        } else if (line.startsWith(QLatin1String("SQL = [INSERT INTO sp_Delete"))) {
+            procedureCursors.append(cursorOf.value(handle, QStringLiteral("(not set)")));
+        }
+        if (line.startsWith(QLatin1String("[ODBC]")))
+            attribute.clear();
+    }
+    // (nil) is SQL_CURSOR_FORWARD_ONLY; a scrollable query asks for 0x3, SQL_CURSOR_STATIC.
+    QVERIFY2(asked.size() >= 6, qPrintable(asked.join(QLatin1Char(','))));
+    QCOMPARE(asked.filter(QStringLiteral("(nil)")), asked);
+    QCOMPARE(procedureCursors, (QStringList{QStringLiteral("(nil)"), QStringLiteral("(nil)")}));
 }
 
 void TestDatabase::openRecordsetsDoNotBlockProcedures()
@@ -640,10 +777,20 @@ void TestDatabase::dialectAdaptsOnlyWhatSqliteLacks()
     QCOMPARE(adapt(QStringLiteral("EXEC sp_DeleteSubscriber @ForceRemove=?"), Dbms::SqlServer),
              QStringLiteral("EXEC sp_DeleteSubscriber @ForceRemove=?"));
 
-    // Every other statement the program sends goes out as written.
+    // Unicode literals are plain ones to SQLite, also inside right() and beside '+'; an N that is a name, or
+    // stands apart from the apostrophe, stays.
+    QCOMPARE(adapt(QStringLiteral(
+                       "select N'a' + name, n'b''c', xN'd', N 'e', N, 'N''f' from t where a=N'O''Brien'"),
+                   Dbms::SQLite),
+             QStringLiteral("select 'a' || name, 'b''c', xN'd', N 'e', N, 'N''f' from t where a='O''Brien'"));
+    QCOMPARE(adapt(QStringLiteral("select right(N'000' + x, 2), y+N'z' from t"), Dbms::SQLite),
+             QStringLiteral("select (substr('000' || x, -2) COLLATE RTRIM), y||'z' from t"));
+
+    // Every other statement the program sends goes out as written, its Unicode literals plain.
     for (const Statements::SampleStatement& sample : Statements::sampleStatements()) {
         if (sample.kind != Statements::SampleStatement::SubscriberIds)
-            QCOMPARE(adapt(sample.text, Dbms::SQLite), sample.text);
+            QCOMPARE(adapt(sample.text, Dbms::SQLite),
+                     QString(sample.text).replace(QLatin1String("=N'"), QLatin1String("='")));
     }
 }
 
@@ -711,6 +858,45 @@ void TestDatabase::connectionTextsReadAsTheirPairPattern()
             QVERIFY2(connectionAttribute(text, key) == byPattern(text, key),
                      qPrintable(QStringLiteral("[%1] / [%2]").arg(text, key)));
     }
+}
+
+// Values as ODBC's rule and as FreeTDS 1.3 read braces, and texts with the password hidden.
+void TestDatabase::credentialsAsEachDriverReadsThem()
+{
+    using OdbcSetup::BraceRule;
+    using OdbcSetup::connectionValue;
+    // ODBC's rule: braces around anything with ';', braces or blanks, and "}}" for '}'.
+    QCOMPARE(connectionValue(QStringLiteral("alice"), BraceRule::Odbc), QStringLiteral("alice"));
+    QCOMPARE(connectionValue(QStringLiteral("EXAMPLE\\alice"), BraceRule::Odbc),
+             QStringLiteral("EXAMPLE\\alice"));
+    QCOMPARE(connectionValue(QStringLiteral("pa;ss"), BraceRule::Odbc), QStringLiteral("{pa;ss}"));
+    QCOMPARE(connectionValue(QStringLiteral("a}b{c"), BraceRule::Odbc), QStringLiteral("{a}}b{c}"));
+    QCOMPARE(connectionValue(QStringLiteral(" two words "), BraceRule::Odbc),
+             QStringLiteral("{ two words }"));
+    QCOMPARE(connectionValue(QStringLiteral("x};y"), BraceRule::Odbc), QStringLiteral("{x}};y}"));
+    QCOMPARE(connectionValue(QString(), BraceRule::Odbc), QString());
+    // FreeTDS 1.3 keeps blanks and braces of a plain value; braces only where ';' or a leading '{' needs
+    // them, and nothing can carry "};".
+    QCOMPARE(connectionValue(QStringLiteral("a}b{c"), BraceRule::FreeTds), QStringLiteral("a}b{c"));
+    QCOMPARE(connectionValue(QStringLiteral("  sp  "), BraceRule::FreeTds), QStringLiteral("  sp  "));
+    QCOMPARE(connectionValue(QStringLiteral(" a;b}c "), BraceRule::FreeTds), QStringLiteral("{ a;b}c }"));
+    QCOMPARE(connectionValue(QStringLiteral("{abc"), BraceRule::FreeTds), QStringLiteral("{{abc}"));
+    QCOMPARE(connectionValue(QStringLiteral("a;b}"), BraceRule::FreeTds), QStringLiteral("{a;b}}"));
+    QCOMPARE(connectionValue(QStringLiteral("x};y"), BraceRule::FreeTds), QString());
+
+    // Everything from the password's value on is hidden, however it is written; other texts stay whole.
+    using OdbcSetup::redacted;
+    QCOMPARE(redacted(QStringLiteral("DSN=OrvaneDb;database=OrvaneDb;UID=alice;PWD=secret")),
+             QStringLiteral("DSN=OrvaneDb;database=OrvaneDb;UID=alice;PWD=***"));
+    QCOMPARE(redacted(QStringLiteral("DSN=a;UID=alice;PWD={a;b}c};")),
+             QStringLiteral("DSN=a;UID=alice;PWD=***"));
+    QCOMPARE(redacted(QStringLiteral("DSN=a;UID=u; pwd = {x}}y};Other=1")),
+             QStringLiteral("DSN=a;UID=u; pwd =***"));
+    QCOMPARE(redacted(QStringLiteral("Password=x;DSN=a")), QStringLiteral("Password=***"));
+    QCOMPARE(redacted(QStringLiteral("UID={x;PWD=y};PWD=z")), QStringLiteral("UID={x;PWD=***"));
+    QCOMPARE(redacted(kConnection), kConnection);
+    QCOMPARE(redacted(QStringLiteral("DSN=PWDless;UID=PWD")), QStringLiteral("DSN=PWDless;UID=PWD"));
+    QCOMPARE(redacted(QString()), QString());
 }
 
 void TestDatabase::oneConnectionPerTextIsKeptAndChecked()

@@ -106,6 +106,7 @@ class TestStatements : public QObject {
 private slots:
     void everyStatementRunsOnTheStandin();
     void procedureCallsRunOnTheStandin();
+    void everySplicedValueIsAUnicodeLiteral();
     void generatorMakesTheVarietyTheProgramMeets();
     void generatorIsDeterministicAndFast();
     void theDemoShowsOneSubscriberWithoutAClassOfService();
@@ -222,6 +223,50 @@ void TestStatements::everyStatementRunsOnTheStandin()
     QCOMPARE(text(results["CSV alias"].first(), "Alias"), values.alias);
 
     QVERIFY(results["ticket poll"].isEmpty());
+}
+
+// A name outside the server's code page must reach it whole: every literal that carries a value is N'...',
+// and the stand-in, which knows no N'...', still finds accented names through them.
+void TestStatements::everySplicedValueIsAUnicodeLiteral()
+{
+    Statements::SampleValues marked;
+    marked.subscriberObjectId = QStringLiteral("VAL-SUBSCRIBER");
+    marked.extension = QStringLiteral("VAL-EXT");
+    marked.secondExtension = QStringLiteral("VAL-EXT2");
+    marked.rangeLow = QStringLiteral("VAL-LOW");
+    marked.rangeHigh = QStringLiteral("VAL-HIGH");
+    marked.cosObjectId = QStringLiteral("VAL-COS");
+    marked.homeServer = QStringLiteral("VAL-SERVER");
+    marked.locationObjectId = QStringLiteral("VAL-LOCATION");
+    marked.remoteNode = QStringLiteral("VAL-NODE");
+    marked.alias = QStringLiteral("VAL-ALIAS");
+    marked.ticket = QStringLiteral("VAL-TICKET");
+    int literals = 0;
+    for (const Sample& sample : Statements::sampleStatements(marked)) {
+        const QString& sql = sample.text;
+        for (int open = sql.indexOf(QLatin1Char('\'')); open >= 0;) {
+            int close = open + 1;
+            while (close < sql.size() && (sql.at(close) != QLatin1Char('\'') ||
+                                          (close + 1 < sql.size() && sql.at(close + 1) == QLatin1Char('\''))))
+                close += sql.at(close) == QLatin1Char('\'') ? 2 : 1;
+            if (sql.mid(open, close - open).contains(QLatin1String("VAL-"))) {
+                ++literals;
+                QVERIFY2(open > 0 && sql.at(open - 1) == QLatin1Char('N'),
+                         qPrintable(sample.name + QStringLiteral(": ") + sql.mid(qMax(0, open - 20), 60)));
+            }
+            open = sql.indexOf(QLatin1Char('\''), close + 1);
+        }
+    }
+    QCOMPARE(literals, 13); // every value of every sample statement
+
+    StandinFixture standin(300);
+    QVERIFY(standin.isValid());
+    const QVector<QVariantMap> accented =
+        rowsOf(Statements::csvByAlias(QStringLiteral("JOS\u00e9.M\u00fcLLER166")));
+    QCOMPARE(accented.size(), 1);
+    QCOMPARE(text(accented.first(), "Alias"), QStringLiteral("jos\u00e9.m\u00fcller166"));
+    const QString server = text(accented.first(), "HomeServer");
+    QVERIFY(!rowsOf(Statements::homeServer(server)).isEmpty());
 }
 
 void TestStatements::procedureCallsRunOnTheStandin()
