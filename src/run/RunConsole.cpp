@@ -24,7 +24,7 @@ QString clock(qint64 seconds)
     return QStringLiteral("%1:%2").arg(hours).arg(rest.rightJustified(5, QLatin1Char('0')));
 }
 
-// Echo off on the terminal for the life of the object.
+// Echo off on the terminal for the life of the object. Input typed ahead of the prompt is kept.
 class HiddenInput {
 public:
     HiddenInput()
@@ -34,12 +34,12 @@ public:
         termios hidden = m_saved;
         hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         hidden.c_lflag |= ECHONL;
-        m_active = tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden) == 0;
+        m_active = tcsetattr(STDIN_FILENO, TCSANOW, &hidden) == 0;
     }
     ~HiddenInput()
     {
         if (m_active)
-            tcsetattr(STDIN_FILENO, TCSAFLUSH, &m_saved);
+            tcsetattr(STDIN_FILENO, TCSANOW, &m_saved);
     }
     HiddenInput(const HiddenInput&) = delete;
     HiddenInput& operator=(const HiddenInput&) = delete;

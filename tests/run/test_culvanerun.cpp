@@ -4,6 +4,7 @@
 #include "deletion/DeletionRun.h"
 #include "deletion/Logging.h"
 #include "localize/modLocalize.h"
+#include "run/RunConsole.h"
 #include "selection/CsvImport.h"
 #include "selection/SelectionExport.h"
 #include "selection/SubscriberGridModel.h"
@@ -111,6 +112,7 @@ private slots:
     void init();
     void cleanup();
     void usageHelpAndStatus64();
+    void theTimeLeftFollowsThePaceSoFar();
     void everyCriterionSelectsAsThePageDoes();
     void refusedStarts();
     void aDryRunLooksUpAndDeletesNothing();
@@ -238,6 +240,16 @@ void TestCulvaneRun::usageHelpAndStatus64()
         QVERIFY(result.out.isEmpty());
     }
     QCOMPARE(deletions(*m_standin), 0);
+}
+
+void TestCulvaneRun::theTimeLeftFollowsThePaceSoFar()
+{
+    QCOMPARE(RunConsole::timeLeft(5000, 0, 10), QStringLiteral("time left unknown"));
+    // 2 of 10 in 5 s: 8 more at 2.5 s each.
+    QCOMPARE(RunConsole::timeLeft(5000, 2, 10), QStringLiteral("about 0:20 left"));
+    QCOMPARE(RunConsole::timeLeft(1, 1, 2), QStringLiteral("about 0:01 left"));
+    QCOMPARE(RunConsole::timeLeft(40000, 1, 100), QStringLiteral("about 1:06:00 left"));
+    QCOMPARE(RunConsole::timeLeft(40000, 100, 100), QStringLiteral("nothing left"));
 }
 
 void TestCulvaneRun::everyCriterionSelectsAsThePageDoes()
@@ -708,6 +720,23 @@ void TestCulvaneRun::aPasswordComesFromItsFileOnlyForADataSourceWithAUser()
     QVERIFY2(noPassword.err.contains(QStringLiteral("culvane-run: no password for EXAMPLE\\alice: give "
                                                     "--password-file FILE or start on a terminal")),
              qPrintable(noPassword.err));
+
+    // On a terminal it is asked for.
+    const QString script = QStandardPaths::findExecutable(QStringLiteral("script"));
+    if (!script.isEmpty()) {
+        QProcess process;
+        process.setProcessEnvironment(withSource);
+        process.start(script, {QStringLiteral("-qec"), m_binary + QStringLiteral(" select --cos Students"),
+                               QStringLiteral("/dev/null")});
+        process.write("s3cret\n");
+        process.closeWriteChannel();
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+        const QByteArray terminal = process.readAll();
+        QVERIFY2(terminal.contains("culvane-run: Password for EXAMPLE\\alice: "), terminal.constData());
+        QVERIFY2(terminal.contains("culvane-run: signing in as EXAMPLE\\alice with the password given"),
+                 terminal.constData());
+    }
 
     dataSource("");
     const Result noUser = run(select, withSource);
