@@ -1,5 +1,7 @@
 #include "run/RunConsole.h"
 
+#include "ports/Ports.h"
+
 #include <QStringList>
 
 #include <cstdio>
@@ -13,16 +15,6 @@ namespace {
 const QString kPrefix = QStringLiteral("culvane-run: ");
 // How often the terminal's line is redrawn between subscribers.
 constexpr qint64 kRedrawMilliseconds = 1000;
-
-QString clock(qint64 seconds)
-{
-    const qint64 hours = seconds / 3600;
-    const qint64 minutes = seconds / 60 % 60;
-    const QString rest = QStringLiteral("%1:%2").arg(minutes).arg(seconds % 60, 2, 10, QLatin1Char('0'));
-    if (hours == 0)
-        return rest;
-    return QStringLiteral("%1:%2").arg(hours).arg(rest.rightJustified(5, QLatin1Char('0')));
-}
 
 // Echo off on the terminal for the life of the object. Input typed ahead of the prompt is kept.
 class HiddenInput {
@@ -92,18 +84,17 @@ void RunConsole::message(const QString& text)
 
 void RunConsole::startProgress(qint32 total, std::function<int()> errors)
 {
-    m_total = total;
-    m_done = 0;
+    m_estimate.start(total, Clock::monotonicMs());
     m_errors = std::move(errors);
     m_progressing = true;
-    m_started.start();
     if (m_terminal)
         draw();
 }
 
 void RunConsole::progressDone(qint32 done)
 {
-    m_done = done;
+    while (m_estimate.done() < done && m_estimate.done() < m_estimate.total())
+        m_estimate.subscriberDone(Clock::monotonicMs());
     if (m_terminal)
         draw();
     else
@@ -128,11 +119,11 @@ QString RunConsole::progressText() const
 {
     const int errors = m_errors ? m_errors() : 0;
     return QStringLiteral("%1/%2 done, %3 %4, %5")
-        .arg(m_done)
-        .arg(m_total)
+        .arg(m_estimate.done())
+        .arg(m_estimate.total())
         .arg(errors)
         .arg(errors == 1 ? QStringLiteral("error") : QStringLiteral("errors"))
-        .arg(timeLeft(m_started.isValid() ? m_started.elapsed() : 0, m_done, m_total));
+        .arg(timeLeft(m_estimate, Clock::monotonicMs()));
 }
 
 void RunConsole::draw()
@@ -142,14 +133,14 @@ void RunConsole::draw()
     m_drawn.start();
 }
 
-QString RunConsole::timeLeft(qint64 elapsedMilliseconds, qint32 done, qint32 total)
+QString RunConsole::timeLeft(const RunTimeEstimate& estimate, qint64 nowMs)
 {
-    if (done >= total)
-        return QStringLiteral("nothing left");
-    if (done <= 0)
+    const std::optional<qint64> left = estimate.remainingMs(nowMs);
+    if (!left)
         return QStringLiteral("time left unknown");
-    const qint64 left = elapsedMilliseconds * (total - done) / done;
-    return QStringLiteral("about %1 left").arg(clock((left + 999) / 1000));
+    if (estimate.done() >= estimate.total())
+        return QStringLiteral("nothing left");
+    return QStringLiteral("about %1 left").arg(RunTimeEstimate::format(*left));
 }
 
 bool RunConsole::confirm(const QString& question)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "deletion/RunTimeEstimate.h"
+
 #include <QElapsedTimer>
 #include <QString>
 #include <QtGlobal>
@@ -34,8 +36,8 @@ public:
     // Reads a line from the terminal on standard input without showing it; nothing without a terminal.
     std::optional<QString> readSecret(const QString& prompt);
 
-    // "about 1:05 left" from the time so far; public for its test.
-    static QString timeLeft(qint64 elapsedMilliseconds, qint32 done, qint32 total);
+    // "about 1:05 left", from the deletion page's own estimate; public for its test.
+    static QString timeLeft(const RunTimeEstimate& estimate, qint64 nowMs);
 
 private:
     QString progressText() const;
@@ -45,9 +47,7 @@ private:
     bool m_terminal = false;
     bool m_lineShown = false;
     bool m_progressing = false;
-    qint32 m_total = 0;
-    qint32 m_done = 0;
+    RunTimeEstimate m_estimate;
     std::function<int()> m_errors;
-    QElapsedTimer m_started;
     QElapsedTimer m_drawn;
 };

@@ -244,12 +244,22 @@ void TestCulvaneRun::usageHelpAndStatus64()
 
 void TestCulvaneRun::theTimeLeftFollowsThePaceSoFar()
 {
-    QCOMPARE(RunConsole::timeLeft(5000, 0, 10), QStringLiteral("time left unknown"));
-    // 2 of 10 in 5 s: 8 more at 2.5 s each.
-    QCOMPARE(RunConsole::timeLeft(5000, 2, 10), QStringLiteral("about 0:20 left"));
-    QCOMPARE(RunConsole::timeLeft(1, 1, 2), QStringLiteral("about 0:01 left"));
-    QCOMPARE(RunConsole::timeLeft(40000, 1, 100), QStringLiteral("about 1:06:00 left"));
-    QCOMPARE(RunConsole::timeLeft(40000, 100, 100), QStringLiteral("nothing left"));
+    // The deletion page's estimate, in words.
+    RunTimeEstimate estimate;
+    estimate.start(10, 1000);
+    QCOMPARE(RunConsole::timeLeft(estimate, 6000), QStringLiteral("time left unknown"));
+    // 2 of 10 in 5 s: 8 more at 2.5 s each, less what the third has used.
+    estimate.subscriberDone(3500);
+    estimate.subscriberDone(6000);
+    QCOMPARE(RunConsole::timeLeft(estimate, 6000), QStringLiteral("about 0:20 left"));
+    QCOMPARE(RunConsole::timeLeft(estimate, 7000), QStringLiteral("about 0:19 left"));
+    RunTimeEstimate hours;
+    hours.start(100, 0);
+    hours.subscriberDone(40000);
+    QCOMPARE(RunConsole::timeLeft(hours, 40000), QStringLiteral("about 1:06:00 left"));
+    for (int i = 1; i < 100; ++i)
+        hours.subscriberDone(40000 + i);
+    QCOMPARE(RunConsole::timeLeft(hours, 50000), QStringLiteral("nothing left"));
 }
 
 void TestCulvaneRun::everyCriterionSelectsAsThePageDoes()
