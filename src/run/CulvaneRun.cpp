@@ -236,16 +236,16 @@ int deleteSubscribers(const Options& options, const SubscriberGridModel& grid, R
 
     const DeletionRun::Outcome outcome = DeletionRun::run(grid, options.mode == Mode::All, sink);
     console.endProgress();
+    // The deletion page's own messages.
     if (outcome.logFailed) {
-        console.message(
-            QStringLiteral("The run log %1 could not be created (%2).  No subscriber was deleted.")
-                .arg(outcome.logPath,
-                     outcome.logFailure.isEmpty() ? QStringLiteral("unknown reason") : outcome.logFailure));
+        console.message(mymyLoadString(StringIds::RunLogNotCreated)
+                            .arg(outcome.logPath, outcome.logFailure.isEmpty()
+                                                      ? mymyLoadString(StringIds::UnknownReason)
+                                                      : outcome.logFailure));
         return ExitFailures;
     }
     if (!Logging::RunLogWriteFailure().isEmpty())
-        console.message(QStringLiteral("The run log %1 is incomplete: a line could not be written (%2).  The "
-                                       "lines before it are in the file.")
+        console.message(mymyLoadString(StringIds::RunLogIncomplete)
                             .arg(Logging::RunLogPath(), Logging::RunLogWriteFailure()));
     const int errors = Logging::RunLogErrorCount();
     std::printf("Processed %d of %d subscribers, %d %s%s.\nRun log: %s\n", outcome.processed, checked, errors,

@@ -355,6 +355,25 @@ void TestCulvaneRun::everyCriterionSelectsAsThePageDoes()
                                         "users added to grid.")),
         qPrintable(csv.err));
 
+    // A subscriber whose alias the import would split at its comma is left out and named; the rest is
+    // written.
+    QVERIFY(
+        m_standin->exec(QStringLiteral("INSERT INTO callhandler (CallHandlerObjectID, DTMFAccessID) VALUES "
+                                       "('{CA110000-0000-4000-8000-000000009999}', '7777')")));
+    QVERIFY(m_standin->exec(QStringLiteral(
+        "INSERT INTO subscriber (SubscriberObjectID, Alias, SubscriberType, CallHandlerObjectID, "
+        "CosObjectId) SELECT '{5B5C0000-0000-4000-8000-000000009999}', 'smith, jane', 1, "
+        "'{CA110000-0000-4000-8000-000000009999}', CosObjectID FROM cos WHERE Alias = 'Students'")));
+    const Result comma = run({QStringLiteral("select"), QStringLiteral("--cos"), kStudents});
+    QCOMPARE(comma.status, 1);
+    QVERIFY2(
+        comma.err.contains(QStringLiteral("culvane-run: 1 subscribers left out, as the CSV import would not "
+                                          "find them again from their line")),
+        qPrintable(comma.err));
+    QVERIFY(comma.err.contains(QStringLiteral(": \"smith, jane\"\n")));
+    QVERIFY(!comma.out.contains("smith"));
+    QVERIFY(comma.out.contains("user00013"));
+
     // Names the server does not have are refused with what it has; an empty range says so as the page does.
     const Result unknownCos =
         run({QStringLiteral("select"), QStringLiteral("--cos"), QStringLiteral("Nobody")});
