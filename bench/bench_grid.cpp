@@ -5,6 +5,7 @@
 
 #include "BenchSetup.h"
 #include "selection/SubscriberGridModel.h"
+#include "selection/SubscriberGridView.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>

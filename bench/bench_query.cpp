@@ -9,6 +9,7 @@
 #include "selection/CsvImport.h"
 #include "selection/GridSink.h"
 #include "selection/SubscriberGridModel.h"
+#include "selection/SubscriberGridView.h"
 #include "selection/SubscriberQuery.h"
 #include "server/DbConnection.h"
 #include "server/Statements.h"

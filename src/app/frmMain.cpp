@@ -2,21 +2,16 @@
 
 #include "app/OptionCaption.h"
 #include "app/PageFlow.h"
+#include "app/StartupChecks.h"
 #include "app/frmAbout.h"
 #include "app/frmHelp.h"
 #include "app/frmSignIn.h"
 #include "localize/StringIds.h"
 #include "localize/modLocalize.h"
 #include "ports/ExitApplication.h"
-#include "ports/MsgBox.h"
 #include "ports/ObjectNames.h"
-#include "server/OrvaneVersion.h"
-#include "server/RegistryAPI.h"
-#include "server/modOrvaneDB.h"
-#include "server/modSwitchInfo.h"
 #include "update/modUpdateCheck.h"
 
-#include <QDir>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -26,10 +21,6 @@
 #include <QVBoxLayout>
 
 using modLocalize::mymyLoadString;
-
-namespace {
-const QString kDominoConnector = QStringLiteral("VCDsDomino.VcIDCDomino.1");
-} // namespace
 
 frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
 {
@@ -126,78 +117,19 @@ void frmMain::Form_Load()
     frmMain_Auto_Init();
     const ErrorReport report = modLocalize::localizedReport(StringIds::InFrmMainFormLoad);
 
-    // Without a usable registry export file every check below would blame the server (the version first).
-    const RegistryAPI::RegistrySource registry = RegistryAPI::registrySource();
-    if (!registry.problem.isEmpty()) {
-        const int message = registry.fromEnvironment ? StringIds::RegistryFileNamedUnusable
-                                                     : StringIds::RegistryFileDefaultUnusable;
-        MsgBox::show(
-            mymyLoadString(message).arg(QDir::toNativeSeparators(registry.fileName), registry.problem));
+    StartupChecks::Steps steps;
+    // A data source that names its user but keeps no password asks for it in a box before the page shows.
+    steps.askPassword = &frmSignIn::askPassword;
+    steps.afterConnectorCheck = [&] {
+        report.step(
+            [] { modUpdateCheck::checkForUpdatedVersion_Background(modUpdateCheck::ApplicationHomePage()); });
+    };
+    const StartupChecks::Outcome outcome = StartupChecks::run(report, steps);
+    if (outcome.refused) {
         Module1::ExitApplication(Module1::ExitStartupRefused);
         return;
     }
-
-    report.step([] { OrvaneVersion::setInstalledVersion(OrvaneVersion::getVersion()); });
-
-    // A check whose evaluation fails counts as met, so doubt always ends on the safe side.
-    bool tooOld = true;
-    report.step([&] { tooOld = !OrvaneVersion::bIsVersionGreaterThanOrEqualTo(4, 0, 2, 100); });
-    if (tooOld) {
-        MsgBox::show(mymyLoadString(StringIds::VersionTooOld));
-        Module1::ExitApplication(Module1::ExitStartupRefused);
-        return;
-    }
-
-    bool domino = true;
-    report.step([&] {
-        const RegistryAPI::RegValue connector = RegistryAPI::getRegValue(
-            RegistryAPI::HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Velcor\\SystemParameters\\1.0"),
-            QStringLiteral("IDCProgID"), RegistryAPI::REG_SZ, QString());
-        const QString* text = std::get_if<QString>(&connector);
-        domino = text && text->compare(kDominoConnector, Qt::CaseInsensitive) == 0;
-    });
-    if (domino) {
-        MsgBox::show(mymyLoadString(StringIds::DominoNotSupported));
-        Module1::ExitApplication(Module1::ExitStartupRefused);
-        return;
-    }
-
-    report.step(
-        [] { modUpdateCheck::checkForUpdatedVersion_Background(modUpdateCheck::ApplicationHomePage()); });
-
-    // A data source that names its user but keeps no password asks for it here, before the page shows.
-    bool signInDeclined = false;
-    report.step([&] {
-        const std::optional<QString> text = modOrvaneDB::ChooseConnectionString(&frmSignIn::askPassword);
-        signInDeclined = !text;
-        if (text)
-            modOrvaneDB::DbConnectionString() = *text;
-    });
-    if (signInDeclined) {
-        Module1::ExitApplication(Module1::ExitStartupRefused);
-        return;
-    }
-
-    bool sharedListsOpen = false;
-    QString failure;
-    report.step(
-        [&] { sharedListsOpen = modOrvaneDB::OpenSharedLists(modOrvaneDB::DbConnectionString(), &failure); });
-    if (!sharedListsOpen) {
-        MsgBox::show(mymyLoadString(StringIds::CannotOpenDatabase), MsgBox::vbOKOnly, failure);
-        Module1::ExitApplication(Module1::ExitStartupRefused);
-        return;
-    }
-
-    report.step([] { modSwitchInfo::InitalizeSwitchInfo(); });
-
-    bool restricted = true;
-    report.step([&] { restricted = OrvaneVersion::bRestrictedRightsActive(); });
-    if (restricted) {
-        MsgBox::show(mymyLoadString(StringIds::RestrictedRights));
-        optSubscriberDeleteAll->setEnabled(false);
-    } else {
-        optSubscriberDeleteAll->setEnabled(true);
-    }
+    optSubscriberDeleteAll->setEnabled(!outcome.restrictedRights);
 }
 
 bool frmMain::deleteAllSelected() const

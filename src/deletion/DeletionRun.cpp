@@ -156,7 +156,7 @@ DeletionRun::Outcome DeletionRun::run(const SubscriberGridModel& grid, bool dele
                     Logging::WriteLogLine(
                         requestFailedLine(alias, failure->number(), failure->description()));
                 Module1::SyncWaitDetail wait;
-                if (Module1::WaitForSyncToFinished(ticket, &wait)) {
+                if (Module1::WaitForSyncToFinished(ticket, &wait, sink.syncSchedule())) {
                     Logging::WriteLogLine(SyncCompleteLine);
                     result.outcome = RunResultsFile::Outcome::Deleted;
                 } else {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "deletion/SyncTicketWait.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -21,6 +23,8 @@ public:
     virtual bool stopRequested() { return false; }
     // The results file could not be created; the run goes on without it.
     virtual void resultsFileUnavailable(const QString& /*path*/, const QString& /*reason*/) {}
+    // How each subscriber's wait polls: the wizard's schedule unless the caller chooses another.
+    virtual Module1::SyncPollSchedule syncSchedule() { return {}; }
 };
 
 // The deletion of every checked row of the selection page's grid, with its run log, from the log's

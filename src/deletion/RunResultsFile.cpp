@@ -81,6 +81,12 @@ QString RunResultsFile::outcomeText(Outcome outcome)
         return QStringLiteral("rejected");
     case Outcome::RequestFailed:
         return QStringLiteral("request failed");
+    case Outcome::WouldDelete:
+        return QStringLiteral("would delete");
+    case Outcome::NotFound:
+        return QStringLiteral("not found");
+    case Outcome::LookupFailed:
+        return QStringLiteral("lookup failed");
     case Outcome::NotAttempted:
         break;
     }

@@ -9,7 +9,18 @@
 // Each row reaches the system as soon as it is written, so a run that is killed keeps the rows before.
 class RunResultsFile {
 public:
-    enum class Outcome { Deleted, SyncFailed, SyncTimedOut, Rejected, RequestFailed, NotAttempted };
+    // The last three are a dry run's: nothing was asked of the server but to look the subscriber up.
+    enum class Outcome {
+        Deleted,
+        SyncFailed,
+        SyncTimedOut,
+        Rejected,
+        RequestFailed,
+        NotAttempted,
+        WouldDelete,
+        NotFound,
+        LookupFailed
+    };
 
     struct Row {
         QString alias;

@@ -11,6 +11,7 @@
 
 #include <QUuid>
 
+#include <algorithm>
 #include <optional>
 
 namespace Module1 {
@@ -18,6 +19,10 @@ namespace {
 const QString kTimeOutLine = QStringLiteral(
     "Syncronization process failed to complete in a timely fashion.  Check the ZAVEvedUda logs "
     "in the \\Orvane\\Logs directory");
+const QString kAbandonedLine = QStringLiteral(
+    "The wait for the directory synchronisation was ended by the user: the outcome for this subscriber is "
+    "unknown.  Its ticket is ");
+const QString kAbandonedDetail = QStringLiteral("outcome unknown: the wait was ended by the user");
 const QString kUnreadableLine =
     QStringLiteral("Directory sync status could not be read from the database, giving up on this ticket: ");
 
@@ -62,15 +67,52 @@ QString NewTicketGuid()
     return QUuid::createUuid().toString(QUuid::WithBraces).toUpper();
 }
 
+SyncPollSchedule SyncPollSchedule::fast()
+{
+    SyncPollSchedule schedule;
+    schedule.firstPauseMilliseconds = 250;
+    return schedule;
+}
+
+QList<int> SyncPollSchedule::pauses() const
+{
+    QList<int> pauses;
+    const qint64 bound = std::max(boundMilliseconds, 1);
+    const qint64 longest = std::max(longestPauseMilliseconds, 1);
+    qint64 pause = std::min<qint64>(std::max(firstPauseMilliseconds, 1), longest);
+    for (qint64 total = 0; total < bound; total += pauses.constLast()) {
+        pauses.append(static_cast<int>(std::min(pause, bound - total)));
+        pause = std::min(pause * 2, longest);
+    }
+    return pauses;
+}
+
 bool WaitForSyncToFinished(const QString& ticket, SyncWaitDetail* detail)
+{
+    return WaitForSyncToFinished(ticket, detail, SyncPollSchedule());
+}
+
+bool WaitForSyncToFinished(const QString& ticket, SyncWaitDetail* detail, const SyncPollSchedule& schedule)
 {
     SyncWaitDetail ignored;
     SyncWaitDetail& ended = detail ? *detail : ignored;
     ended = SyncWaitDetail();
     OnceReport report;
     const QString& connection = modOrvaneDB::DbConnectionString();
-    for (int poll = 1; poll <= SyncWait::Polls; ++poll) {
-        Clock::sleep(SyncWait::PauseMilliseconds);
+    const auto abandoned = [&] {
+        if (!schedule.abandoned || !schedule.abandoned())
+            return false;
+        ended.ending = SyncWaitDetail::Abandoned;
+        ended.failure = kAbandonedDetail;
+        Logging::WriteLogLine(kAbandonedLine + ticket);
+        return true;
+    };
+    for (const int pause : schedule.pauses()) {
+        if (abandoned())
+            return false;
+        Clock::sleep(pause);
+        if (abandoned())
+            return false;
 
         Recordset records;
         bool finished = false;

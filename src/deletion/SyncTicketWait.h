@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+
+#include <functional>
 
 // Each deletion carries a ticket of its own; the directory synchronisation reports under that ticket
 // whether it carried the deletion out. These two make the ticket and wait for its report.
@@ -19,7 +22,8 @@ bool WaitForSyncToFinished(const QString& ticket, SyncWaitDetail* detail = nullp
 
 // How a wait ended, beyond true or false: what the results file of a run records.
 struct SyncWaitDetail {
-    enum Ending { ResultRead, TimedOut, Unreadable };
+    // Abandoned: the schedule's caller ended the wait before a result came (failure says so).
+    enum Ending { ResultRead, TimedOut, Unreadable, Abandoned };
     Ending ending = TimedOut;
     // ResultRead: the ticket row's result as the database gave it (a number, 0 for success).
     QString result;
@@ -31,5 +35,22 @@ namespace SyncWait {
 constexpr int PauseMilliseconds = 2000;
 constexpr int Polls = 20;
 } // namespace SyncWait
+
+// How a wait polls: the first pause, doubled before each further poll up to the longest, until the pauses
+// add up to the bound (the last one cut to fit). The default is the wizard's: 20 pauses of 2000 ms.
+struct SyncPollSchedule {
+    int firstPauseMilliseconds = SyncWait::PauseMilliseconds;
+    int longestPauseMilliseconds = SyncWait::PauseMilliseconds;
+    int boundMilliseconds = SyncWait::PauseMilliseconds * SyncWait::Polls;
+    // Asked before and after each pause: true ends the wait there, its outcome unknown and the ticket kept.
+    std::function<bool()> abandoned;
+
+    // The first poll after 250 ms, doubling to 2 s, within the same 40 s.
+    static SyncPollSchedule fast();
+    QList<int> pauses() const;
+};
+
+// The wait above, polling on the given schedule.
+bool WaitForSyncToFinished(const QString& ticket, SyncWaitDetail* detail, const SyncPollSchedule& schedule);
 
 } // namespace Module1

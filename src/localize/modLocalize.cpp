@@ -1,6 +1,5 @@
 #include "localize/modLocalize.h"
 
-#include "localize/LanguageFonts.h"
 #include "localize/LocaleTable.h"
 #include "localize/PeStringTable.h"
 #include "localize/RcStringTable.h"
@@ -199,7 +198,7 @@ bool languageLibraryLoaded()
     return state().languageLibrary.has_value();
 }
 
-void InitalizeLanguages()
+void reloadLanguageLibrary()
 {
     const ErrorReport report = ErrorReport::prefixed(QStringLiteral("Error in InitalizeLanguages: "));
     State& s = state();
@@ -215,7 +214,6 @@ void InitalizeLanguages()
     });
     report.step([&] { s.languageLibrary = loadLanguageLibrary(path, s.currentLangId); });
     report.step([&] { s.languageCodes = listLanguageCodes(); });
-    ApplyLanguageFontsToLoadedWindows();
 }
 
 QString GetLangCode(std::int32_t langId)

@@ -19,7 +19,11 @@ void setCurrentLangID(std::int32_t langId);
 const QStringList& LanguageCodes();
 bool languageLibraryLoaded();
 
+// Loads the current language's library and lists the codes beside the program, then gives every loaded
+// window the language's fonts. Defined with the fonts, in the widget part of the library.
 void InitalizeLanguages();
+// InitalizeLanguages without the fonts: what a program without windows needs.
+void reloadLanguageLibrary();
 
 QString GetLangCode(std::int32_t langId);
 std::int32_t GetLangIDFromCode(const QString& code);

@@ -10,6 +10,12 @@ Handler& current()
     return handler;
 }
 
+bool& writesItself()
+{
+    static bool itself = false;
+    return itself;
+}
+
 TitledHandler& currentTitled()
 {
     static TitledHandler handler;
@@ -19,7 +25,7 @@ TitledHandler& currentTitled()
 
 Answer show(const QString& text, Buttons buttons, const QString& detail)
 {
-    if (!detail.isEmpty() || !current()) {
+    if ((!detail.isEmpty() && !writesItself()) || !current()) {
         std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
         if (!detail.isEmpty()) {
             QString indented = detail;
@@ -35,6 +41,7 @@ Answer show(const QString& text, Buttons buttons, const QString& detail)
 
 Handler setHandler(Handler handler)
 {
+    writesItself() = false;
     Handler previous = std::move(current());
     current() = std::move(handler);
     return previous;
@@ -48,6 +55,13 @@ Handler setHandler(SimpleHandler handler)
         Handler([simple = std::move(handler)](const QString& text, Buttons buttons, const QString&) {
             return simple(text, buttons);
         }));
+}
+
+Handler setConsoleHandler(Handler handler)
+{
+    Handler previous = setHandler(std::move(handler));
+    writesItself() = static_cast<bool>(current());
+    return previous;
 }
 
 Answer showTitled(const QString& title, const QString& text, Buttons buttons)

@@ -23,6 +23,9 @@ Answer show(const QString& text, Buttons buttons = vbOKOnly, const QString& deta
 // the first button is the answer.
 Handler setHandler(Handler handler);
 Handler setHandler(SimpleHandler handler);
+// A handler that writes to standard error itself (a program without windows): show() then leaves the text
+// and its detail to it. Returns the previous handler; setHandler installs an ordinary one again.
+Handler setConsoleHandler(Handler handler);
 
 // The few boxes that carry a title of their own instead of the application's. Without a titled handler
 // the box goes through the plain handler above.

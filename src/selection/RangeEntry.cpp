@@ -4,9 +4,6 @@
 #include "localize/modLocalize.h"
 #include "ports/CulvaneError.h"
 #include "ports/ErrorReport.h"
-#include "ports/MsgBox.h"
-
-#include <QLineEdit>
 
 #include <charconv>
 #include <cmath>
@@ -123,15 +120,6 @@ bool isNumeric(const QString& text)
 bool checkExtensionBox(const QString& text)
 {
     return !text.isEmpty() && !Module1::MyIsNumber(text, 0, 0);
-}
-
-bool validateExtensionBox(QLineEdit& box)
-{
-    if (!checkExtensionBox(box.text()))
-        return false;
-    MsgBox::show(modLocalize::mymyLoadString(StringIds::ExtensionRangeNumbersOnly), MsgBox::vbOKOnly);
-    box.setText(QString());
-    return true;
 }
 
 } // namespace RangeEntry

@@ -5,8 +5,6 @@
 
 #include <optional>
 
-class QLineEdit;
-
 namespace Module1 {
 
 // Whether a text is a whole, non-negative number without a decimal point, within minimum..maximum
@@ -32,10 +30,5 @@ bool isNumeric(const QString& text);
 
 // The extension boxes' rule: true when the box's text must be refused (message 403, box emptied).
 bool checkExtensionBox(const QString& text);
-
-// Applies the rule to a box: shows "Only numbers are allowed for extension range values" (string 403) and
-// empties the box when its text is refused. Answers whether it refused. For the upper box's textChanged
-// and the lower box's loss of focus.
-bool validateExtensionBox(QLineEdit& box);
 
 } // namespace RangeEntry

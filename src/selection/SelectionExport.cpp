@@ -85,6 +85,11 @@ bool readsBack(const QStringList& row)
     return true;
 }
 
+QString extensionHeading()
+{
+    return writtenHeading(mymyLoadString(StringIds::CsvExtensionHeading));
+}
+
 QByteArray csv(const QList<QStringList>& rows, const QString& extensionHeading)
 {
     QStringList heading = columnKeys();
@@ -148,7 +153,7 @@ std::optional<QString> exportChecked(const SubscriberGridModel& grid)
     if (!path || path->isEmpty())
         return std::nullopt;
 
-    const QByteArray bytes = csv(rows, writtenHeading(mymyLoadString(StringIds::CsvExtensionHeading)));
+    const QByteArray bytes = csv(rows, extensionHeading());
     QString reason;
     if (!writeFile(*path, bytes, &reason)) {
         MsgBox::show(

@@ -24,6 +24,10 @@ QList<QStringList> checkedRows(const SubscriberGridModel& grid);
 // alias up unquoted and stripped of blanks, and it ends a line at every line break, even within quotes.
 bool readsBack(const QStringList& row);
 
+// The extension column's heading as written: the import's own word in the current language, with a
+// capital where that changes nothing for the import ("Extension").
+QString extensionHeading();
+
 // The file: a UTF-8 byte-order mark, the heading line, one line per row, CR LF after each line.
 QByteArray csv(const QList<QStringList>& rows, const QString& extensionHeading);
 

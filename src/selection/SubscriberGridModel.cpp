@@ -4,10 +4,7 @@
 #include "ports/MsgBox.h"
 
 #include <QAbstractProxyModel>
-#include <QHeaderView>
 #include <QLatin1String>
-#include <QStyle>
-#include <QTableView>
 
 #include <algorithm>
 #include <limits>
@@ -576,41 +573,4 @@ bool SubscriberGridModel::setData(const QModelIndex& index, const QVariant& valu
         cellChanged(index.row(), ColSelected, Qt::CheckStateRole);
     }
     return true;
-}
-
-void attachSubscriberGrid(QTableView& view, SubscriberGridModel& model)
-{
-    attachSubscriberGrid(view, model, model);
-}
-
-void attachSubscriberGrid(QTableView& view, SubscriberGridModel& model, QAbstractItemModel& shown)
-{
-    view.setModel(&shown);
-    const int dpi = view.logicalDpiX();
-    // The style's minimum would widen the narrow check box column beyond its design width.
-    int narrowest = view.horizontalHeader()->minimumSectionSize();
-    for (const auto& info : kColumns)
-        narrowest = std::min(narrowest, SubscriberGridModel::twipsToPixels(info.widthTwips, dpi));
-    view.horizontalHeader()->setMinimumSectionSize(narrowest);
-    for (int col = 0; col < SubscriberGridModel::ColumnCount; ++col) {
-        const auto& info = SubscriberGridModel::columnInfo(col);
-        view.setColumnWidth(col, SubscriberGridModel::twipsToPixels(info.widthTwips, dpi));
-        view.setColumnHidden(col, info.hidden);
-    }
-    view.verticalHeader()->hide();
-    fitRowsToOneLine(view);
-    QObject::connect(&view, &QAbstractItemView::clicked, &model, &SubscriberGridModel::onViewClicked,
-                     Qt::UniqueConnection);
-}
-
-void fitRowsToOneLine(QTableView& view)
-{
-    view.setWordWrap(false);
-    view.setTextElideMode(Qt::ElideRight);
-    QHeaderView* rows = view.verticalHeader();
-    const int height =
-        view.fontMetrics().height() + 2 * view.style()->pixelMetric(QStyle::PM_FocusFrameVMargin);
-    rows->setMinimumSectionSize(height);
-    rows->setDefaultSectionSize(height);
-    rows->setSectionResizeMode(QHeaderView::Fixed);
 }

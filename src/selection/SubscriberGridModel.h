@@ -9,8 +9,6 @@
 #include <cstdint>
 #include <vector>
 
-class QTableView;
-
 // One subscriber row of the grid. Texts are stored exactly as the producer passed them.
 struct SubscriberRow {
     bool Selected = false;
@@ -201,12 +199,3 @@ private:
     int m_currentCol = 0;
     bool m_redraw = true;
 };
-
-// Puts the model into a table view the way the selection page shows it: hidden columns, widths from
-// twips at the view's resolution, no row header, and clicks wired to toggleFromClick. The view shows
-// `shown`, the grid itself or a proxy over it.
-void attachSubscriberGrid(QTableView& view, SubscriberGridModel& model);
-// Rows one text line high with elided text, as the grid has always shown them; the view calls it again
-// when its font changes.
-void fitRowsToOneLine(QTableView& view);
-void attachSubscriberGrid(QTableView& view, SubscriberGridModel& model, QAbstractItemModel& shown);

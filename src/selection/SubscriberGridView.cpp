@@ -5,6 +5,9 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QStyle>
+
+#include <algorithm>
 
 SubscriberGridView::SubscriberGridView(SubscriberFilterModel& filter, QWidget* parent)
     : QTableView(parent), m_filter(filter)
@@ -45,4 +48,42 @@ void SubscriberGridView::headingClicked(int column)
     QHeaderView* header = horizontalHeader();
     header->setSortIndicator(m_filter.sortColumn(), m_filter.sortOrder());
     header->setSortIndicatorShown(m_filter.sortColumn() >= 0);
+}
+
+void attachSubscriberGrid(QTableView& view, SubscriberGridModel& model)
+{
+    attachSubscriberGrid(view, model, model);
+}
+
+void attachSubscriberGrid(QTableView& view, SubscriberGridModel& model, QAbstractItemModel& shown)
+{
+    view.setModel(&shown);
+    const int dpi = view.logicalDpiX();
+    // The style's minimum would widen the narrow check box column beyond its design width.
+    int narrowest = view.horizontalHeader()->minimumSectionSize();
+    for (int col = 0; col < SubscriberGridModel::ColumnCount; ++col)
+        narrowest = std::min(narrowest, SubscriberGridModel::twipsToPixels(
+                                            SubscriberGridModel::columnInfo(col).widthTwips, dpi));
+    view.horizontalHeader()->setMinimumSectionSize(narrowest);
+    for (int col = 0; col < SubscriberGridModel::ColumnCount; ++col) {
+        const auto& info = SubscriberGridModel::columnInfo(col);
+        view.setColumnWidth(col, SubscriberGridModel::twipsToPixels(info.widthTwips, dpi));
+        view.setColumnHidden(col, info.hidden);
+    }
+    view.verticalHeader()->hide();
+    fitRowsToOneLine(view);
+    QObject::connect(&view, &QAbstractItemView::clicked, &model, &SubscriberGridModel::onViewClicked,
+                     Qt::UniqueConnection);
+}
+
+void fitRowsToOneLine(QTableView& view)
+{
+    view.setWordWrap(false);
+    view.setTextElideMode(Qt::ElideRight);
+    QHeaderView* rows = view.verticalHeader();
+    const int height =
+        view.fontMetrics().height() + 2 * view.style()->pixelMetric(QStyle::PM_FocusFrameVMargin);
+    rows->setMinimumSectionSize(height);
+    rows->setDefaultSectionSize(height);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
 }

@@ -3,6 +3,7 @@
 #include <QTableView>
 
 class SubscriberFilterModel;
+class SubscriberGridModel;
 
 // The selection page's grid view. It shows the grid through its filter, so a click on a text heading
 // sorts the view (ascending, descending, then the grid's own order again) while the grid keeps its rows
@@ -25,3 +26,12 @@ protected:
 private:
     SubscriberFilterModel& m_filter;
 };
+
+// Puts the model into a table view the way the selection page shows it: hidden columns, widths from
+// twips at the view's resolution, no row header, and clicks wired to toggleFromClick. The view shows
+// `shown`, the grid itself or a proxy over it.
+void attachSubscriberGrid(QTableView& view, SubscriberGridModel& model);
+// Rows one text line high with elided text, as the grid has always shown them; the view calls it again
+// when its font changes.
+void fitRowsToOneLine(QTableView& view);
+void attachSubscriberGrid(QTableView& view, SubscriberGridModel& model, QAbstractItemModel& shown);

@@ -11,7 +11,7 @@
 #include "ports/Ports.h"
 #include "selection/CsvImport.h"
 #include "selection/GridSink.h"
-#include "selection/RangeEntry.h"
+#include "selection/RangeEntryBox.h"
 #include "selection/SelectionExport.h"
 #include "selection/SubscriberFilterModel.h"
 #include "selection/SubscriberGridModel.h"

@@ -30,6 +30,7 @@ private slots:
     void aResultThatNeverComesTimesOut();
     void twoRowsForOneTicketTheFirstDecides();
     void anUnreadableDatabaseEndsTheWaitAfterOneReport();
+    void aFastScheduleAndAnAbandonedWait();
 
 private:
     bool addTicket(const QString& ticket, const QVariant& result, const QVariant& pending = QVariant());
@@ -200,4 +201,54 @@ void TestSyncWait::anUnreadableDatabaseEndsTheWaitAfterOneReport()
 }
 
 QTEST_GUILESS_MAIN(TestSyncWait)
+void TestSyncWait::aFastScheduleAndAnAbandonedWait()
+{
+    ScriptedMessageBoxes boxes;
+    // 250, 500 and 1000 ms, then 2 s pauses, the last one cut so that the pauses end at 40 s as before.
+    QList<int> fast{250, 500, 1000};
+    fast.append(QList<int>(19, 2000));
+    fast.append(250);
+    QCOMPARE(Module1::SyncPollSchedule::fast().pauses(), fast);
+    QCOMPARE(Module1::SyncPollSchedule().pauses(), QList<int>(20, 2000));
+
+    // The result comes with the pause before the fourth poll: the fast schedule reads it after 3.75 s.
+    QVERIFY(addTicket(kTicket, QVariant(), 0));
+    QList<int> pauses;
+    Clock::Sleeper previous = Clock::setSleeper([&](int milliseconds) {
+        pauses.append(milliseconds);
+        if (pauses.size() == 4)
+            m_standin->exec(
+                QStringLiteral("UPDATE directorysyncticket SET result = PendingResult WHERE Ticket = ?"),
+                {kTicket});
+    });
+    Module1::SyncWaitDetail detail;
+    QVERIFY(Module1::WaitForSyncToFinished(kTicket, &detail, Module1::SyncPollSchedule::fast()));
+    QCOMPARE(pauses, (QList<int>{250, 500, 1000, 2000}));
+    QCOMPARE(detail.ending, Module1::SyncWaitDetail::ResultRead);
+    QCOMPARE(ticketRemovals(kTicket), 1);
+
+    // Abandoned during the second pause: no further poll, the ticket stays, the log says the outcome is
+    // unknown and the time-out line never comes.
+    const QString pending = QStringLiteral("{0A0B0C0D-1111-4222-8333-444455556666}");
+    QVERIFY(addTicket(pending, QVariant()));
+    pauses.clear();
+    Clock::setSleeper([&](int milliseconds) { pauses.append(milliseconds); });
+    Module1::SyncPollSchedule schedule;
+    schedule.abandoned = [&] { return pauses.size() >= 2; };
+    QVERIFY(!Module1::WaitForSyncToFinished(pending, &detail, schedule));
+    Clock::setSleeper(previous);
+    QCOMPARE(pauses, (QList<int>{2000, 2000}));
+    QCOMPARE(detail.ending, Module1::SyncWaitDetail::Abandoned);
+    QCOMPARE(detail.failure, QStringLiteral("outcome unknown: the wait was ended by the user"));
+    QCOMPARE(ticketRemovals(pending), 0);
+    const QString log = logText();
+    QVERIFY2(
+        log.contains(QStringLiteral("The wait for the directory synchronisation was ended by the user: the "
+                                    "outcome for this subscriber is unknown.  Its ticket is ") +
+                     pending + QStringLiteral("\r\n")),
+        qPrintable(log));
+    QVERIFY(!log.contains(kTimeOut));
+    QCOMPARE(boxes.texts(), QStringList{});
+}
+
 #include "test_syncwait.moc"

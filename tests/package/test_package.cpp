@@ -115,6 +115,25 @@ void TestPackage::theProgramFolderAndItsEntries()
     QVERIFY(onPath.isSymLink());
     QCOMPARE(onPath.symLinkTarget(), QStringLiteral("/opt/culvane/Culvane"));
 
+    // culvane-run beside it, on the PATH, with its manual page.
+    const QFileInfo runProgram(program.filePath(QStringLiteral("culvane-run")));
+    QVERIFY(runProgram.isFile() && runProgram.isExecutable());
+    const QFileInfo runOnPath(m_root + QStringLiteral("/usr/bin/culvane-run"));
+    QVERIFY(runOnPath.isSymLink());
+    QCOMPARE(runOnPath.symLinkTarget(), QStringLiteral("/opt/culvane/culvane-run"));
+    const QString manual = m_root + QStringLiteral("/usr/share/man/man1/culvane-run.1.gz");
+    QVERIFY(QFileInfo(manual).isFile());
+    const QString page = QString::fromUtf8(run(QStringLiteral("gzip"), {QStringLiteral("-dc"), manual}));
+    QVERIFY2(page.startsWith(QStringLiteral(".TH CULVANE-RUN 1 ")), qPrintable(page.left(200)));
+    for (const char* section : {".SH EXIT STATUS", ".SH EXAMPLES", "--dry-run", "--password-file"})
+        QVERIFY2(
+            page.contains(QString::fromLatin1(section).replace(QStringLiteral("-"), QStringLiteral("\\-"))),
+            section);
+    int status = -1;
+    const QByteArray help = run(runProgram.filePath(), {QStringLiteral("--help")}, &status);
+    QCOMPARE(status, 0);
+    QVERIFY(help.contains("Exit status:"));
+
     QFile desktop(m_root + QStringLiteral("/usr/share/applications/culvane.desktop"));
     QVERIFY(desktop.open(QIODevice::ReadOnly));
     const QString entry = QString::fromUtf8(desktop.readAll());

@@ -1,6 +1,6 @@
 #include "common/ScriptedPorts.h"
 #include "ports/CulvaneError.h"
-#include "selection/RangeEntry.h"
+#include "selection/RangeEntryBox.h"
 
 #include <QLineEdit>
 #include <QtTest>

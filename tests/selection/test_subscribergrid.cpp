@@ -2,6 +2,7 @@
 #include "ports/CulvaneError.h"
 #include "selection/SubscriberFilterModel.h"
 #include "selection/SubscriberGridModel.h"
+#include "selection/SubscriberGridView.h"
 
 #include <QAbstractItemModelTester>
 #include <QHeaderView>

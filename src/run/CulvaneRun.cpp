@@ -1,0 +1,348 @@
+#include "run/CulvaneRun.h"
+
+#include "app/StartupChecks.h"
+#include "deletion/DeletionRun.h"
+#include "deletion/Logging.h"
+#include "localize/StringIds.h"
+#include "localize/modLocalize.h"
+#include "ports/MsgBox.h"
+#include "ports/Ports.h"
+#include "run/DryRun.h"
+#include "run/RunConsole.h"
+#include "run/RunInterrupt.h"
+#include "run/RunOptions.h"
+#include "run/RunPassword.h"
+#include "run/RunSelection.h"
+#include "selection/SelectionExport.h"
+#include "selection/SubscriberGridModel.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <thread>
+
+using namespace RunOptions;
+using modLocalize::mymyLoadString;
+
+namespace {
+
+// Tests only: CULVANE_RUN_PAUSE_SCALE (0 < scale <= 1) shortens every real pause of the sync wait by that
+// factor, so that a time-out is seen without its 40 seconds. The pauses asked for, and so the number of
+// polls, stay as they are.
+double pauseScale()
+{
+    bool number = false;
+    const double scale = qEnvironmentVariable("CULVANE_RUN_PAUSE_SCALE").toDouble(&number);
+    return number && scale > 0 && scale <= 1 ? scale : 1.0;
+}
+
+// What the run tells the console, and what the console tells the run: Ctrl-C.
+class ConsoleSink : public DeletionRunSink {
+public:
+    ConsoleSink(RunConsole& console, Poll poll, std::function<int()> errors)
+        : m_console(console), m_poll(poll), m_errors(std::move(errors))
+    {
+    }
+
+    void runStarted(qint32 /*rows*/) override { m_console.startProgress(m_checked, m_errors); }
+    void rowsVisited(qint32 /*visited*/) override {}
+    void subscribersProcessed(qint32 processed) override { m_console.progressDone(processed); }
+    bool stopRequested() override
+    {
+        noticeInterrupts();
+        return RunInterrupt::count() >= 1;
+    }
+    void resultsFileUnavailable(const QString& path, const QString& reason) override
+    {
+        MsgBox::show(mymyLoadString(StringIds::ResultsFileUnavailable).arg(path, reason));
+    }
+    Module1::SyncPollSchedule syncSchedule() override
+    {
+        Module1::SyncPollSchedule schedule =
+            m_poll == Poll::Fast ? Module1::SyncPollSchedule::fast() : Module1::SyncPollSchedule();
+        schedule.abandoned = [this] {
+            noticeInterrupts();
+            return RunInterrupt::count() >= 2;
+        };
+        return schedule;
+    }
+
+    void setChecked(qint32 checked) { m_checked = checked; }
+
+    // Says once what each Ctrl-C does, when the run first sees it.
+    void noticeInterrupts()
+    {
+        const int count = RunInterrupt::count();
+        if (count >= 1 && m_announced < 1)
+            m_console.message(
+                QStringLiteral("Ctrl-C: stopping after the current subscriber (Ctrl-C again ends "
+                               "its wait at once)"));
+        if (count >= 2 && m_announced < 2)
+            m_console.message(QStringLiteral("Ctrl-C again: the current wait ends now, its outcome unknown"));
+        m_announced = std::max(m_announced, std::min(count, 2));
+    }
+
+private:
+    RunConsole& m_console;
+    Poll m_poll;
+    std::function<int()> m_errors;
+    qint32 m_checked = 0;
+    int m_announced = 0;
+};
+
+// The sync wait's pauses: slept in short slices, so that a second Ctrl-C ends them at once and the
+// terminal's line keeps its time left current.
+class ConsoleSleeper {
+public:
+    ConsoleSleeper(RunConsole& console, ConsoleSink& sink) : m_console(console), m_sink(sink)
+    {
+        const double scale = pauseScale();
+        m_previous = Clock::setSleeper([this, scale](int milliseconds) { sleep(milliseconds, scale); });
+    }
+    ~ConsoleSleeper() { Clock::setSleeper(std::move(m_previous)); }
+    ConsoleSleeper(const ConsoleSleeper&) = delete;
+    ConsoleSleeper& operator=(const ConsoleSleeper&) = delete;
+
+private:
+    void sleep(int milliseconds, double scale)
+    {
+        constexpr qint64 slice = 20;
+        const QDeadlineTimer deadline(qRound64(milliseconds * scale));
+        for (qint64 left = deadline.remainingTime(); left > 0; left = deadline.remainingTime()) {
+            m_sink.noticeInterrupts();
+            if (RunInterrupt::count() >= 2)
+                return;
+            m_console.progressTick();
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(left, slice)));
+        }
+    }
+
+    RunConsole& m_console;
+    ConsoleSink& m_sink;
+    Clock::Sleeper m_previous;
+};
+
+QString modeText(Mode mode)
+{
+    return mode == Mode::All ? QStringLiteral("--mode all") : QStringLiteral("--mode data");
+}
+
+QString question(qint32 count, Mode mode)
+{
+    if (mode == Mode::All)
+        return QStringLiteral("Delete %1 subscribers (%2) AND remove their Active Directory accounts and "
+                              "Exchange mailboxes?  There is no undo.")
+            .arg(count)
+            .arg(modeText(mode));
+    return QStringLiteral("Delete %1 subscribers (%2): remove them from the Orvane database and clean the "
+                          "Orvane properties from their directory accounts?")
+        .arg(count)
+        .arg(modeText(mode));
+}
+
+int writeSelection(const Options& options, const SubscriberGridModel& grid, RunConsole& console)
+{
+    QList<QStringList> kept;
+    QStringList leftOut;
+    for (const QStringList& row : SelectionExport::checkedRows(grid)) {
+        if (SelectionExport::readsBack(row))
+            kept.append(row);
+        else
+            leftOut.append(QLatin1Char('"') + row.value(0) + QLatin1Char('"'));
+    }
+    if (!leftOut.isEmpty())
+        console.message(
+            QStringLiteral("%1 subscribers left out, as the CSV import would not find them again "
+                           "from their line (a comma, a double quote or a line break in the alias, "
+                           "blanks at either end of it, or a line break in any field): %2")
+                .arg(leftOut.size())
+                .arg(leftOut.join(QStringLiteral(", "))));
+    const QByteArray bytes = SelectionExport::csv(kept, SelectionExport::extensionHeading());
+    if (options.output.isEmpty()) {
+        const bool written = std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()),
+                                         stdout) == static_cast<std::size_t>(bytes.size()) &&
+                             std::fflush(stdout) == 0;
+        if (!written) {
+            console.message(QStringLiteral("cannot write to standard output"));
+            return ExitFailures;
+        }
+    } else {
+        QString reason;
+        if (!SelectionExport::writeFile(options.output, bytes, &reason)) {
+            console.message(
+                QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(options.output), reason));
+            return ExitFailures;
+        }
+    }
+    console.message(QStringLiteral("%1 subscribers selected").arg(kept.size()));
+    return leftOut.isEmpty() ? ExitDone : ExitFailures;
+}
+
+int dryRun(const SubscriberGridModel& grid, ConsoleSink& sink, RunConsole& console, int& wouldNot)
+{
+    const DryRun::Outcome outcome = DryRun::run(grid, sink, [&](const RunResultsFile::Row& row) {
+        if (row.outcome != RunResultsFile::Outcome::WouldDelete)
+            ++wouldNot;
+    });
+    console.endProgress();
+    if (outcome.resultsPath.isEmpty()) {
+        console.message(
+            QStringLiteral("the dry run's results file cannot be created: %1").arg(outcome.failure));
+        return ExitFailures;
+    }
+    std::printf("Dry run: %d of %d subscribers would be deleted%s.\nResults: %s\n", outcome.wouldDelete,
+                grid.checkedRowCount(), outcome.stopped ? " (stopped before the end)" : "",
+                QDir::toNativeSeparators(outcome.resultsPath).toLocal8Bit().constData());
+    std::fflush(stdout);
+    return !outcome.stopped && outcome.wouldDelete == grid.checkedRowCount() ? ExitDone : ExitFailures;
+}
+
+int deleteSubscribers(const Options& options, const SubscriberGridModel& grid, RunConsole& console)
+{
+    const qint32 checked = grid.checkedRowCount();
+    if (checked == 0) {
+        console.message(QStringLiteral("no subscribers selected: nothing to delete"));
+        return ExitDone;
+    }
+    if (!options.dryRun && !options.yes) {
+        if (!RunConsole::stdinIsTerminal()) {
+            console.message(
+                QStringLiteral("%1 subscribers selected; without a terminal to ask on, delete needs "
+                               "--yes (nothing deleted)")
+                    .arg(checked));
+            return ExitUsage;
+        }
+        if (!console.confirm(question(checked, options.mode))) {
+            console.message(QStringLiteral("nothing deleted"));
+            return ExitRefused;
+        }
+    }
+
+    const RunInterrupt::Scope interrupts;
+    // A dry run's errors are the subscribers it would not delete.
+    int wouldNot = 0;
+    ConsoleSink sink(console, options.poll, [&options, &wouldNot] {
+        return options.dryRun ? wouldNot : int(Logging::RunLogErrorCount());
+    });
+    sink.setChecked(checked);
+    const ConsoleSleeper sleeper(console, sink);
+    if (options.dryRun)
+        return dryRun(grid, sink, console, wouldNot);
+
+    const DeletionRun::Outcome outcome = DeletionRun::run(grid, options.mode == Mode::All, sink);
+    console.endProgress();
+    // The deletion page's own messages.
+    if (outcome.logFailed) {
+        console.message(mymyLoadString(StringIds::RunLogNotCreated)
+                            .arg(outcome.logPath, outcome.logFailure.isEmpty()
+                                                      ? mymyLoadString(StringIds::UnknownReason)
+                                                      : outcome.logFailure));
+        return ExitFailures;
+    }
+    if (!Logging::RunLogWriteFailure().isEmpty())
+        console.message(mymyLoadString(StringIds::RunLogIncomplete)
+                            .arg(Logging::RunLogPath(), Logging::RunLogWriteFailure()));
+    const int errors = Logging::RunLogErrorCount();
+    std::printf("Processed %d of %d subscribers, %d %s%s.\nRun log: %s\n", outcome.processed, checked, errors,
+                errors == 1 ? "error" : "errors", outcome.stopped ? ", stopped by Ctrl-C" : "",
+                QDir::toNativeSeparators(Logging::RunLogPath()).toLocal8Bit().constData());
+    if (!outcome.resultsPath.isEmpty())
+        std::printf("Results: %s\n", QDir::toNativeSeparators(outcome.resultsPath).toLocal8Bit().constData());
+    std::fflush(stdout);
+    return !outcome.stopped && errors == 0 && outcome.processed == checked ? ExitDone : ExitFailures;
+}
+
+} // namespace
+
+int runCulvaneRun(int& argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("culvane-run"));
+    RunConsole console;
+
+    const Parsed parsed = parse(QCoreApplication::arguments().mid(1));
+    if (!parsed.error.isEmpty()) {
+        console.message(parsed.error);
+        console.message(QStringLiteral("Try 'culvane-run --help'."));
+        return ExitUsage;
+    }
+    const Options& options = parsed.options;
+    if (options.command == Command::Help) {
+        std::fputs(helpText().toLocal8Bit().constData(), stdout);
+        return ExitDone;
+    }
+    if (options.command == Command::Version) {
+        std::printf("culvane-run %s\n", CULVANE_VERSION_TEXT);
+        return ExitDone;
+    }
+
+    // Culvane's own: its texts, its log folder beside it and the program name in the log's header, so that
+    // a run here leaves the same log as the wizard's.
+    modLocalize::setProgramLocation(QCoreApplication::applicationDirPath(), QStringLiteral("Culvane"));
+    // No window to answer a question: one that would go on answers no.
+    const MsgBox::Handler previous =
+        MsgBox::setConsoleHandler([&](const QString& text, MsgBox::Buttons buttons, const QString& detail) {
+            console.message(detail.isEmpty() ? text
+                                             : text + QLatin1Char('\n') + QStringLiteral("    ") + detail);
+            switch (buttons) {
+            case MsgBox::vbYesNo:
+                return MsgBox::vbNo;
+            case MsgBox::vbOKCancel:
+                return MsgBox::vbCancel;
+            default:
+                return MsgBox::vbOK;
+            }
+        });
+    (void)previous;
+
+    std::optional<QString> password;
+    if (!options.passwordFile.isEmpty()) {
+        QString reason;
+        password = RunPassword::readPasswordFile(options.passwordFile, &reason);
+        if (!password) {
+            console.message(QStringLiteral("cannot read the password file %1: %2")
+                                .arg(QDir::toNativeSeparators(options.passwordFile), reason));
+            return ExitUsage;
+        }
+    }
+
+    StartupChecks::Steps steps;
+    bool asked = false;
+    steps.askPassword = [&](const QString& dataSource, const QString& user) -> std::optional<QString> {
+        asked = true;
+        if (!password)
+            password = console.readSecret(
+                QStringLiteral("Password for %1 (data source %2): ").arg(user, dataSource));
+        if (!password) {
+            console.message(
+                QStringLiteral("no password for %1: give --password-file FILE or start on a terminal")
+                    .arg(user));
+            return std::nullopt;
+        }
+        console.message(QStringLiteral("signing in as %1 with the password given").arg(user));
+        return password;
+    };
+    const StartupChecks::Outcome started =
+        StartupChecks::run(modLocalize::localizedReport(StringIds::InFrmMainFormLoad), steps);
+    if (password && !asked)
+        console.message(
+            QStringLiteral("the password file is not used: the connection names no user without a password"));
+    if (started.refused)
+        return ExitRefused;
+    if (options.command == Command::Delete && options.mode == Mode::All && started.restrictedRights) {
+        console.message(QStringLiteral("--mode all is refused: this installation forces restricted rights"));
+        return ExitRefused;
+    }
+
+    SubscriberGridModel grid;
+    if (const std::optional<int> status = RunSelection::fill(options, grid, console))
+        return *status;
+    if (options.command == Command::Select)
+        return writeSelection(options, grid, console);
+    return deleteSubscribers(options, grid, console);
+}

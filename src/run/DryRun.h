@@ -1,0 +1,35 @@
+#pragma once
+
+#include "deletion/RunResultsFile.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+
+class DeletionRunSink;
+class SubscriberGridModel;
+
+// A deletion run that deletes nothing: every checked subscriber is looked up by its ObjectID and the
+// results file says "would delete", or why not. No procedure is called, no ticket made, no run log kept.
+namespace DryRun {
+
+struct Outcome {
+    // Culvane_DryRun_<stamp>.csv in the run log folder; empty when it could not be created (failure says
+    // why, and nothing was looked up).
+    QString resultsPath;
+    QString failure;
+    qint32 processed = 0;
+    qint32 wouldDelete = 0;
+    bool stopped = false;
+};
+
+// The same sink as a real run: progress, Stop before each subscriber. `looked` hears each subscriber's
+// row before the sink hears of its progress.
+Outcome run(const SubscriberGridModel& grid, DeletionRunSink& sink,
+            const std::function<void(const RunResultsFile::Row&)>& looked = {});
+
+// The statement that looks a subscriber up.
+QString lookupStatement(const QString& objectId);
+
+} // namespace DryRun

@@ -1,0 +1,289 @@
+#include "run/RunOptions.h"
+
+#include <limits>
+
+namespace RunOptions {
+namespace {
+
+struct CriterionOption {
+    const char* name;
+    Criterion criterion;
+    bool takesValue;
+};
+
+constexpr CriterionOption kCriteria[] = {
+    {"--all", Criterion::All, false},          {"--archived", Criterion::Archived, false},
+    {"--range", Criterion::Range, true},       {"--switch", Criterion::Switch, true},
+    {"--cos", Criterion::Cos, true},           {"--home-server", Criterion::HomeServer, true},
+    {"--location", Criterion::Location, true}, {"--node", Criterion::Node, true},
+    {"--csv", Criterion::Csv, true},           {"--from", Criterion::From, true},
+};
+
+const CriterionOption* criterionOption(const QString& name)
+{
+    for (const CriterionOption& option : kCriteria) {
+        if (name == QLatin1String(option.name))
+            return &option;
+    }
+    return nullptr;
+}
+
+// Reads "--name value" and "--name=value" alike.
+class Arguments {
+public:
+    explicit Arguments(const QStringList& arguments) : m_arguments(arguments) {}
+    bool atEnd() const { return m_at >= m_arguments.size(); }
+
+    // The next option's name; a value given with "=" waits for value().
+    QString next()
+    {
+        QString argument = m_arguments.at(m_at++);
+        m_inlineValue.reset();
+        const qsizetype equals = argument.indexOf(QLatin1Char('='));
+        if (argument.startsWith(QLatin1String("--")) && equals > 2) {
+            m_inlineValue = argument.mid(equals + 1);
+            argument.truncate(equals);
+        }
+        return argument;
+    }
+    bool hasInlineValue() const { return m_inlineValue.has_value(); }
+    std::optional<QString> value()
+    {
+        if (m_inlineValue) {
+            const QString value = *m_inlineValue;
+            m_inlineValue.reset();
+            return value;
+        }
+        if (atEnd())
+            return std::nullopt;
+        return m_arguments.at(m_at++);
+    }
+
+private:
+    QStringList m_arguments;
+    qsizetype m_at = 0;
+    std::optional<QString> m_inlineValue;
+};
+
+QString readCriterion(const CriterionOption& option, const QString& value, Options& options)
+{
+    const QString name = QLatin1String(option.name);
+    options.criterion = option.criterion;
+    options.value = value;
+    if (option.takesValue && value.isEmpty() && option.criterion != Criterion::Node)
+        return name + QStringLiteral(" needs a value");
+    switch (option.criterion) {
+    case Criterion::Range: {
+        // LOW-HIGH: the bounds are checked by the range query itself, with the selection page's messages.
+        const qsizetype dash = value.indexOf(QLatin1Char('-'));
+        if (dash < 0)
+            return QStringLiteral("--range takes LOW-HIGH, for example --range 4000-4999, not '%1'")
+                .arg(value);
+        options.rangeLow = value.left(dash);
+        options.rangeHigh = value.mid(dash + 1);
+        break;
+    }
+    case Criterion::Switch: {
+        bool number = false;
+        const int id = value.trimmed().toInt(&number);
+        if (!number || id < std::numeric_limits<qint16>::min() || id > std::numeric_limits<qint16>::max())
+            return QStringLiteral("--switch takes the switch integration's number, not '%1'").arg(value);
+        options.switchId = id;
+        break;
+    }
+    default:
+        break;
+    }
+    return QString();
+}
+
+} // namespace
+
+Parsed parse(const QStringList& arguments)
+{
+    Parsed parsed;
+    Options& options = parsed.options;
+    if (arguments.isEmpty()) {
+        parsed.error = QStringLiteral("a command is needed: select or delete");
+        return parsed;
+    }
+    const QString command = arguments.constFirst();
+    if (command == QLatin1String("--help") || command == QLatin1String("-h") ||
+        command == QLatin1String("help")) {
+        options.command = Command::Help;
+        return parsed;
+    }
+    if (command == QLatin1String("--version")) {
+        options.command = Command::Version;
+        return parsed;
+    }
+    if (command == QLatin1String("select"))
+        options.command = Command::Select;
+    else if (command == QLatin1String("delete"))
+        options.command = Command::Delete;
+    else {
+        parsed.error = QStringLiteral("unknown command '%1': select or delete").arg(command);
+        return parsed;
+    }
+    const bool deleting = options.command == Command::Delete;
+
+    bool modeGiven = false;
+    Arguments rest(arguments.mid(1));
+    const auto fail = [&](const QString& error) {
+        parsed.error = error;
+        return parsed;
+    };
+    while (!rest.atEnd()) {
+        const QString name = rest.next();
+        if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
+            options = Options();
+            options.command = Command::Help;
+            return parsed;
+        }
+        if (const CriterionOption* option = criterionOption(name)) {
+            if (options.criterion != Criterion::None)
+                return fail(QStringLiteral("one criterion at a time: %1 comes after another").arg(name));
+            if (option->criterion == Criterion::From && !deleting)
+                return fail(QStringLiteral("--from belongs to delete; select reads a file with --csv"));
+            QString value;
+            if (option->takesValue) {
+                const std::optional<QString> given = rest.value();
+                if (!given)
+                    return fail(name + QStringLiteral(" needs a value"));
+                value = *given;
+            } else if (rest.hasInlineValue()) {
+                return fail(name + QStringLiteral(" takes no value"));
+            }
+            const QString error = readCriterion(*option, value, options);
+            if (!error.isEmpty())
+                return fail(error);
+            continue;
+        }
+        const auto valueOf = [&]() -> std::optional<QString> {
+            const std::optional<QString> value = rest.value();
+            if (!value || value->isEmpty())
+                parsed.error = name + QStringLiteral(" needs a value");
+            return value && !value->isEmpty() ? value : std::nullopt;
+        };
+        const auto flag = [&](bool& target) {
+            if (rest.hasInlineValue()) {
+                parsed.error = name + QStringLiteral(" takes no value");
+                return false;
+            }
+            target = true;
+            return true;
+        };
+        if (name == QLatin1String("--password-file")) {
+            const std::optional<QString> value = valueOf();
+            if (!value)
+                return parsed;
+            options.passwordFile = *value;
+        } else if (name == QLatin1String("--output") || name == QLatin1String("-o")) {
+            if (deleting)
+                return fail(QStringLiteral("--output belongs to select"));
+            const std::optional<QString> value = valueOf();
+            if (!value)
+                return parsed;
+            options.output = *value;
+        } else if (name == QLatin1String("--mode") && deleting) {
+            const std::optional<QString> value = valueOf();
+            if (!value)
+                return parsed;
+            if (*value == QLatin1String("data"))
+                options.mode = Mode::Data;
+            else if (*value == QLatin1String("all"))
+                options.mode = Mode::All;
+            else
+                return fail(QStringLiteral("--mode takes data or all, not '%1'").arg(*value));
+            modeGiven = true;
+        } else if (name == QLatin1String("--poll") && deleting) {
+            const std::optional<QString> value = valueOf();
+            if (!value)
+                return parsed;
+            if (*value == QLatin1String("fast"))
+                options.poll = Poll::Fast;
+            else if (*value == QLatin1String("standard"))
+                options.poll = Poll::Wizard;
+            else
+                return fail(QStringLiteral("--poll takes fast or standard, not '%1'").arg(*value));
+        } else if (name == QLatin1String("--dry-run") && deleting) {
+            if (!flag(options.dryRun))
+                return parsed;
+        } else if ((name == QLatin1String("--yes") || name == QLatin1String("-y")) && deleting) {
+            if (!flag(options.yes))
+                return parsed;
+        } else if (name.startsWith(QLatin1Char('-'))) {
+            return fail(QStringLiteral("unknown option %1 for %2").arg(name, command));
+        } else {
+            return fail(QStringLiteral("unexpected argument '%1'; a password or a file is given with its "
+                                       "option")
+                            .arg(name));
+        }
+    }
+    if (options.criterion == Criterion::None)
+        return fail(deleting ? QStringLiteral("delete needs a criterion or --from FILE")
+                             : QStringLiteral("select needs a criterion"));
+    if (deleting && !modeGiven)
+        return fail(QStringLiteral("delete needs --mode data or --mode all"));
+    return parsed;
+}
+
+QString helpText()
+{
+    return QStringLiteral(
+        "Usage: culvane-run select CRITERION [--output FILE] [--password-file FILE]\n"
+        "       culvane-run delete (CRITERION | --from FILE.csv) --mode data|all [--dry-run] [--yes]\n"
+        "                          [--poll fast|standard] [--password-file FILE]\n"
+        "       culvane-run --help | --version\n"
+        "\n"
+        "Selects and deletes Orvane subscribers as the Culvane wizard does, from a shell, without a window.\n"
+        "\n"
+        "Commands:\n"
+        "  select              write the selected subscribers as CSV (the wizard's Export format: UTF-8 "
+        "with\n"
+        "                      a byte-order mark, CR LF, heading Alias,Extension,DisplayName,FirstName,\n"
+        "                      LastName,HomeServer,COS) to standard output or to --output FILE\n"
+        "  delete              delete the selected subscribers through sp_DeleteSubscriber, with the "
+        "wizard's\n"
+        "                      run log and results file\n"
+        "\n"
+        "Criteria (one):\n"
+        "  --all               all subscribers\n"
+        "  --archived          archived mailboxes (Orvane 5.0 or later)\n"
+        "  --range LOW-HIGH    subscribers with extensions from LOW to HIGH\n"
+        "  --switch ID         subscribers of the switch integration with this number\n"
+        "  --cos ALIAS         subscribers of the class of service with this alias\n"
+        "  --home-server NAME  subscribers homed on this mail server\n"
+        "  --location NAME     remote subscribers of this location (its display name)\n"
+        "  --node ID           bridge subscribers of this networking node\n"
+        "  --csv FILE          subscribers named in a CSV file (alias and/or extension column)\n"
+        "  --from FILE.csv     delete only: the subscribers of a file written by select or Export\n"
+        "\n"
+        "Options:\n"
+        "  --mode data         remove the Orvane data only; directory accounts and mailboxes stay\n"
+        "  --mode all          remove everything, directory account and mailbox included (refused where\n"
+        "                      the installation forces restricted rights)\n"
+        "  --dry-run           look every subscriber up and write a results file with 'would delete' or\n"
+        "                      why not; nothing is deleted and no ticket is made\n"
+        "  --yes, -y           delete without asking; without it culvane-run asks once on a terminal and\n"
+        "                      refuses (status 64) when standard input is not one\n"
+        "  --poll fast         poll each ticket after 250 ms, doubling to 2 s, within the same 40 s; the\n"
+        "                      default (standard) is the wizard's 20 polls 2 s apart\n"
+        "  --password-file F   the password for the data source's UID, from the first line of F (never\n"
+        "                      give a password on the command line); on a terminal it is asked for\n"
+        "  --output FILE, -o   select only: write the CSV to FILE instead of standard output\n"
+        "\n"
+        "Ctrl-C during a deletion stops after the current subscriber; a second Ctrl-C ends the current\n"
+        "wait at once and logs that its outcome is unknown. Messages go to standard error.\n"
+        "\n"
+        "Exit status:\n"
+        "  0   done: every subscriber deleted (or, with --dry-run, would be)\n"
+        "  1   a subscriber failed or was not reached (stopped), or select left rows out\n"
+        "  2   refused: a start-up check failed, --mode all under restricted rights, or the question\n"
+        "      was answered no\n"
+        "  64  wrong usage, also delete without --yes when standard input is not a terminal\n"
+        "\n"
+        "See culvane-run(1).\n");
+}
+
+} // namespace RunOptions

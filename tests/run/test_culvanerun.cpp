@@ -1,0 +1,789 @@
+#include "common/RegFile.h"
+#include "common/ScriptedPorts.h"
+#include "common/StandinFixture.h"
+#include "deletion/DeletionRun.h"
+#include "deletion/Logging.h"
+#include "localize/modLocalize.h"
+#include "run/RunConsole.h"
+#include "selection/CsvImport.h"
+#include "selection/SelectionExport.h"
+#include "selection/SubscriberGridModel.h"
+#include "selection/SubscriberQuery.h"
+#include "server/DbConnection.h"
+#include "server/OrvaneVersion.h"
+#include "server/Statements.h"
+#include "server/modOrvaneDB.h"
+#include "server/modSwitchInfo.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+#include <signal.h>
+
+namespace {
+
+const QString kConnection = QStringLiteral("Driver={SQL Server};server=;database=OrvaneDb");
+// The stand-in's sample subscribers: 120 of them hold every kind of subscriber the criteria find.
+constexpr int kSubscribers = 120;
+// The class of service Students holds user00006, user00013, ... user00118: 17 subscribers.
+const QString kStudents = QStringLiteral("Students");
+
+struct Result {
+    int status = -1;
+    QByteArray out;
+    QString err;
+};
+
+// Rows the grid receives, as the selection page's sink gives them.
+class GridRows : public CsvSink {
+public:
+    explicit GridRows(SubscriberGridModel& grid) : m_grid(grid) {}
+    void addSubscriber(SubscriberValues&& v) override
+    {
+        m_grid.AddUserToGridFAST(v.alias, v.firstName, v.lastName, v.displayName, v.extension, v.homeServer,
+                                 v.remoteNode, v.legacyMailbox, v.cos, v.subscriberObjectId,
+                                 v.callHandlerObjectId);
+    }
+    void message(const QString&) override {}
+    qint32 gridRows() const override { return m_grid.Rows(); }
+
+private:
+    SubscriberGridModel& m_grid;
+};
+
+// The page's own export of a grid filled by the page's own query.
+QByteArray exported(const SubscriberGridModel& grid)
+{
+    return SelectionExport::csv(SelectionExport::checkedRows(grid), QStringLiteral("Extension"));
+}
+
+QString readText(const QString& path)
+{
+    QFile file(path);
+    return !path.isEmpty() && file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// The one file in the folder whose name starts so, or an empty text.
+QString onlyFile(const QString& folder, const QString& prefix)
+{
+    const QStringList names = QDir(folder).entryList({prefix + QLatin1Char('*')}, QDir::Files);
+    return names.size() == 1 ? QDir(folder).filePath(names.constFirst()) : QString();
+}
+
+// Times and tickets differ from run to run; everything else must not.
+QString withoutMoments(QString text)
+{
+    static const QRegularExpression started(QStringLiteral("Starting deletion process at:[^\\r]*"));
+    static const QRegularExpression ticket(
+        QStringLiteral("\\{[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-"
+                       "[0-9A-F]{12}\\}"));
+    static const QRegularExpression moment(
+        QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:\\d\\d"));
+    text.replace(started, QStringLiteral("Starting deletion process at:<moment>"));
+    text.replace(moment, QStringLiteral("<moment>"));
+    // Object ids of subscribers are fixed by the sample data (kind 5B5C); tickets are random.
+    static const QRegularExpression subscriberId(QStringLiteral("\\{[0-9A-F]{8}-5B5C-"));
+    QString kept;
+    qsizetype at = 0;
+    for (auto match = ticket.globalMatch(text); match.hasNext();) {
+        const auto found = match.next();
+        kept += text.mid(at, found.capturedStart() - at);
+        kept +=
+            subscriberId.match(found.captured()).hasMatch() ? found.captured() : QStringLiteral("<ticket>");
+        at = found.capturedEnd();
+    }
+    return kept + text.mid(at);
+}
+
+} // namespace
+
+class TestCulvaneRun : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void usageHelpAndStatus64();
+    void theTimeLeftFollowsThePaceSoFar();
+    void everyCriterionSelectsAsThePageDoes();
+    void refusedStarts();
+    void aDryRunLooksUpAndDeletesNothing();
+    void aRealRunKeepsTheWizardsLogAndResults();
+    void pollFastReadsTheFirstResultAfterAQuarterSecond();
+    void ctrlCStopsAfterTheCurrentSubscriberAndTwiceEndsTheWait();
+    void aTerminalIsAskedAndShowsOneProgressLine();
+    void aPasswordComesFromItsFileOnlyForADataSourceWithAUser();
+
+private:
+    Result run(const QStringList& arguments, const QProcessEnvironment& environment = {},
+               const QString& program = QString());
+    QProcessEnvironment environment(double pauseScale = 0) const;
+    QString logFolder() const { return m_program.filePath(QStringLiteral("logs")); }
+    void setSyncMarks(StandinFixture& standin);
+    int deletions(StandinFixture& standin);
+
+    QTemporaryDir m_program;
+    QString m_binary;
+    std::unique_ptr<StandinFixture> m_standin;
+    std::unique_ptr<RegFile> m_registry;
+};
+
+void TestCulvaneRun::initTestCase()
+{
+    // The program in a folder of its own, so that its run logs land there and nowhere else.
+    QVERIFY(m_program.isValid());
+    m_binary = m_program.filePath(QStringLiteral("culvane-run"));
+    QVERIFY(QFile::copy(QStringLiteral(CULVANE_RUN_BINARY), m_binary));
+    QVERIFY(QFile::setPermissions(m_binary, QFile::permissions(m_binary) | QFileDevice::ExeOwner));
+}
+
+void TestCulvaneRun::init()
+{
+    m_registry = std::make_unique<RegFile>();
+    m_registry->currentVersion(5, 0, 1, 33);
+    m_registry->key(QStringLiteral("Software\\Velcor\\MIU\\1.0\\initialization\\integrations\\PBX East"))
+        .sz(QStringLiteral("DisplayName"), QStringLiteral("East"))
+        .dword(QStringLiteral("IntegrationID"), 2);
+    m_registry->save();
+    m_standin = std::make_unique<StandinFixture>(kSubscribers);
+    QVERIFY(m_standin->isValid());
+    QDir(logFolder()).removeRecursively();
+}
+
+void TestCulvaneRun::cleanup()
+{
+    modOrvaneDB::CloseSharedLists();
+    DbConnection::closeKeptConnections();
+    m_standin.reset();
+    m_registry.reset();
+}
+
+QProcessEnvironment TestCulvaneRun::environment(double pauseScale) const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (pauseScale > 0)
+        environment.insert(QStringLiteral("CULVANE_RUN_PAUSE_SCALE"), QString::number(pauseScale));
+    return environment;
+}
+
+Result TestCulvaneRun::run(const QStringList& arguments, const QProcessEnvironment& environment,
+                           const QString& program)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment.isEmpty() ? this->environment() : environment);
+    process.start(program.isEmpty() ? m_binary : program, arguments);
+    process.closeWriteChannel();
+    Result result;
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished();
+        return result;
+    }
+    result.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput();
+    result.err = QString::fromUtf8(process.readAllStandardError());
+    return result;
+}
+
+void TestCulvaneRun::setSyncMarks(StandinFixture& standin)
+{
+    // Of the students, user00013's synchronisation fails with 5 and user00027's never finishes.
+    QVERIFY(standin.exec(QStringLiteral("UPDATE subscriber SET SyncResult = 5 WHERE Alias = 'user00013'")));
+    QVERIFY(standin.exec(
+        QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 1 WHERE Alias = 'user00027'")));
+}
+
+int TestCulvaneRun::deletions(StandinFixture& standin)
+{
+    return standin.scalar(QStringLiteral("SELECT count(*) FROM standin_deletions")).toInt();
+}
+
+void TestCulvaneRun::usageHelpAndStatus64()
+{
+    const Result help = run({QStringLiteral("--help")});
+    QCOMPARE(help.status, 0);
+    for (const char* part : {"culvane-run select CRITERION", "--dry-run", "--poll fast", "--password-file",
+                             "Exit status:", "64  wrong usage"})
+        QVERIFY2(help.out.contains(part), part);
+
+    const QList<QStringList> wrong{
+        {},
+        {QStringLiteral("purge"), QStringLiteral("--all")},
+        {QStringLiteral("select")},
+        {QStringLiteral("select"), QStringLiteral("--all"), QStringLiteral("--cos"), kStudents},
+        {QStringLiteral("select"), QStringLiteral("--range"), QStringLiteral("4000")},
+        {QStringLiteral("select"), QStringLiteral("--switch"), QStringLiteral("east")},
+        {QStringLiteral("select"), QStringLiteral("--from"), QStringLiteral("x.csv")},
+        {QStringLiteral("select"), QStringLiteral("--all"), QStringLiteral("--yes")},
+        {QStringLiteral("delete"), QStringLiteral("--all")},
+        {QStringLiteral("delete"), QStringLiteral("--all"), QStringLiteral("--mode"), QStringLiteral("some")},
+        {QStringLiteral("delete"), QStringLiteral("--all"), QStringLiteral("--mode=data"),
+         QStringLiteral("--output"), QStringLiteral("x.csv")},
+        {QStringLiteral("delete"), QStringLiteral("--all"), QStringLiteral("--mode=data"),
+         QStringLiteral("secret")},
+        {QStringLiteral("delete"), QStringLiteral("--all"), QStringLiteral("--mode=data"),
+         QStringLiteral("--poll"), QStringLiteral("slow")},
+    };
+    for (const QStringList& arguments : wrong) {
+        const Result result = run(arguments);
+        QVERIFY2(result.status == 64, qPrintable(arguments.join(u' ') + QStringLiteral(": ") + result.err));
+        QVERIFY2(result.err.contains(QStringLiteral("culvane-run: Try 'culvane-run --help'.")),
+                 qPrintable(result.err));
+        QVERIFY(result.out.isEmpty());
+    }
+    QCOMPARE(deletions(*m_standin), 0);
+}
+
+void TestCulvaneRun::theTimeLeftFollowsThePaceSoFar()
+{
+    // The deletion page's estimate, in words.
+    RunTimeEstimate estimate;
+    estimate.start(10, 1000);
+    QCOMPARE(RunConsole::timeLeft(estimate, 6000), QStringLiteral("time left unknown"));
+    // 2 of 10 in 5 s: 8 more at 2.5 s each, less what the third has used.
+    estimate.subscriberDone(3500);
+    estimate.subscriberDone(6000);
+    QCOMPARE(RunConsole::timeLeft(estimate, 6000), QStringLiteral("about 0:20 left"));
+    QCOMPARE(RunConsole::timeLeft(estimate, 7000), QStringLiteral("about 0:19 left"));
+    RunTimeEstimate hours;
+    hours.start(100, 0);
+    hours.subscriberDone(40000);
+    QCOMPARE(RunConsole::timeLeft(hours, 40000), QStringLiteral("about 1:06:00 left"));
+    for (int i = 1; i < 100; ++i)
+        hours.subscriberDone(40000 + i);
+    QCOMPARE(RunConsole::timeLeft(hours, 50000), QStringLiteral("nothing left"));
+}
+
+void TestCulvaneRun::everyCriterionSelectsAsThePageDoes()
+{
+    ScriptedMessageBoxes boxes;
+    modOrvaneDB::DbConnectionString() = kConnection;
+    QVERIFY(modOrvaneDB::OpenSharedLists(kConnection));
+    modSwitchInfo::InitalizeSwitchInfo();
+    const QString classId =
+        m_standin
+            ->scalar(QStringLiteral("SELECT LocationObjectID FROM location WHERE TextName = 'London AMIS'"))
+            .toString();
+
+    QFile csvFile(m_standin->folder() + QStringLiteral("/aliases.csv"));
+    QVERIFY(csvFile.open(QIODevice::WriteOnly));
+    csvFile.write("Alias,extension\r\nuser00013,\r\nnobody,\r\n,401\r\n");
+    csvFile.close();
+
+    struct Case {
+        QStringList arguments;
+        SubscriberQuery::Criteria criteria;
+    };
+    const auto criteria = [](int code) {
+        SubscriberQuery::Criteria c;
+        c.code = code;
+        return c;
+    };
+    QList<Case> cases;
+    cases.append({{QStringLiteral("--all")}, criteria(SubscriberQuery::AllSubscribers)});
+    cases.append({{QStringLiteral("--archived")}, criteria(SubscriberQuery::ArchivedMailboxes)});
+    SubscriberQuery::Criteria range = criteria(SubscriberQuery::ExtensionRange);
+    range.rangeLow = QStringLiteral("100");
+    range.rangeHigh = QStringLiteral("6000");
+    cases.append({{QStringLiteral("--range"), QStringLiteral("100-6000")}, range});
+    SubscriberQuery::Criteria bySwitch = criteria(SubscriberQuery::Switch);
+    bySwitch.switchText = QStringLiteral("East");
+    bySwitch.switchId = 2;
+    cases.append({{QStringLiteral("--switch"), QStringLiteral("2")}, bySwitch});
+    SubscriberQuery::Criteria cos = criteria(SubscriberQuery::ClassOfService);
+    cos.cosText = QStringLiteral("Élèves et étudiants");
+    cos.cosAlias = kStudents;
+    cases.append({{QStringLiteral("--cos"), QStringLiteral("students")}, cos});
+    SubscriberQuery::Criteria server = criteria(SubscriberQuery::MailServer);
+    server.mailServer = QStringLiteral("EXCH-BRANCH");
+    cases.append({{QStringLiteral("--home-server"), QStringLiteral("EXCH-BRANCH")}, server});
+    SubscriberQuery::Criteria location = criteria(SubscriberQuery::Location);
+    location.locationText = QStringLiteral("London AMIS");
+    location.locationObjectId = classId;
+    cases.append({{QStringLiteral("--location"), QStringLiteral("london amis")}, location});
+    SubscriberQuery::Criteria node = criteria(SubscriberQuery::NetworkNode);
+    node.nodeText = QStringLiteral("101");
+    cases.append({{QStringLiteral("--node"), QStringLiteral("101")}, node});
+
+    for (const Case& c : cases) {
+        SubscriberGridModel grid;
+        GridRows rows(grid);
+        SubscriberQuery::run(c.criteria, kConnection, rows);
+        QVERIFY2(grid.Rows() > 1, qPrintable(c.arguments.join(u' ')));
+        const Result result = run(QStringList{QStringLiteral("select")} + c.arguments);
+        QVERIFY2(result.status == 0, qPrintable(c.arguments.join(u' ') + QStringLiteral(": ") + result.err));
+        QCOMPARE(result.out, exported(grid));
+        QVERIFY(result.out.startsWith("\xEF\xBB\xBF"
+                                      "Alias,Extension,DisplayName,FirstName,LastName,HomeServer,"
+                                      "COS\r\n"));
+        QVERIFY2(
+            result.err.contains(QStringLiteral("culvane-run: %1 subscribers selected").arg(grid.Rows() - 1)),
+            qPrintable(result.err));
+    }
+
+    // All subscribers: user00007 has no class of service, and the grid refuses it as on the page.
+    const Result all = run({QStringLiteral("select"), QStringLiteral("--all")});
+    QVERIFY2(
+        all.err.contains(QStringLiteral("culvane-run: Error, invalid COSObjectID string passed into "
+                                        "AdDUserToGridFast routine.  Skipping user\nculvane-run:   skipped: "
+                                        "alias \"user00007\", ObjectID {")),
+        qPrintable(all.err));
+
+    // A CSV file, with the import's summary; --output writes the same bytes to a file.
+    SubscriberGridModel grid;
+    GridRows rows(grid);
+    CsvImport::ParseCSVForSubscribers(csvFile.fileName(), kConnection, rows);
+    QCOMPARE(grid.Rows(), 3);
+    const QString output = m_standin->folder() + QStringLiteral("/selected.csv");
+    const Result csv = run({QStringLiteral("select"), QStringLiteral("--csv"), csvFile.fileName(),
+                            QStringLiteral("-o"), output});
+    QCOMPARE(csv.status, 0);
+    QVERIFY(csv.out.isEmpty());
+    QFile written(output);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), exported(grid));
+    QVERIFY2(
+        csv.err.contains(QStringLiteral("culvane-run: Import complete.   3 lines read in from text file,  2 "
+                                        "users added to grid.")),
+        qPrintable(csv.err));
+
+    // A subscriber whose alias the import would split at its comma is left out and named; the rest is
+    // written.
+    QVERIFY(
+        m_standin->exec(QStringLiteral("INSERT INTO callhandler (CallHandlerObjectID, DTMFAccessID) VALUES "
+                                       "('{CA110000-0000-4000-8000-000000009999}', '7777')")));
+    QVERIFY(m_standin->exec(QStringLiteral(
+        "INSERT INTO subscriber (SubscriberObjectID, Alias, SubscriberType, CallHandlerObjectID, "
+        "CosObjectId) SELECT '{5B5C0000-0000-4000-8000-000000009999}', 'smith, jane', 1, "
+        "'{CA110000-0000-4000-8000-000000009999}', CosObjectID FROM cos WHERE Alias = 'Students'")));
+    const Result comma = run({QStringLiteral("select"), QStringLiteral("--cos"), kStudents});
+    QCOMPARE(comma.status, 1);
+    QVERIFY2(
+        comma.err.contains(QStringLiteral("culvane-run: 1 subscribers left out, as the CSV import would not "
+                                          "find them again from their line")),
+        qPrintable(comma.err));
+    QVERIFY(comma.err.contains(QStringLiteral(": \"smith, jane\"\n")));
+    QVERIFY(!comma.out.contains("smith"));
+    QVERIFY(comma.out.contains("user00013"));
+
+    // Names the server does not have are refused with what it has; an empty range says so as the page does.
+    const Result unknownCos =
+        run({QStringLiteral("select"), QStringLiteral("--cos"), QStringLiteral("Nobody")});
+    QCOMPARE(unknownCos.status, 64);
+    QVERIFY2(
+        unknownCos.err.contains(QStringLiteral("culvane-run: no class of service with the alias 'Nobody' on "
+                                               "this server; known: DefaultAdministrator, ")),
+        qPrintable(unknownCos.err));
+    const Result unknownSwitch =
+        run({QStringLiteral("select"), QStringLiteral("--switch"), QStringLiteral("7")});
+    QCOMPARE(unknownSwitch.status, 64);
+    QVERIFY2(unknownSwitch.err.contains(QStringLiteral("known: 2 (East)")), qPrintable(unknownSwitch.err));
+    const Result unknownPlace =
+        run({QStringLiteral("select"), QStringLiteral("--location"), QStringLiteral("Mars")});
+    QCOMPARE(unknownPlace.status, 64);
+    QVERIFY2(unknownPlace.err.contains(QStringLiteral("London AMIS")), qPrintable(unknownPlace.err));
+    const Result badRange =
+        run({QStringLiteral("select"), QStringLiteral("--range"), QStringLiteral("900-100")});
+    QCOMPARE(badRange.status, 0);
+    QVERIFY2(badRange.err.contains(QStringLiteral(
+                 "culvane-run: Invalid extension range. First extension must be lower than the second.")),
+             qPrintable(badRange.err));
+    QCOMPARE(badRange.out, exported(SubscriberGridModel()));
+    QCOMPARE(deletions(*m_standin), 0);
+}
+
+void TestCulvaneRun::refusedStarts()
+{
+    const auto refusal = [&](const QStringList& arguments, const QString& expected) {
+        const Result result = run(arguments);
+        QVERIFY2(result.status == 2, qPrintable(QString::number(result.status) + result.err));
+        QVERIFY2(result.err.contains(QStringLiteral("culvane-run: ") + expected), qPrintable(result.err));
+        QVERIFY(result.out.isEmpty());
+    };
+    const QStringList deleteData{QStringLiteral("delete"), QStringLiteral("--all"), QStringLiteral("--mode"),
+                                 QStringLiteral("data"), QStringLiteral("--yes")};
+
+    // No usable registry export file.
+    const QByteArray registry = qgetenv("CULVANE_REGISTRY");
+    qputenv("CULVANE_REGISTRY", QFile::encodeName(m_standin->folder() + QStringLiteral("/missing.reg")));
+    refusal(deleteData,
+            QStringLiteral("The registry export file %1/missing.reg named by CULVANE_REGISTRY cannot "
+                           "be used: ")
+                .arg(m_standin->folder()));
+    qputenv("CULVANE_REGISTRY", registry);
+
+    // A server older than 4.0(2.100), then a Domino back end.
+    {
+        RegFile old;
+        old.currentVersion(4, 0, 2, 99);
+        old.save();
+        refusal(deleteData, QStringLiteral("Error!  This version of Culvane only works on versions of Orvane "
+                                           "4.0(3) or later.  Exiting application."));
+    }
+    {
+        RegFile domino;
+        domino.currentVersion(5, 0, 1, 33);
+        domino.key(QStringLiteral("SOFTWARE\\Velcor\\SystemParameters\\1.0"))
+            .sz(QStringLiteral("IDCProgID"), QStringLiteral("vcdsdomino.vcidcdomino.1"));
+        domino.save();
+        refusal(deleteData,
+                QStringLiteral("This tool only works with Exchange 5.5, Exchange 2000 or Exchange "
+                               "2003 as the Orvane message store back end.  Exiting"));
+    }
+
+    // Restricted rights: the message, and --mode all refused; --mode data goes on.
+    {
+        RegFile restricted;
+        restricted.currentVersion(5, 0, 1, 33);
+        restricted.key(QStringLiteral("Software\\Velcor\\PermissionsWizard\\1.0"))
+            .dword(QStringLiteral("Restricted Rights"), 1);
+        restricted.save();
+        refusal({QStringLiteral("delete"), QStringLiteral("--cos"), kStudents, QStringLiteral("--mode"),
+                 QStringLiteral("all"), QStringLiteral("--yes")},
+                QStringLiteral("--mode all is refused: this installation forces restricted rights"));
+        const Result data =
+            run({QStringLiteral("delete"), QStringLiteral("--cos"), kStudents, QStringLiteral("--mode"),
+                 QStringLiteral("data"), QStringLiteral("--dry-run")});
+        QCOMPARE(data.status, 0);
+        QVERIFY2(
+            data.err.contains(QStringLiteral("culvane-run: The Orvane installation was configured to force "
+                                             "restricted administration rights.")),
+            qPrintable(data.err));
+    }
+
+    // No database: message 422 once, with the driver's reason beneath it.
+    QVERIFY(QFile::rename(m_standin->databasePath(), m_standin->databasePath() + QStringLiteral(".aside")));
+    const Result noDatabase = run(deleteData);
+    QVERIFY(QFile::rename(m_standin->databasePath() + QStringLiteral(".aside"), m_standin->databasePath()));
+    QCOMPARE(noDatabase.status, 2);
+    const QString unable =
+        QStringLiteral("culvane-run: Unable to open OrvaneDB with necessary rights needed for "
+                       "this tool.  Make sure you are running this tool logged in as a member "
+                       "of the local admins group.\nculvane-run:     ");
+    QVERIFY2(noDatabase.err.contains(unable), qPrintable(noDatabase.err));
+    QCOMPARE(noDatabase.err.count(QStringLiteral("Unable to open OrvaneDB")), 1);
+
+    // Without --yes and without a terminal nothing is deleted and no log is made.
+    const Result unasked = run({QStringLiteral("delete"), QStringLiteral("--cos"), kStudents,
+                                QStringLiteral("--mode"), QStringLiteral("data")});
+    QCOMPARE(unasked.status, 64);
+    QVERIFY2(
+        unasked.err.contains(QStringLiteral("culvane-run: 17 subscribers selected; without a terminal to "
+                                            "ask on, delete needs --yes (nothing deleted)")),
+        qPrintable(unasked.err));
+    QCOMPARE(deletions(*m_standin), 0);
+    QVERIFY(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")).isEmpty());
+    QVERIFY(onlyFile(logFolder(), QStringLiteral("Culvane_Results_")).isEmpty());
+}
+
+void TestCulvaneRun::aDryRunLooksUpAndDeletesNothing()
+{
+    // A file written by select, read back by delete --from.
+    const QString selection = m_standin->folder() + QStringLiteral("/students.csv");
+    QCOMPARE(run({QStringLiteral("select"), QStringLiteral("--cos"), kStudents, QStringLiteral("--output"),
+                  selection})
+                 .status,
+             0);
+    const Result dry = run({QStringLiteral("delete"), QStringLiteral("--from"), selection,
+                            QStringLiteral("--mode"), QStringLiteral("all"), QStringLiteral("--dry-run")});
+    QVERIFY2(dry.status == 0, qPrintable(dry.err));
+    QVERIFY2(dry.out.startsWith("Dry run: 17 of 17 subscribers would be deleted.\nResults: "),
+             dry.out.constData());
+    QCOMPARE(deletions(*m_standin), 0);
+    QCOMPARE(m_standin->scalar(QStringLiteral("SELECT count(*) FROM directorysyncticket")).toInt(), 0);
+    QVERIFY(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")).isEmpty());
+
+    const QString results = onlyFile(logFolder(), QStringLiteral("Culvane_DryRun_"));
+    QVERIFY(!results.isEmpty());
+    QVERIFY(dry.out.contains(QDir::toNativeSeparators(results).toUtf8()));
+    const QStringList lines = readText(results).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 18);
+    QFile raw(results);
+    QVERIFY(raw.open(QIODevice::ReadOnly));
+    QVERIFY(raw.readAll().startsWith("\xEF\xBB\xBF"
+                                     "Alias,ObjectID,Extension,Outcome,Detail,Ticket,Started,Finished\r\n"));
+    static const QRegularExpression row(QStringLiteral("^user\\d{5},\\{[0-9A-F-]{36}\\},\\d+,would delete,,,"
+                                                       "\\d{4}-[^,]+,\\d{4}-[^,]+$"));
+    for (const QString& line : lines.mid(1))
+        QVERIFY2(row.match(line).hasMatch(), qPrintable(line));
+    QVERIFY(lines.at(2).startsWith(QStringLiteral("user00013,")));
+}
+
+void TestCulvaneRun::aRealRunKeepsTheWizardsLogAndResults()
+{
+    setSyncMarks(*m_standin);
+    const Result result = run({QStringLiteral("delete"), QStringLiteral("--cos"), kStudents,
+                               QStringLiteral("--mode"), QStringLiteral("data"), QStringLiteral("--yes")},
+                              environment(0.002));
+    QVERIFY2(result.status == 1, qPrintable(result.err));
+    QCOMPARE(deletions(*m_standin), 17);
+    const QString log = onlyFile(logFolder(), QStringLiteral("Culvane_Log_"));
+    const QString results = onlyFile(logFolder(), QStringLiteral("Culvane_Results_"));
+    QVERIFY(!log.isEmpty() && !results.isEmpty());
+    QCOMPARE(result.out,
+             QStringLiteral("Processed 17 of 17 subscribers, 2 errors.\nRun log: %1\nResults: %2\n")
+                 .arg(log, results)
+                 .toUtf8());
+    // Plain progress lines off a terminal, one per subscriber.
+    QVERIFY2(result.err.contains(QStringLiteral("culvane-run: 1/17 done, 0 errors, ")),
+             qPrintable(result.err));
+    QVERIFY2(result.err.contains(QStringLiteral("culvane-run: 17/17 done, 2 errors, nothing left\n")),
+             qPrintable(result.err));
+    const QString cliLog = readText(log);
+    const QString cliResults = readText(results);
+    QVERIFY(
+        cliLog.contains(QStringLiteral("Syncronization process failed to complete in a timely fashion.")));
+    QVERIFY(
+        cliResults.contains(QStringLiteral("\r\nuser00013,{08D12DFD-5B5C-400D-8000-00000000000D},401,sync "
+                                           "failed,5,{")));
+    QVERIFY(cliResults.contains(QStringLiteral(",sync timed out,,{")));
+
+    // The wizard's own run over the same grid on a fresh stand-in leaves the same files.
+    cleanup();
+    init();
+    setSyncMarks(*m_standin);
+    ScriptedMessageBoxes boxes;
+    CountingSleeper sleeper;
+    QTemporaryDir wizardLogs;
+    Logging::setLogFolder(wizardLogs.path());
+    modLocalize::setProgramLocation(wizardLogs.path(), QStringLiteral("Culvane"));
+    modOrvaneDB::DbConnectionString() = kConnection;
+    OrvaneVersion::setInstalledVersion(OrvaneVersion::getVersion());
+    QVERIFY(modOrvaneDB::OpenSharedLists(kConnection));
+    SubscriberGridModel grid;
+    GridRows rows(grid);
+    SubscriberQuery::Criteria cos;
+    cos.code = SubscriberQuery::ClassOfService;
+    cos.cosText = QStringLiteral("Élèves et étudiants");
+    cos.cosAlias = kStudents;
+    SubscriberQuery::run(cos, kConnection, rows);
+    struct Quiet : DeletionRunSink {
+        void runStarted(qint32) override {}
+        void rowsVisited(qint32) override {}
+        void subscribersProcessed(qint32) override {}
+    } sink;
+    const DeletionRun::Outcome wizard = DeletionRun::run(grid, false, sink);
+    Logging::setLogFolder(QString());
+    modLocalize::setProgramLocation(QString(), QString());
+    QCOMPARE(wizard.processed, 17);
+    QCOMPARE(withoutMoments(cliLog), withoutMoments(readText(wizard.logPath)));
+    QCOMPARE(withoutMoments(cliResults), withoutMoments(readText(wizard.resultsPath)));
+    QCOMPARE(boxes.texts(), QStringList{});
+}
+
+void TestCulvaneRun::pollFastReadsTheFirstResultAfterAQuarterSecond()
+{
+    // Real pauses: the wizard's schedule would take 2 s per subscriber, three of them at least 6 s.
+    const QStringList arguments{QStringLiteral("delete"),  QStringLiteral("--range"),
+                                QStringLiteral("401-401"), QStringLiteral("--mode"),
+                                QStringLiteral("data"),    QStringLiteral("--yes"),
+                                QStringLiteral("--poll"),  QStringLiteral("fast")};
+    QElapsedTimer timer;
+    timer.start();
+    const Result result = run(arguments);
+    QVERIFY2(result.status == 0, qPrintable(result.err));
+    QVERIFY2(timer.elapsed() < 1800, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(deletions(*m_standin), 1);
+    QVERIFY(readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")))
+                .contains(QStringLiteral(
+                    "    Alias=user00013\r\n    ObjectID={08D12DFD-5B5C-400D-8000-00000000000D}"
+                    "\r\n    Directory sync complete for subscriber\r\n")));
+}
+
+void TestCulvaneRun::ctrlCStopsAfterTheCurrentSubscriberAndTwiceEndsTheWait()
+{
+    // The first student's synchronisation never finishes; its wait takes 40 s x the scale.
+    QVERIFY(m_standin->exec(
+        QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 1 WHERE Alias = 'user00006'")));
+    const auto startRun = [&](QProcess& process, double scale) {
+        process.setProcessEnvironment(environment(scale));
+        process.start(m_binary, {QStringLiteral("delete"), QStringLiteral("--cos"), kStudents,
+                                 QStringLiteral("--mode"), QStringLiteral("data"), QStringLiteral("--yes")});
+        process.closeWriteChannel();
+        QVERIFY(process.waitForStarted(5000));
+        // Waiting for the first subscriber once its lines are in the log.
+        QTRY_VERIFY_WITH_TIMEOUT(readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")))
+                                     .contains(QStringLiteral("Alias=user00006")),
+                                 10000);
+    };
+    const auto checkStopped = [&](const QString& firstOutcome) {
+        const QString log = readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")));
+        QVERIFY2(
+            log.endsWith(QStringLiteral("**** Run stopped by the user after 1 of 17 subscribers ****\r\n")),
+            qPrintable(log));
+        QVERIFY(!log.contains(QStringLiteral("user00013")));
+        const QStringList lines = readText(onlyFile(logFolder(), QStringLiteral("Culvane_Results_")))
+                                      .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 18);
+        QVERIFY2(lines.at(1).contains(firstOutcome), qPrintable(lines.at(1)));
+        for (const QString& line : lines.mid(2))
+            QVERIFY2(line.endsWith(QStringLiteral(",not attempted,,,,")), qPrintable(line));
+    };
+
+    {
+        QProcess process;
+        startRun(process, 0.1);
+        QVERIFY(::kill(static_cast<pid_t>(process.processId()), SIGINT) == 0);
+        QVERIFY(process.waitForFinished(15000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        const QString errors = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(
+            errors.contains(QStringLiteral("culvane-run: Ctrl-C: stopping after the current subscriber")),
+            qPrintable(errors));
+        checkStopped(QStringLiteral(",sync timed out,,{"));
+        QVERIFY(
+            process.readAllStandardOutput().startsWith("Processed 1 of 17 subscribers, 1 error, stopped by "
+                                                       "Ctrl-C.\n"));
+    }
+    QCOMPARE(deletions(*m_standin), 1);
+
+    // Again on a fresh stand-in: a wait of 20 s that a second Ctrl-C ends at once.
+    cleanup();
+    init();
+    QVERIFY(m_standin->exec(
+        QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 1 WHERE Alias = 'user00006'")));
+    QProcess process;
+    startRun(process, 0.5);
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(::kill(static_cast<pid_t>(process.processId()), SIGINT) == 0);
+    QTest::qWait(200);
+    QVERIFY(::kill(static_cast<pid_t>(process.processId()), SIGINT) == 0);
+    QVERIFY(process.waitForFinished(15000));
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(process.exitCode(), 1);
+    const QString log = readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")));
+    QVERIFY2(
+        log.contains(QStringLiteral("The wait for the directory synchronisation was ended by the user: the "
+                                    "outcome for this subscriber is unknown.  Its ticket is {")),
+        qPrintable(log));
+    QVERIFY(!log.contains(QStringLiteral("Syncronization process failed")));
+    checkStopped(QStringLiteral(",sync failed,outcome unknown: the wait was ended by the user,{"));
+}
+
+void TestCulvaneRun::aTerminalIsAskedAndShowsOneProgressLine()
+{
+    const QString script = QStandardPaths::findExecutable(QStringLiteral("script"));
+    if (script.isEmpty())
+        QSKIP("script (util-linux) gives the program a terminal; it is missing");
+    const auto onTerminal = [&](const QString& arguments, const QByteArray& answer) {
+        QProcess process;
+        process.setProcessEnvironment(environment(0.002));
+        process.start(script, {QStringLiteral("-qec"), m_binary + QLatin1Char(' ') + arguments,
+                               QStringLiteral("/dev/null")});
+        process.write(answer);
+        process.closeWriteChannel();
+        Result result;
+        if (!process.waitForFinished(30000))
+            return result;
+        result.status = process.exitCode();
+        result.out = process.readAll() + process.readAllStandardError();
+        return result;
+    };
+    const QString students = QStringLiteral("delete --cos Students --mode all --poll fast");
+
+    const Result declined = onTerminal(students, "n\n");
+    QVERIFY2(declined.status == 2, declined.out.constData());
+    QVERIFY2(declined.out.contains("culvane-run: Delete 17 subscribers (--mode all) AND remove their Active "
+                                   "Directory accounts and Exchange mailboxes?  There is no undo. [y/N] "),
+             declined.out.constData());
+    QVERIFY(declined.out.contains("culvane-run: nothing deleted"));
+    QCOMPARE(deletions(*m_standin), 0);
+
+    const Result accepted = onTerminal(students, "y\n");
+    QVERIFY2(accepted.status == 0, accepted.out.constData());
+    QCOMPARE(deletions(*m_standin), 17);
+    QCOMPARE(m_standin->scalar(QStringLiteral("SELECT sum(ForceRemove) FROM standin_deletions")).toInt(), 17);
+    // One line, rewritten in place: a carriage return and an erase before each state, no line per subscriber.
+    QVERIFY2(accepted.out.contains("\r\x1b[Kculvane-run: 1/17 done, 0 errors, "), accepted.out.constData());
+    QVERIFY(accepted.out.contains("\r\x1b[Kculvane-run: 17/17 done, 0 errors, nothing left\r\n"));
+    QVERIFY(!accepted.out.contains("\nculvane-run: 1/17 done"));
+}
+
+void TestCulvaneRun::aPasswordComesFromItsFileOnlyForADataSourceWithAUser()
+{
+    // A data source OrvaneDb on the stand-in's driver, in an odbc.ini of its own.
+    QTemporaryDir odbc;
+    QVERIFY(QFile::copy(StandinFixture::odbcInstPath(), odbc.filePath(QStringLiteral("odbcinst.ini"))));
+    const auto dataSource = [&](const QByteArray& user) {
+        QFile ini(odbc.filePath(QStringLiteral("odbc.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ini.write("[OrvaneDb]\nDriver=SQL Server\nDatabase=" + QFile::encodeName(m_standin->databasePath()) +
+                  "\n" + user);
+    };
+    QProcessEnvironment withSource = environment();
+    withSource.insert(QStringLiteral("ODBCSYSINI"), odbc.path());
+    withSource.insert(QStringLiteral("HOME"), odbc.path());
+    const QString passwordFile = odbc.filePath(QStringLiteral("password"));
+    QFile password(passwordFile);
+    QVERIFY(password.open(QIODevice::WriteOnly));
+    password.write("s3cret;}x\nsecond line\n");
+    password.close();
+    const QStringList select{QStringLiteral("select"), QStringLiteral("--cos"), kStudents,
+                             QStringLiteral("--password-file"), passwordFile};
+
+    dataSource("UID=EXAMPLE\\alice\n");
+    const Result signedIn = run(select, withSource);
+    QVERIFY2(signedIn.status == 0, qPrintable(signedIn.err));
+    QVERIFY2(
+        signedIn.err.contains(QStringLiteral("Culvane: connecting through the ODBC data source OrvaneDb")),
+        qPrintable(signedIn.err));
+    QVERIFY(
+        signedIn.err.contains(QStringLiteral("culvane-run: signing in as EXAMPLE\\alice with the password "
+                                             "given")));
+    QVERIFY(!signedIn.err.contains(QStringLiteral("s3cret")));
+    QVERIFY(signedIn.out.contains("user00013"));
+
+    // No password file and no terminal: said, and the start is refused as the wizard's Cancel refuses it.
+    const Result noPassword = run(select.mid(0, 3), withSource);
+    QCOMPARE(noPassword.status, 2);
+    QVERIFY(noPassword.out.isEmpty());
+    QVERIFY2(noPassword.err.contains(QStringLiteral("culvane-run: no password for EXAMPLE\\alice: give "
+                                                    "--password-file FILE or start on a terminal")),
+             qPrintable(noPassword.err));
+
+    // On a terminal it is asked for.
+    const QString script = QStandardPaths::findExecutable(QStringLiteral("script"));
+    if (!script.isEmpty()) {
+        QProcess process;
+        process.setProcessEnvironment(withSource);
+        process.start(script, {QStringLiteral("-qec"), m_binary + QStringLiteral(" select --cos Students"),
+                               QStringLiteral("/dev/null")});
+        process.write("s3cret\n");
+        process.closeWriteChannel();
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 0);
+        const QByteArray terminal = process.readAll();
+        QVERIFY2(terminal.contains("culvane-run: Password for EXAMPLE\\alice (data source OrvaneDb): "),
+                 terminal.constData());
+        QVERIFY2(terminal.contains("culvane-run: signing in as EXAMPLE\\alice with the password given"),
+                 terminal.constData());
+    }
+
+    dataSource("");
+    const Result noUser = run(select, withSource);
+    QCOMPARE(noUser.status, 0);
+    QVERIFY2(
+        noUser.err.contains(QStringLiteral("culvane-run: the password file is not used: the connection names "
+                                           "no user without a password")),
+        qPrintable(noUser.err));
+
+    const Result unreadable = run({QStringLiteral("select"), QStringLiteral("--all"),
+                                   QStringLiteral("--password-file"), odbc.filePath(QStringLiteral("none"))},
+                                  withSource);
+    QCOMPARE(unreadable.status, 64);
+    QVERIFY2(unreadable.err.contains(QStringLiteral("culvane-run: cannot read the password file ")),
+             qPrintable(unreadable.err));
+}
+
+QTEST_GUILESS_MAIN(TestCulvaneRun)
+#include "test_culvanerun.moc"
