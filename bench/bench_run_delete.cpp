@@ -32,9 +32,10 @@ namespace {
 constexpr int kSubscribers = 200;
 constexpr int kSyncMs = 300;
 constexpr double kMaxRatio = 1.3;
-// A stand-in of 2,000 subscribers; this range of extensions holds exactly 200 of them with a call handler.
+// A stand-in of 2,000 subscribers; this range of extensions selects exactly 200 of them (a call handler
+// and a class of service each, of the types "All subscribers" takes).
 constexpr int kStandinSubscribers = 2000;
-const QString kRange = QStringLiteral("4100-5149");
+const QString kRange = QStringLiteral("400-5054");
 
 // The stand-in's synchronisation service at a fixed 0.3 s: it watches the ticket table every few
 // milliseconds and reports result 0 for each pending ticket 0.3 s after it first saw it.
@@ -189,7 +190,7 @@ int main(int argc, char** argv)
         std::printf("FAIL: culvane-run ended with %d, deleted %d and saw %d synchronisations finish "
                     "(want 0, %d, %d)\n%s%s\n",
                     run.exitCode(), deleted, finished, kSubscribers, kSubscribers,
-                    run.readAllStandardError().constData(), qPrintable(failure));
+                    run.readAllStandardError().right(2000).constData(), qPrintable(failure));
         return 1;
     }
 
@@ -206,6 +207,9 @@ int main(int argc, char** argv)
     std::printf("  the synchronisation itself:      %9.1f ms\n", syncMs);
     std::printf("  default schedule (counted):      %9.1f ms (%lld ms of pauses each)\n", wizardMs,
                 static_cast<long long>(wizardPauses));
+    // What the schedule itself allows: each subscriber is seen at the first poll after its synchronisation.
+    std::printf("  the fast schedule's own floor:   %9.2f (its pauses over the synchronisation)\n",
+                double(fastPauses) / kSyncMs);
     std::printf("  ratio fast/synchronisation:      %9.2f (limit %.1f)\n", ratio, kMaxRatio);
     const bool ok = ratio <= kMaxRatio;
     std::printf("%s\n", ok ? "PASS" : "FAIL: the run exceeds 1.3 times its synchronisation");

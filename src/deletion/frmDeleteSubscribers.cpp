@@ -171,14 +171,15 @@ void frmDeleteSubscribers::cmdDeleteSubscribers_Click()
 
     m_checked = grid->checkedRowCount();
     txtRunLog->clear();
+    m_pendingLines.clear();
     m_running = true;
     const DeletionRun::Outcome outcome = DeletionRun::run(*grid, deleteAll, *this);
     m_running = false;
     m_endedMs = Clock::monotonicMs();
     m_clock->stop();
-    lblInProgress->clear();
+    m_inProgress.clear();
     if (!outcome.logFailed)
-        showTimes();
+        showRunView();
     cmdStop->setVisible(false);
     unsetCursor();
 
@@ -268,12 +269,13 @@ void frmDeleteSubscribers::subscribersProcessed(qint32 processed)
 {
     lblRecordsDeletedCount->setText(QString::number(processed));
     m_estimate.subscriberDone(Clock::monotonicMs());
-    showTimes();
+    scheduleRunView();
 }
 
 void frmDeleteSubscribers::subscriberStarted(const QString& alias)
 {
-    lblInProgress->setText(mymyLoadString(StringIds::RunInProgress).arg(alias));
+    m_inProgress = alias;
+    scheduleRunView();
 }
 
 void frmDeleteSubscribers::showRunLogLine(const QString& line)
@@ -281,7 +283,30 @@ void frmDeleteSubscribers::showRunLogLine(const QString& line)
     // The log's lines reach this view only while this page runs; a line may hold its own line break.
     if (!m_running)
         return;
-    txtRunLog->appendPlainText(QString(line).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    m_pendingLines.append(QString(line).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    scheduleRunView();
+}
+
+void frmDeleteSubscribers::scheduleRunView()
+{
+    // Drawn when the run next lets events through, in one go: a view and labels that lay themselves out
+    // for every line would cost a fast run as much again as its database work.
+    if (m_runViewScheduled)
+        return;
+    m_runViewScheduled = true;
+    QMetaObject::invokeMethod(this, &frmDeleteSubscribers::showRunView, Qt::QueuedConnection);
+}
+
+void frmDeleteSubscribers::showRunView()
+{
+    m_runViewScheduled = false;
+    if (!m_pendingLines.isEmpty()) {
+        txtRunLog->appendPlainText(m_pendingLines.join(QLatin1Char('\n')));
+        m_pendingLines.clear();
+    }
+    lblInProgress->setText(
+        m_inProgress.isEmpty() ? QString() : mymyLoadString(StringIds::RunInProgress).arg(m_inProgress));
+    showTimes();
 }
 
 void frmDeleteSubscribers::showTimes()

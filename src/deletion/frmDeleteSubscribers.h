@@ -60,6 +60,9 @@ private:
     void subscribersProcessed(qint32 processed) override;
     void subscriberStarted(const QString& alias) override;
     void showRunLogLine(const QString& line);
+    void scheduleRunView();
+    // The log lines, the subscriber in progress and the times as they stand.
+    void showRunView();
     // The elapsed time and the estimate of the time left, as of now.
     void showTimes();
     bool stopRequested() override { return m_stopRequested; }
@@ -71,6 +74,9 @@ private:
     qint32 m_checked = 0;
     RunTimeEstimate m_estimate;
     qint64 m_endedMs = 0;
+    QString m_inProgress;
+    QStringList m_pendingLines;
+    bool m_runViewScheduled = false;
 
     QLabel* Label1 = nullptr;
     QLabel* lblRemoveSubscribers = nullptr;

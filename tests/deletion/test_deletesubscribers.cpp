@@ -1226,6 +1226,7 @@ void TestDeleteSubscribers::theRunShowsItsSubscriberTimesAndLog()
     };
     QList<Seen> seen;
     const Clock::Sleeper previousSleeper = Clock::setSleeper([&](int milliseconds) {
+        QCoreApplication::processEvents(); // as the real pauses let events through
         seen.append({child<QLabel>("lblInProgress")->text(), child<QLabel>("lblElapsed")->text(),
                      child<QLabel>("lblTimeLeft")->text()});
         now += milliseconds;
