@@ -61,8 +61,8 @@ struct DbConnection::Open {
 
 namespace {
 
-// A kept connection that has been idle this long is asked a trivial query before it is lent again, so
-// that a server restarted in the meantime costs no failed query.
+// A kept connection to the stand-in's file that has been idle this long is asked a trivial query before it
+// is lent again; one to a server is asked every time.
 constexpr qint64 kIdleCheckMilliseconds = 60 * 1000;
 constexpr qsizetype kAdaptedCommandsKept = 64;
 
@@ -175,7 +175,10 @@ bool usable(DbConnection::Open& open, Use use)
         if (!fileIdentity(open.file, &device, &inode) || device != open.device || inode != open.inode)
             return false;
     }
-    if (open.idle.isValid() && open.idle.elapsed() > kIdleCheckMilliseconds) {
+    // A server's socket that its end closed (a restart, a crash) shows only when it is used, and then as a
+    // failed query without a number: the server is asked first. The stand-in's file is checked above.
+    const bool server = open.file.isEmpty() && open.dbms == SqlDialect::Dbms::SqlServer;
+    if (server || (open.idle.isValid() && open.idle.elapsed() > kIdleCheckMilliseconds)) {
         QSqlQuery ping(db);
         ping.setForwardOnly(true);
         if (!ping.prepare(QStringLiteral("SELECT 1")))

@@ -4,22 +4,39 @@
 // configuration and the locale is set once per process, so each case runs this test again in a process of
 // its own.
 #include "app/frmMain.h"
+#include "common/NamedChild.h"
 #include "common/RegFile.h"
 #include "common/ScriptedPorts.h"
 #include "common/StandinFixture.h"
+#include "deletion/DeletionRun.h"
+#include "deletion/DeletionTestSupport.h"
+#include "deletion/Logging.h"
+#include "deletion/frmDeleteSubscribers.h"
+#include "localize/modLocalize.h"
 #include "ports/ExitApplication.h"
+#include "selection/CsvImport.h"
+#include "selection/SubscriberGridModel.h"
 #include "selection/SubscriberQuery.h"
 #include "server/Command.h"
+#include "server/DbConnection.h"
+#include "server/OrvaneVersion.h"
 #include "server/Recordset.h"
 #include "server/Statements.h"
 #include "server/modOrvaneDB.h"
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
+
+#include <signal.h>
 
 namespace {
 
@@ -53,7 +70,8 @@ bool writeFile(const QString& path, const QByteArray& content)
 // life of the object. It lands with the branch that brings it; without it the cases fail and say so.
 class TdsStandin {
 public:
-    TdsStandin(const QString& database, const QString& password)
+    // port 0: a free one; another: that one, as a server restarted in place takes it again.
+    TdsStandin(const QString& database, const QString& password, int wanted = 0)
     {
         const QString script = QStringLiteral(CULVANE_SOURCE_DIR "/standin/tds-server");
         if (!QFile::exists(script) || !m_dir.isValid()) {
@@ -67,7 +85,7 @@ public:
         m_server.start(QStringLiteral("python3"),
                        {script, QStringLiteral("--db"), database, QStringLiteral("--login"),
                         QStringLiteral("culvane"), QStringLiteral("--password-file"), passwordFile,
-                        QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--port-file"),
+                        QStringLiteral("--port"), QString::number(wanted), QStringLiteral("--port-file"),
                         portFile, QStringLiteral("--guid-columns")});
         QElapsedTimer timer;
         timer.start();
@@ -75,9 +93,9 @@ public:
             m_server.waitForReadyRead(100);
             m_output += m_server.readAll();
             if (m_output.contains("listening on")) {
-                QFile port(portFile);
-                if (port.open(QIODevice::ReadOnly))
-                    m_port = port.readAll().trimmed().toInt();
+                QFile taken(portFile);
+                if (taken.open(QIODevice::ReadOnly))
+                    m_port = taken.readAll().trimmed().toInt();
             }
         }
         if (m_port == 0)
@@ -98,6 +116,9 @@ public:
     int port() const { return m_port; }
     QString problem() const { return m_problem; }
     bool running() const { return m_server.state() == QProcess::Running; }
+    qint64 pid() const { return m_server.processId(); }
+    // Whether the process has ended (or ends within seconds).
+    bool ended() { return m_server.state() == QProcess::NotRunning || m_server.waitForFinished(5000); }
 
 private:
     QTemporaryDir m_dir;
@@ -131,11 +152,33 @@ void writeServer(RegFile& reg)
     reg.save();
 }
 
+// A row as the comparisons with the file read it: alias, object identifier and display name.
+QString rowKey(const SubscriberValues& row)
+{
+    return row.alias + QLatin1Char('|') + row.subscriberObjectId + QLatin1Char('|') + row.displayName;
+}
+
 class RecordingSink : public SubscriberSink {
 public:
     void addSubscriber(SubscriberValues&& values) override { rows.append(std::move(values)); }
     void message(const QString& text) override { messages.append(text); }
+    QStringList keys() const
+    {
+        QStringList list;
+        for (const SubscriberValues& row : rows)
+            list.append(rowKey(row));
+        return list;
+    }
     QVector<SubscriberValues> rows;
+    QStringList messages;
+};
+
+class CsvRecorder : public CsvSink {
+public:
+    void addSubscriber(SubscriberValues&& values) override { rows.append(rowKey(values)); }
+    void message(const QString& text) override { messages.append(text); }
+    qint32 gridRows() const override { return 1 + static_cast<qint32>(rows.size()); }
+    QStringList rows;
     QStringList messages;
 };
 
@@ -143,6 +186,165 @@ bool bracedGuid(const QString& text)
 {
     static const QRegularExpression guid(QStringLiteral("^\\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\}$"));
     return guid.match(text).hasMatch();
+}
+
+// The connection text start-up makes from a data source that names UID and PWD.
+QString routeConnection()
+{
+    return QStringLiteral("DSN=OrvaneDb;database=OrvaneDb;ClientCharset=UTF-8;UID=culvane;PWD={") +
+           kPassword + QLatin1Char('}');
+}
+
+// Ends a process at once, as a crash or a pulled plug does, and waits until it has gone with its sockets.
+bool killAndWaitForItsEnd(qint64 pid)
+{
+    if (pid <= 0 || ::kill(static_cast<pid_t>(pid), SIGKILL) != 0)
+        return false;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 10000) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            return true;
+        const QByteArray text = stat.readAll();
+        const qsizetype close = text.lastIndexOf(')');
+        const char state = close >= 0 && close + 2 < text.size() ? text.at(close + 2) : 'X';
+        if (state == 'Z' || state == 'X')
+            return true;
+        QThread::msleep(20);
+    }
+    return false;
+}
+
+// Runs one test function of this program again in a process of its own under LC_ALL=C, its data source
+// reaching the server on port with UID and PWD; payload goes to it in the child variable.
+QByteArray runChild(const QString& function, int port, const QString& payload,
+                    const QByteArray& password = kPassword.toUtf8())
+{
+    QTemporaryDir config;
+    if (!config.isValid() || !writeDataSource(config, port, "UID=culvane\nPWD=" + password + "\n"))
+        return QByteArrayLiteral("no data source could be written");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"LC_MESSAGES", "LC_CTYPE", "LANG"})
+        environment.remove(QString::fromLatin1(name));
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    environment.insert(QString::fromLatin1(kChildVariable), payload);
+    environment.insert(QStringLiteral("ODBCSYSINI"), config.path());
+    environment.insert(QStringLiteral("ODBCINI"), config.filePath(QStringLiteral("odbc.ini")));
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setWorkingDirectory(config.path());
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), {function});
+    if (!child.waitForFinished(120000))
+        child.kill();
+    child.waitForFinished(5000);
+    return child.readAll();
+}
+
+bool childPassed(const QByteArray& output, const char* function)
+{
+    return output.contains(QByteArray("PASS   : TestProductionRoute::") + function + "()") &&
+           !output.contains("FAIL!");
+}
+
+// The deletion page's texts, as the SQLite route's tests read them.
+QString confirmOrvane(int checked)
+{
+    return QStringLiteral(
+               "Are you sure you want to remove the selected subscribers from the Orvane database and clean "
+               "all Orvane properties from their Active Directory accounts?  Press YES to continue the "
+               "removal process or NO to abort.\n\nSubscribers that will be deleted: ") +
+           QString::number(checked);
+}
+
+QString closingMessage(int processed, int errors)
+{
+    return QStringLiteral(
+               "Subscriber deletion process complete, removed %1 subscribers.  %2 error(s) "
+               "encountered.  It's HIGHLY recommended that you run the latest version of Ketrim to "
+               "check for any database inconsistencies at this point.  Press OK to view the output "
+               "log now.")
+        .arg(processed)
+        .arg(errors);
+}
+
+void addGridRow(SubscriberGridModel& grid, const QString& alias, const QString& objectId,
+                const QString& extension)
+{
+    grid.AddUserToGridFAST(alias, QStringLiteral("First"), QStringLiteral("Last"), alias, extension,
+                           QStringLiteral("MAIL1"), QString(), QString(), QStringLiteral("Staff"), objectId,
+                           QStringLiteral("{H-") + alias + QLatin1Char('}'));
+}
+
+// The deletion page on its own, as the wizard shows it, over a grid of the given aliases (objectIdFor(n)
+// for the n-th, extension 200n), reaching the server through the route's connection text.
+class DeletionPage {
+public:
+    explicit DeletionPage(const QStringList& aliases)
+    {
+        modOrvaneDB::DbConnectionString() = routeConnection();
+        OrvaneVersion::setInstalledVersion({5, 0, 1, 33});
+        modLocalize::setProgramLocation(m_program.path(), QStringLiteral("Culvane"));
+        for (int n = 1; n <= aliases.size(); ++n)
+            addGridRow(m_grid, aliases.at(n - 1), objectIdFor(n), QString::number(2000 + n));
+        page.setSources({[] { return false; }, [this] { return &m_grid; }});
+        page.Form_Load();
+        page.show();
+    }
+    ~DeletionPage()
+    {
+        modOrvaneDB::CloseSharedLists();
+        Logging::CloseRunLog();
+        Logging::setLogFolder(QString());
+        modLocalize::setProgramLocation(QString(), QString());
+    }
+    DeletionPage(const DeletionPage&) = delete;
+    DeletionPage& operator=(const DeletionPage&) = delete;
+
+    QPushButton* button(const char* name) const { return namedChild<QPushButton>(page, name); }
+    // The run log from its first subscriber on.
+    static QString logFromFirstSubscriber()
+    {
+        const QString log = readFile(Logging::RunLogPath());
+        return log.mid(log.indexOf(DeletionRun::DeletingLine));
+    }
+    // The results file named after the run's log, without its byte-order mark, split into lines.
+    static QStringList results()
+    {
+        QString name = QFileInfo(Logging::RunLogPath()).fileName();
+        name.replace(QStringLiteral("Culvane_Log_"), QStringLiteral("Culvane_Results_"))
+            .replace(QStringLiteral(".TXT"), QStringLiteral(".csv"));
+        QFile file(QFileInfo(Logging::RunLogPath()).dir().filePath(name));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        QByteArray bytes = file.readAll();
+        if (bytes.startsWith("\xEF\xBB\xBF"))
+            bytes.remove(0, 3);
+        return QString::fromUtf8(bytes).split(QStringLiteral("\r\n"));
+    }
+
+private:
+    QTemporaryDir m_program;
+    SubscriberGridModel m_grid;
+
+public:
+    frmDeleteSubscribers page;
+};
+
+// The ticket the server recorded for a subscriber's deletion request, read through the route.
+QString recordedTicket(const QString& objectId)
+{
+    Recordset records;
+    records.setCursorLocation(Recordset::adUseClient);
+    records.Open(
+        QStringLiteral("SELECT DirectorySyncTicket FROM standin_deletions WHERE SubscriberObjectID = '") +
+            objectId + QLatin1Char('\''),
+        routeConnection(), Recordset::adOpenForwardOnly);
+    const QString ticket =
+        records.RecordCount() == 1 ? records.fieldText(QStringLiteral("DirectorySyncTicket")) : QString();
+    records.Close();
+    return ticket;
 }
 
 } // namespace
@@ -155,6 +357,10 @@ private slots:
     void startsQueriesAndDeletesThroughFreeTds();
     void refusedConnectionsAreNamedAsFreeTdsNamesThem_data();
     void refusedConnectionsAreNamedAsFreeTdsNamesThem();
+    void aWrongPasswordAtStartUpIsMessage422WithTheServersReason();
+    void everyCriterionFindsTheRowsTheFileHolds();
+    void aDeletionRunWithSyncFailureTimeOutAndStop();
+    void theServerEndedMidRunAndRestarted();
 
 private:
     // The locale of a case: LC_ALL=C, or German in ISO-8859-1 made with localedef into a folder of its own.
@@ -398,6 +604,461 @@ void TestProductionRoute::refusedConnectionsAreNamedAsFreeTdsNamesThem()
              output.constData());
     QVERIFY2(output.contains(reason), output.constData());
     QVERIFY2(!output.contains("Wr0ng"), output.constData());
+}
+
+// Start-up refused by the server: message 422 as it is, and behind it the data source and the server's own
+// number and text, never the password.
+void TestProductionRoute::aWrongPasswordAtStartUpIsMessage422WithTheServersReason()
+{
+    if (qEnvironmentVariableIsSet(kChildVariable)) {
+        RegFile reg;
+        writeServer(reg);
+        ScriptedMessageBoxes boxes;
+        int exits = 0;
+        const Module1::ExitHandler previous = Module1::setExitHandler([&] { ++exits; });
+        {
+            frmMain page;
+            page.Form_Load();
+        }
+        Module1::setExitHandler(previous);
+        QCOMPARE(boxes.texts(), QStringList{QString::fromLatin1(kNoDatabase)});
+        QCOMPARE(boxes.buttons(), QList<MsgBox::Buttons>{MsgBox::vbOKOnly});
+        QCOMPARE(boxes.details().constFirst(),
+                 QStringLiteral("Data source: DSN=OrvaneDb;database=OrvaneDb;ClientCharset=UTF-8;UID=culvane;"
+                                "PWD=***\nDriver error 18456: [FreeTDS][SQL Server]Unable to connect to data "
+                                "source [FreeTDS][SQL Server]Login failed for user 'culvane'."));
+        QVERIFY(exits > 0);
+        modOrvaneDB::CloseSharedLists();
+        return;
+    }
+    StandinFixture standin(3);
+    QVERIFY(standin.isValid());
+    TdsStandin server(standin.databasePath(), kPassword);
+    QVERIFY2(server.port() > 0, qPrintable(server.problem()));
+    const QByteArray output =
+        runChild(QStringLiteral("aWrongPasswordAtStartUpIsMessage422WithTheServersReason"), server.port(),
+                 QStringLiteral("1"), "Wr0ng;pass");
+    QVERIFY2(childPassed(output, "aWrongPasswordAtStartUpIsMessage422WithTheServersReason"),
+             output.constData());
+    QVERIFY2(!output.contains("Wr0ng"), output.constData());
+    QVERIFY(server.running());
+}
+
+// Every criterion of the selection page and a CSV file of accented aliases find, through FreeTDS, the rows
+// the file holds: alias, braced identifier and display name, in the file's order.
+void TestProductionRoute::everyCriterionFindsTheRowsTheFileHolds()
+{
+    if (qEnvironmentVariableIsSet(kChildVariable)) {
+        QFile file(qEnvironmentVariable(kChildVariable));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonObject expected = QJsonDocument::fromJson(file.readAll()).object();
+        const auto list = [&](const QString& key) {
+            QStringList rows;
+            for (const QJsonValue& row : expected.value(key).toArray())
+                rows.append(row.toString());
+            return rows;
+        };
+        RegFile reg;
+        writeServer(reg);
+        ScriptedMessageBoxes boxes;
+        {
+            frmMain page;
+            page.Form_Load();
+        }
+        QCOMPARE(boxes.texts(), QStringList());
+        const QString connection = modOrvaneDB::DbConnectionString();
+        QCOMPARE(connection, routeConnection());
+
+        using SubscriberQuery::Criteria;
+        QList<std::pair<QString, Criteria>> cases;
+        const auto add = [&](const char* key, int code, const std::function<void(Criteria&)>& fill) {
+            Criteria criteria;
+            criteria.code = code;
+            if (fill)
+                fill(criteria);
+            cases.append({QString::fromLatin1(key), criteria});
+        };
+        add("all", SubscriberQuery::AllSubscribers, {});
+        add("archived", SubscriberQuery::ArchivedMailboxes, {});
+        add("range", SubscriberQuery::ExtensionRange, [](Criteria& c) {
+            c.rangeLow = QStringLiteral("100");
+            c.rangeHigh = QStringLiteral("999");
+        });
+        add("switch2", SubscriberQuery::Switch, [](Criteria& c) {
+            c.switchText = QStringLiteral("East");
+            c.switchId = 2;
+        });
+        add("switch0", SubscriberQuery::Switch, [](Criteria& c) {
+            c.switchText = QStringLiteral("Main PBX");
+            c.switchId = 0;
+        });
+        add("cos", SubscriberQuery::ClassOfService, [](Criteria& c) {
+            c.cosText = QStringLiteral("Director's Office");
+            c.cosAlias = QStringLiteral("Director'sOffice");
+        });
+        add("mail", SubscriberQuery::MailServer,
+            [](Criteria& c) { c.mailServer = QStringLiteral("EXCH-BRANCH"); });
+        add("location", SubscriberQuery::Location, [&](Criteria& c) {
+            c.locationText = QStringLiteral("O'Hare Site");
+            c.locationObjectId = expected.value(QStringLiteral("locationId")).toString();
+        });
+        add("node", SubscriberQuery::NetworkNode, [](Criteria& c) { c.nodeText = QStringLiteral("101"); });
+        for (const auto& [key, criteria] : std::as_const(cases)) {
+            RecordingSink sink;
+            SubscriberQuery::run(criteria, connection, sink);
+            QStringList keys = sink.keys();
+            // The range reads its subscribers one by one in the order of their extensions.
+            if (key == QLatin1String("range"))
+                keys.sort();
+            QVERIFY2(!keys.isEmpty(), qPrintable(key));
+            QVERIFY2(keys == list(key), qPrintable(key + QStringLiteral(": ") + keys.join(QLatin1Char(' '))));
+            QVERIFY2(sink.messages.isEmpty(), qPrintable(key + sink.messages.join(QLatin1Char(' '))));
+            for (const SubscriberValues& row : std::as_const(sink.rows))
+                QVERIFY2(bracedGuid(row.subscriberObjectId) && bracedGuid(row.callHandlerObjectId),
+                         qPrintable(rowKey(row)));
+        }
+
+        QTemporaryDir logs;
+        Logging::setLogFolder(logs.path());
+        CsvRecorder csv;
+        CsvImport::ParseCSVForSubscribers(expected.value(QStringLiteral("csvFile")).toString(), connection,
+                                          csv);
+        Logging::CloseRunLog();
+        Logging::setLogFolder(QString());
+        QCOMPARE(csv.rows, list(QStringLiteral("csv")));
+        QCOMPARE(csv.messages, QStringList{expected.value(QStringLiteral("csvSummary")).toString()});
+        modOrvaneDB::CloseSharedLists();
+        return;
+    }
+
+    StandinFixture standin(300);
+    QVERIFY(standin.isValid());
+    const auto rows = [&](const QString& sql, const QVariantList& binds = {}) {
+        const QString joined =
+            standin
+                .scalar(QStringLiteral("SELECT group_concat(a, char(10)) FROM (") + sql + QLatin1Char(')'),
+                        binds)
+                .toString();
+        return joined.isEmpty() ? QStringList() : joined.split(QLatin1Char('\n'));
+    };
+    const QString key = QStringLiteral(
+        "SELECT s.Alias || '|' || s.SubscriberObjectID || '|' || ifnull(s.DisplayName, '') AS a ");
+    const QString withHandler =
+        key + QStringLiteral(
+                  "FROM subscriber s JOIN callhandler c ON c.CallHandlerObjectID = s.CallHandlerObjectID ");
+    const QString withCos =
+        key + QStringLiteral("FROM subscriber s JOIN cos ON cos.CosObjectID = s.CosObjectId ");
+    const QString shown = QStringLiteral("WHERE s.SubscriberType IN (1,2,3,5,7,8,9) ");
+    const QString byAlias = QStringLiteral(" ORDER BY s.Alias");
+    const QString locationId =
+        standin
+            .scalar(QStringLiteral("SELECT LocationObjectID FROM location WHERE TextName = 'O''Hare Site'"))
+            .toString();
+    QVERIFY(!locationId.isEmpty());
+
+    QJsonObject expected;
+    expected.insert(QStringLiteral("locationId"), locationId);
+    QMap<QString, QStringList> lists;
+    lists.insert(QStringLiteral("all"), rows(withHandler + shown + byAlias));
+    lists.insert(QStringLiteral("archived"),
+                 rows(withHandler + QStringLiteral("WHERE s.SubscriberType = 0") + byAlias));
+    QStringList range = rows(QStringLiteral("SELECT DISTINCT ") + key.mid(7) +
+                             QStringLiteral("FROM subscriber s JOIN dtmfaccessid d ON d.ParentObjectID = "
+                                            "s.SubscriberObjectID ") +
+                             shown +
+                             QStringLiteral("AND length(d.DTMFAccessID) = 3 AND d.DTMFAccessID BETWEEN '100' "
+                                            "AND '999'"));
+    range.sort();
+    lists.insert(QStringLiteral("range"), range);
+    lists.insert(QStringLiteral("switch2"),
+                 rows(withCos + shown + QStringLiteral("AND s.SwitchID = 2") + byAlias));
+    lists.insert(
+        QStringLiteral("switch0"),
+        rows(withCos + shown + QStringLiteral("AND (s.SwitchID IS NULL OR s.SwitchID = 0)") + byAlias));
+    lists.insert(QStringLiteral("cos"),
+                 rows(withHandler + QStringLiteral("JOIN cos ON cos.CosObjectID = s.CosObjectId ") + shown +
+                      QStringLiteral("AND cos.Alias = 'Director''sOffice'") + byAlias));
+    lists.insert(QStringLiteral("mail"),
+                 rows(withHandler + shown + QStringLiteral("AND s.HomeServer = 'EXCH-BRANCH'") + byAlias));
+    lists.insert(
+        QStringLiteral("location"),
+        rows(withHandler + shown + QStringLiteral("AND s.LocationObjectID = ?") + byAlias, {locationId}));
+    lists.insert(QStringLiteral("node"),
+                 rows(withHandler + shown + QStringLiteral("AND s.RemoteNodeID = '101'") + byAlias));
+
+    // A CSV file of every alias outside ASCII in UTF-8, and one in the Latin-1 bytes of an older
+    // spreadsheet; each line finds what a look-up by that alias finds in the file.
+    const QString accented =
+        standin
+            .scalar(QStringLiteral("SELECT group_concat(Alias, char(10)) FROM (SELECT Alias FROM subscriber "
+                                   "WHERE Alias GLOB '*[^ -~]*' ORDER BY Alias)"))
+            .toString();
+    QStringList aliases = accented.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY2(aliases.size() > 5, qPrintable(accented));
+    QByteArray bytes = "Alias\r\n";
+    for (const QString& alias : std::as_const(aliases))
+        bytes += alias.toUtf8() + "\r\n";
+    QVERIFY(aliases.contains(kAccentedAlias));
+    bytes += kAccentedAlias.toLatin1() + "\r\n";
+    aliases.append(kAccentedAlias);
+    QStringList csv;
+    for (const QString& alias : std::as_const(aliases))
+        csv +=
+            rows(withHandler + QStringLiteral("WHERE s.SubscriberType IN (0,1,2,3,5,7,8,9) AND s.Alias = ?") +
+                     byAlias,
+                 {alias});
+    lists.insert(QStringLiteral("csv"), csv);
+    QTemporaryDir files;
+    const QString csvFile = files.filePath(QStringLiteral("accented.csv"));
+    QVERIFY(writeFile(csvFile, bytes));
+    expected.insert(QStringLiteral("csvFile"), csvFile);
+    expected.insert(
+        QStringLiteral("csvSummary"),
+        QStringLiteral("Import complete.   %1 lines read in from text file,  %2 users added to grid.")
+            .arg(aliases.size())
+            .arg(csv.size()));
+    for (auto it = lists.cbegin(); it != lists.cend(); ++it) {
+        QVERIFY2(!it.value().isEmpty(), qPrintable(it.key()));
+        expected.insert(it.key(), QJsonArray::fromStringList(it.value()));
+    }
+    QVERIFY(lists.value(QStringLiteral("switch0")).size() > lists.value(QStringLiteral("switch2")).size());
+    const QString expectedFile = files.filePath(QStringLiteral("expected.json"));
+    QVERIFY(writeFile(expectedFile, QJsonDocument(expected).toJson()));
+
+    TdsStandin server(standin.databasePath(), kPassword);
+    QVERIFY2(server.port() > 0, qPrintable(server.problem()));
+    const QByteArray output =
+        runChild(QStringLiteral("everyCriterionFindsTheRowsTheFileHolds"), server.port(), expectedFile);
+    QVERIFY2(childPassed(output, "everyCriterionFindsTheRowsTheFileHolds"), output.constData());
+}
+
+// A run on the deletion page through FreeTDS: a sync failure (result 5), a sync that never finishes (20
+// polls), Stop pressed during the fourth of five; log and results file as on the SQLite route.
+void TestProductionRoute::aDeletionRunWithSyncFailureTimeOutAndStop()
+{
+    const QStringList aliases{QStringLiteral("fine"), QStringLiteral("failing"), QStringLiteral("silent"),
+                              QStringLiteral("user4"), QStringLiteral("user5")};
+    if (qEnvironmentVariableIsSet(kChildVariable)) {
+        DeletionPage page(aliases);
+        int pauses = 0;
+        const Clock::Sleeper previousSleeper = Clock::setSleeper([&](int) {
+            if (++pauses == 1 + 1 + 20 + 1)
+                page.button("cmdStop")->click();
+        });
+        ScriptedMessageBoxes boxes;
+        boxes.setNextAnswer(MsgBox::vbYes);
+        boxes.setNextAnswer(MsgBox::vbOK);
+        RecordingLauncher launcher;
+        page.button("cmdDeleteSubscribers")->click();
+        Clock::setSleeper(previousSleeper);
+
+        QCOMPARE(pauses, 23);
+        QCOMPARE(boxes.texts(), (QStringList{confirmOrvane(5), closingMessage(4, 2)}));
+        QCOMPARE(launcher.started().size(), 1);
+        QVERIFY(!Logging::RunLogIsOpen());
+        const QString deleting =
+            DeletionRun::DeletingLine + QStringLiteral("\r\n    Alias=%1\r\n    ObjectID=%2\r\n");
+        const QString expectedLog =
+            QStringLiteral("\r\n\r\n") + DeletionRun::OrvaneDataOnlyLine + QStringLiteral("\r\n") +
+            deleting.arg(aliases.at(0), objectIdFor(1)) + DeletionRun::SyncCompleteLine +
+            QStringLiteral("\r\n") + deleting.arg(aliases.at(1), objectIdFor(2)) +
+            DeletionRun::syncFailedLine(aliases.at(1)) + QStringLiteral("\r\n") +
+            deleting.arg(aliases.at(2), objectIdFor(3)) +
+            QStringLiteral(
+                "Syncronization process failed to complete in a timely fashion.  Check the ZAVEvedUda "
+                "logs in the \\Orvane\\Logs directory\r\n") +
+            DeletionRun::syncFailedLine(aliases.at(2)) + QStringLiteral("\r\n") +
+            deleting.arg(aliases.at(3), objectIdFor(4)) + DeletionRun::SyncCompleteLine +
+            QStringLiteral("\r\n") + DeletionRun::stoppedLine(4, 5) + QStringLiteral("\r\n");
+        const QString log = readFile(Logging::RunLogPath());
+        QVERIFY2(log.endsWith(expectedLog), qPrintable(log));
+
+        const QStringList results = DeletionPage::results();
+        QCOMPARE(results.size(), 1 + 5 + 1);
+        QCOMPARE(results.at(0),
+                 QStringLiteral("Alias,ObjectID,Extension,Outcome,Detail,Ticket,Started,Finished"));
+        const QStringList outcomes{QStringLiteral("deleted,"), QStringLiteral("sync failed,5"),
+                                   QStringLiteral("sync timed out,"), QStringLiteral("deleted,")};
+        for (int n = 1; n <= 4; ++n) {
+            const QRegularExpression row(
+                QStringLiteral("^%1,%2,%3,%4,(\\{[0-9A-F-]{36}\\}),\\d{4}-[^,]+,\\d{4}-[^,]+$")
+                    .arg(QRegularExpression::escape(aliases.at(n - 1)),
+                         QRegularExpression::escape(objectIdFor(n)))
+                    .arg(2000 + n)
+                    .arg(outcomes.at(n - 1)));
+            const QRegularExpressionMatch match = row.match(results.at(n));
+            QVERIFY2(match.hasMatch(), qPrintable(results.at(n)));
+            // The ticket the request carried is the one the server recorded for that subscriber.
+            QCOMPARE(match.captured(1), recordedTicket(objectIdFor(n)));
+        }
+        QCOMPARE(results.at(5), QStringLiteral("user5,%1,2005,not attempted,,,,").arg(objectIdFor(5)));
+        QCOMPARE(results.at(6), QString());
+        return;
+    }
+
+    StandinFixture standin(0);
+    QVERIFY(standin.isValid());
+    QVERIFY(addSubscriber(standin, objectIdFor(1), aliases.at(0)));
+    QVERIFY(addSubscriber(standin, objectIdFor(2), aliases.at(1), 5));
+    QVERIFY(addSubscriber(standin, objectIdFor(3), aliases.at(2), QVariant(), true));
+    QVERIFY(addSubscriber(standin, objectIdFor(4), aliases.at(3)));
+    QVERIFY(addSubscriber(standin, objectIdFor(5), aliases.at(4)));
+    TdsStandin server(standin.databasePath(), kPassword);
+    QVERIFY2(server.port() > 0, qPrintable(server.problem()));
+    const QByteArray output = runChild(QStringLiteral("aDeletionRunWithSyncFailureTimeOutAndStop"),
+                                       server.port(), QStringLiteral("1"));
+    QVERIFY2(childPassed(output, "aDeletionRunWithSyncFailureTimeOutAndStop"), output.constData());
+    QCOMPARE(standin.scalar(QStringLiteral("SELECT group_concat(Alias) FROM standin_deletions")).toString(),
+             QStringLiteral("fine,failing,silent,user4"));
+    QCOMPARE(standin.scalar(QStringLiteral("SELECT group_concat(Alias) FROM subscriber")).toString(),
+             QStringLiteral("user5"));
+    // Every ticket whose result was read was removed; the one that never finished stays.
+    QCOMPARE(standin.scalar(QStringLiteral("SELECT count(*) FROM standin_ticket_deletions")).toInt(), 3);
+    QCOMPARE(standin
+                 .scalar(QStringLiteral("SELECT group_concat(d.Alias) FROM directorysyncticket t JOIN "
+                                        "standin_deletions d ON d.DirectorySyncTicket = t.Ticket"))
+                 .toString(),
+             QStringLiteral("silent"));
+}
+
+// The server ends during the first subscriber's wait and stays away for the rest of the run: each failure
+// is reported with FreeTDS's text, logged and written to the results file, every request that failed on
+// this side has its ticket looked for, and the log is complete and closed. A server started again on the
+// same port answers the same connection text, also after a restart between two queries.
+void TestProductionRoute::theServerEndedMidRunAndRestarted()
+{
+    const QStringList aliases{QStringLiteral("user1"), QStringLiteral("user2"), QStringLiteral("user3")};
+    if (qEnvironmentVariableIsSet(kChildVariable)) {
+        const QStringList payload = qEnvironmentVariable(kChildVariable).split(QLatin1Char('|'));
+        QCOMPARE(payload.size(), 3);
+        const qint64 pid = payload.at(0).toLongLong();
+        const int port = payload.at(1).toInt();
+        const QString database = payload.at(2);
+        DeletionPage page(aliases);
+        int pauses = 0;
+        bool ended = false;
+        const Clock::Sleeper previousSleeper = Clock::setSleeper([&](int) {
+            if (++pauses == 1)
+                ended = killAndWaitForItsEnd(pid);
+        });
+        ScriptedMessageBoxes boxes;
+        boxes.setNextAnswer(MsgBox::vbYes);
+        boxes.setNextAnswer(MsgBox::vbOK);
+        RecordingLauncher launcher;
+        page.button("cmdDeleteSubscribers")->click();
+        Clock::setSleeper(previousSleeper);
+        QVERIFY(ended);
+
+        const QString waitReport =
+            QStringLiteral(") in procedure WaitForSyncToFinished of Module modPMSFunctions");
+        const QString requestReport =
+            QStringLiteral(") in procedure cmdDeleteSubscribers_Click of Form frmDeleteSubscribers");
+        const QString dataSource = QStringLiteral(
+            "Data source: DSN=OrvaneDb;database=OrvaneDb;ClientCharset=UTF-8;UID=culvane;PWD=***\nDriver "
+            "error ");
+        const QString unavailable =
+            QStringLiteral("Driver error 20009: [FreeTDS][SQL Server]Unable to connect to data source "
+                           "[FreeTDS][SQL Server]Unable "
+                           "to connect: Adaptive Server is unavailable or does not exist");
+        const QString all = boxes.texts().join(QStringLiteral("\n---\n")) + QStringLiteral("\n===\n") +
+                            boxes.details().join(QStringLiteral("\n---\n"));
+        // The first subscriber's wait; then for each of the others its request and its wait.
+        QVERIFY2(boxes.texts().size() == 1 + 1 + 2 + 2 + 1, qPrintable(all));
+        QCOMPARE(boxes.texts().constFirst(), confirmOrvane(3));
+        QCOMPARE(boxes.texts().constLast(), closingMessage(3, 5));
+        for (int i = 1; i <= 5; ++i) {
+            const QString& text = boxes.texts().at(i);
+            const QString& detail = boxes.details().at(i);
+            QVERIFY2(text.startsWith(QStringLiteral("(error):")) &&
+                         text.endsWith(i == 2 || i == 4 ? requestReport : waitReport) &&
+                         detail.startsWith(dataSource) && detail.contains(QStringLiteral("[FreeTDS]")) &&
+                         !detail.contains(QStringLiteral("Sw0rd")),
+                     qPrintable(all));
+            // The kept connection is found broken before it is used: each failure names the server that is
+            // not there.
+            QVERIFY2(detail.endsWith(unavailable), qPrintable(detail));
+        }
+        QCOMPARE(pauses, 3);
+        QVERIFY(!Logging::RunLogIsOpen());
+
+        const QString log = DeletionPage::logFromFirstSubscriber();
+        const QString unreadable = QStringLiteral(
+            "Directory sync status could not be read from the database, giving up on this ticket: ");
+        const QString deleting =
+            DeletionRun::DeletingLine + QStringLiteral("\r\n    Alias=%1\r\n    ObjectID=%2\r\n");
+        const QString reason = QStringLiteral("[FreeTDS][SQL Server]Unable to connect to data source "
+                                              "[FreeTDS][SQL Server]Unable to connect: Adaptive "
+                                              "Server is unavailable or does not exist");
+        QString expected = deleting.arg(aliases.at(0), objectIdFor(1)) + unreadable + reason +
+                           QStringLiteral("\r\n") + DeletionRun::syncFailedLine(aliases.at(0)) +
+                           QStringLiteral("\r\n");
+        for (int n = 2; n <= 3; ++n)
+            expected += deleting.arg(aliases.at(n - 1), objectIdFor(n)) +
+                        DeletionRun::requestFailedLine(aliases.at(n - 1), 20009, reason) +
+                        QStringLiteral("\r\n") + unreadable + reason + QStringLiteral("\r\n") +
+                        DeletionRun::syncFailedLine(aliases.at(n - 1)) + QStringLiteral("\r\n");
+        QCOMPARE(log, expected);
+
+        const QStringList results = DeletionPage::results();
+        QCOMPARE(results.size(), 1 + 3 + 1);
+        QVERIFY2(results.at(1).startsWith(
+                     QStringLiteral("user1,%1,2001,sync failed,%2,{").arg(objectIdFor(1), reason)),
+                 qPrintable(results.at(1)));
+        for (int n = 2; n <= 3; ++n)
+            QVERIFY2(results.at(n).startsWith(
+                         QStringLiteral("user%1,%2,%3,request failed,%4; then sync failed (%4),{")
+                             .arg(n)
+                             .arg(objectIdFor(n))
+                             .arg(2000 + n)
+                             .arg(reason)),
+                     qPrintable(results.at(n)));
+        const QString firstTicket = results.at(1).section(QLatin1Char(','), 5, 5);
+        QVERIFY2(bracedGuid(firstTicket), qPrintable(results.at(1)));
+
+        // The server back on its port: the first subscriber's request had been carried out, and its ticket,
+        // never read, is there with its result.
+        auto restarted = std::make_unique<TdsStandin>(database, kPassword, port);
+        QVERIFY2(restarted->port() == port, qPrintable(restarted->problem()));
+        const auto firstTicketResult = [&] {
+            Recordset poll;
+            poll.Open(Statements::ticketPoll(firstTicket), routeConnection(), Recordset::adOpenKeyset);
+            const QString result =
+                poll.RecordCount() == 1 ? poll.fieldText(QStringLiteral("result")) : QStringLiteral("none");
+            poll.Close();
+            return result;
+        };
+        try {
+            QCOMPARE(firstTicketResult(), QStringLiteral("0"));
+            QCOMPARE(DbConnection::keptConnectionCount(), 1);
+            // Restarted again between two queries: the kept connection is broken and is replaced.
+            QVERIFY(killAndWaitForItsEnd(restarted->pid()));
+            restarted = std::make_unique<TdsStandin>(database, kPassword, port);
+            QVERIFY2(restarted->port() == port, qPrintable(restarted->problem()));
+            QCOMPARE(firstTicketResult(), QStringLiteral("0"));
+            QCOMPARE(DbConnection::keptConnectionCount(), 1);
+        } catch (const CulvaneError& error) {
+            QFAIL(qPrintable(
+                QStringLiteral("%1 %2\n%3").arg(error.number()).arg(error.description(), error.detail())));
+        }
+        return;
+    }
+
+    StandinFixture standin(0);
+    QVERIFY(standin.isValid());
+    for (int n = 1; n <= 3; ++n)
+        QVERIFY(addSubscriber(standin, objectIdFor(n), aliases.at(n - 1)));
+    TdsStandin server(standin.databasePath(), kPassword);
+    QVERIFY2(server.port() > 0, qPrintable(server.problem()));
+    const QByteArray output =
+        runChild(QStringLiteral("theServerEndedMidRunAndRestarted"), server.port(),
+                 QStringLiteral("%1|%2|%3").arg(server.pid()).arg(server.port()).arg(standin.databasePath()));
+    QVERIFY2(childPassed(output, "theServerEndedMidRunAndRestarted"), output.constData());
+    QVERIFY(server.ended());
+    // Only the first request reached the server before it went.
+    QCOMPARE(standin.scalar(QStringLiteral("SELECT group_concat(Alias) FROM standin_deletions")).toString(),
+             QStringLiteral("user1"));
+    QCOMPARE(standin.scalar(QStringLiteral("SELECT group_concat(Alias) FROM subscriber")).toString(),
+             QStringLiteral("user2,user3"));
 }
 
 QTEST_MAIN(TestProductionRoute)
