@@ -960,6 +960,10 @@ void TestProductionRoute::theServerEndedMidRunAndRestarted()
             QStringLiteral("Driver error 20009: [FreeTDS][SQL Server]Unable to connect to data source "
                            "[FreeTDS][SQL Server]Unable "
                            "to connect: Adaptive Server is unavailable or does not exist");
+        const QString connectionFailedReason =
+            QStringLiteral("[FreeTDS][SQL Server]Unable to connect to data source [FreeTDS][SQL "
+                           "Server]Adaptive Server connection failed");
+        const QString connectionFailed = QStringLiteral("Driver error 20002: ") + connectionFailedReason;
         const QString all = boxes.texts().join(QStringLiteral("\n---\n")) + QStringLiteral("\n===\n") +
                             boxes.details().join(QStringLiteral("\n---\n"));
         // The first subscriber's wait; then for each of the others its request and its wait.
@@ -975,8 +979,8 @@ void TestProductionRoute::theServerEndedMidRunAndRestarted()
                          !detail.contains(QStringLiteral("Sw0rd")),
                      qPrintable(all));
             // The kept connection is found broken before it is used: each failure names the server that is
-            // not there.
-            QVERIFY2(detail.endsWith(unavailable), qPrintable(detail));
+            // not there, refused at once or, while its end is still going, failed before it signs in.
+            QVERIFY2(detail.endsWith(unavailable) || detail.endsWith(connectionFailed), qPrintable(detail));
         }
         QCOMPARE(pauses, 3);
         QVERIFY(!Logging::RunLogIsOpen());
@@ -997,9 +1001,15 @@ void TestProductionRoute::theServerEndedMidRunAndRestarted()
                         DeletionRun::requestFailedLine(aliases.at(n - 1), 20009, reason) +
                         QStringLiteral("\r\n") + unreadable + reason + QStringLiteral("\r\n") +
                         DeletionRun::syncFailedLine(aliases.at(n - 1)) + QStringLiteral("\r\n");
-        QCOMPARE(log, expected);
+        // Either way of not reaching the server reads as the refused one, for one comparison of the whole.
+        QString sameReason = log;
+        sameReason.replace(QStringLiteral("failed: 20002 (") + connectionFailedReason,
+                           QStringLiteral("failed: 20009 (") + reason);
+        sameReason.replace(connectionFailedReason, reason);
+        QCOMPARE(sameReason, expected);
 
-        const QStringList results = DeletionPage::results();
+        QStringList results = DeletionPage::results();
+        results.replaceInStrings(connectionFailedReason, reason);
         QCOMPARE(results.size(), 1 + 3 + 1);
         QVERIFY2(results.at(1).startsWith(
                      QStringLiteral("user1,%1,2001,sync failed,%2,{").arg(objectIdFor(1), reason)),
@@ -1052,7 +1062,9 @@ void TestProductionRoute::theServerEndedMidRunAndRestarted()
     const QByteArray output =
         runChild(QStringLiteral("theServerEndedMidRunAndRestarted"), server.port(),
                  QStringLiteral("%1|%2|%3").arg(server.pid()).arg(server.port()).arg(standin.databasePath()));
-    QVERIFY2(childPassed(output, "theServerEndedMidRunAndRestarted"), output.constData());
+    if (!childPassed(output, "theServerEndedMidRunAndRestarted"))
+        qWarning().noquote() << output; // whole, as a failure's message is cut short
+    QVERIFY(childPassed(output, "theServerEndedMidRunAndRestarted"));
     QVERIFY(server.ended());
     // Only the first request reached the server before it went.
     QCOMPARE(standin.scalar(QStringLiteral("SELECT group_concat(Alias) FROM standin_deletions")).toString(),
