@@ -196,6 +196,19 @@ QString routeConnection()
 }
 
 // Ends a process at once, as a crash or a pulled plug does, and waits until it has gone with its sockets.
+// Loads the first page as the program's start does; answers how often the start asked to end.
+int startUp()
+{
+    int exits = 0;
+    const Module1::ExitHandler previous = Module1::setExitHandler([&] { ++exits; });
+    {
+        frmMain page;
+        page.Form_Load();
+    }
+    Module1::setExitHandler(previous);
+    return exits;
+}
+
 bool killAndWaitForItsEnd(qint64 pid)
 {
     if (pid <= 0 || ::kill(static_cast<pid_t>(pid), SIGKILL) != 0)
@@ -409,13 +422,7 @@ void TestProductionRoute::startsQueriesAndDeletesThroughFreeTds()
         RegFile reg;
         writeServer(reg);
         ScriptedMessageBoxes boxes;
-        int exits = 0;
-        const Module1::ExitHandler previous = Module1::setExitHandler([&] { ++exits; });
-        {
-            frmMain page;
-            page.Form_Load();
-        }
-        Module1::setExitHandler(previous);
+        const int exits = startUp();
         QCOMPARE(boxes.texts().join(QLatin1Char('|')), QString());
         QCOMPARE(exits, 0);
         const QString connection = modOrvaneDB::DbConnectionString();
@@ -614,13 +621,7 @@ void TestProductionRoute::aWrongPasswordAtStartUpIsMessage422WithTheServersReaso
         RegFile reg;
         writeServer(reg);
         ScriptedMessageBoxes boxes;
-        int exits = 0;
-        const Module1::ExitHandler previous = Module1::setExitHandler([&] { ++exits; });
-        {
-            frmMain page;
-            page.Form_Load();
-        }
-        Module1::setExitHandler(previous);
+        const int exits = startUp();
         QCOMPARE(boxes.texts(), QStringList{QString::fromLatin1(kNoDatabase)});
         QCOMPARE(boxes.buttons(), QList<MsgBox::Buttons>{MsgBox::vbOKOnly});
         QCOMPARE(boxes.details().constFirst(),
@@ -661,10 +662,7 @@ void TestProductionRoute::everyCriterionFindsTheRowsTheFileHolds()
         RegFile reg;
         writeServer(reg);
         ScriptedMessageBoxes boxes;
-        {
-            frmMain page;
-            page.Form_Load();
-        }
+        QCOMPARE(startUp(), 0);
         QCOMPARE(boxes.texts(), QStringList());
         const QString connection = modOrvaneDB::DbConnectionString();
         QCOMPARE(connection, routeConnection());
