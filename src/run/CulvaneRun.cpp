@@ -41,7 +41,22 @@ double pauseScale()
     return number && scale > 0 && scale <= 1 ? scale : 1.0;
 }
 
-// What the run tells the console, and what the console tells the run: Ctrl-C.
+// What stopped a run, for its last lines.
+const char* stopCause()
+{
+    switch (RunInterrupt::endingSignal()) {
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGHUP:
+        return "SIGHUP";
+    case SIGPIPE:
+        return "SIGPIPE";
+    default:
+        return "Ctrl-C";
+    }
+}
+
+// What the run tells the console, and what the console tells the run: Ctrl-C and the ending signals.
 class ConsoleSink : public DeletionRunSink {
 public:
     ConsoleSink(RunConsole& console, Poll poll, std::function<int()> errors)
@@ -74,10 +89,15 @@ public:
 
     void setChecked(qint32 checked) { m_checked = checked; }
 
-    // Says once what each Ctrl-C does, when the run first sees it.
+    // Says once what each Ctrl-C or ending signal does, when the run first sees it.
     void noticeInterrupts()
     {
         const int count = RunInterrupt::count();
+        if (RunInterrupt::endingSignal() != 0 && m_announced < 2) {
+            m_console.message(QStringLiteral("%1: stopping now; the current wait ends, its outcome unknown")
+                                  .arg(QLatin1String(stopCause())));
+            m_announced = 2;
+        }
         if (count >= 1 && m_announced < 1)
             m_console.message(
                 QStringLiteral("Ctrl-C: stopping after the current subscriber (Ctrl-C again ends "
@@ -248,8 +268,9 @@ int deleteSubscribers(const Options& options, const SubscriberGridModel& grid, R
         console.message(mymyLoadString(StringIds::RunLogIncomplete)
                             .arg(Logging::RunLogPath(), Logging::RunLogWriteFailure()));
     const int errors = Logging::RunLogErrorCount();
-    std::printf("Processed %d of %d subscribers, %d %s%s.\nRun log: %s\n", outcome.processed, checked, errors,
-                errors == 1 ? "error" : "errors", outcome.stopped ? ", stopped by Ctrl-C" : "",
+    std::printf("Processed %d of %d subscribers, %d %s%s%s.\nRun log: %s\n", outcome.processed, checked,
+                errors, errors == 1 ? "error" : "errors", outcome.stopped ? ", stopped by " : "",
+                outcome.stopped ? stopCause() : "",
                 QDir::toNativeSeparators(Logging::RunLogPath()).toLocal8Bit().constData());
     if (!outcome.resultsPath.isEmpty())
         std::printf("Results: %s\n", QDir::toNativeSeparators(outcome.resultsPath).toLocal8Bit().constData());

@@ -118,7 +118,7 @@ private slots:
     void aDryRunLooksUpAndDeletesNothing();
     void aRealRunKeepsTheWizardsLogAndResults();
     void pollFastReadsTheFirstResultAfterAQuarterSecond();
-    void ctrlCStopsAfterTheCurrentSubscriberAndTwiceEndsTheWait();
+    void ctrlCStopsAfterTheCurrentSubscriberAndTwiceEndsTheWaitAsDoEndingSignals();
     void aTerminalIsAskedAndShowsOneProgressLine();
     void aPasswordComesFromItsFileOnlyForADataSourceWithAUser();
 
@@ -598,7 +598,7 @@ void TestCulvaneRun::pollFastReadsTheFirstResultAfterAQuarterSecond()
                     "\r\n    Directory sync complete for subscriber\r\n")));
 }
 
-void TestCulvaneRun::ctrlCStopsAfterTheCurrentSubscriberAndTwiceEndsTheWait()
+void TestCulvaneRun::ctrlCStopsAfterTheCurrentSubscriberAndTwiceEndsTheWaitAsDoEndingSignals()
 {
     // The first student's synchronisation never finishes; its wait takes 40 s x the scale.
     QVERIFY(m_standin->exec(
@@ -668,6 +668,33 @@ void TestCulvaneRun::ctrlCStopsAfterTheCurrentSubscriberAndTwiceEndsTheWait()
         qPrintable(log));
     QVERIFY(!log.contains(QStringLiteral("Syncronization process failed")));
     checkStopped(QStringLiteral(",sync failed,outcome unknown: the wait was ended by the user,{"));
+
+    // A scheduler's time limit or a lost session ends the wait at once too, and the files are completed.
+    for (const int signal : {SIGTERM, SIGHUP, SIGPIPE}) {
+        const QByteArray name = signal == SIGTERM ? "SIGTERM" : signal == SIGHUP ? "SIGHUP" : "SIGPIPE";
+        cleanup();
+        init();
+        QVERIFY(m_standin->exec(
+            QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 1 WHERE Alias = 'user00006'")));
+        QProcess ended;
+        startRun(ended, 0.5);
+        timer.restart();
+        QVERIFY(::kill(static_cast<pid_t>(ended.processId()), signal) == 0);
+        QVERIFY(ended.waitForFinished(15000));
+        QVERIFY2(timer.elapsed() < 5000, name + ' ' + QByteArray::number(timer.elapsed()));
+        QCOMPARE(ended.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(ended.exitCode(), 1);
+        const QString errors = QString::fromUtf8(ended.readAllStandardError());
+        QVERIFY2(errors.contains(QLatin1String(name + ": stopping now; the current wait ends")),
+                 qPrintable(errors));
+        QVERIFY2(readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")))
+                     .contains(QStringLiteral("The wait for the directory synchronisation was ended by the "
+                                              "user")),
+                 name.constData());
+        checkStopped(QStringLiteral(",sync failed,outcome unknown: the wait was ended by the user,{"));
+        QVERIFY(ended.readAllStandardOutput().startsWith(
+            "Processed 1 of 17 subscribers, 1 error, stopped by " + name + ".\n"));
+    }
 }
 
 void TestCulvaneRun::aTerminalIsAskedAndShowsOneProgressLine()
