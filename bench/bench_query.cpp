@@ -173,7 +173,23 @@ int main(int argc, char** argv)
     double bestImport = std::numeric_limits<double>::infinity();
     std::size_t bareRows = 0;
     qint32 importRows = 0;
-    for (int rep = 0; rep <= kRepetitions; ++rep) {
+    const auto importOnce = [&] {
+        grid.clear();
+        QCoreApplication::processEvents();
+        refused = 0;
+        QElapsedTimer timer;
+        timer.start();
+        grid.setRedraw(false);
+        {
+            GridSink sink(grid, nullptr);
+            CsvImport::ParseCSVForSubscribers(csvPath, kConnection, sink);
+        }
+        grid.setRedraw(true);
+        view.viewport()->repaint();
+        importRows = grid.Rows() - 1;
+        return msSince(timer);
+    };
+    const auto bareOnce = [&] {
         std::vector<Row> rows;
         QElapsedTimer timer;
         timer.start();
@@ -185,24 +201,26 @@ int main(int argc, char** argv)
                 fetchInto(db, Statements::csvByAlias(Statements::quoted(alias)), rows);
             }
         }
-        if (rep > 0)
-            bestBare = std::min(bestBare, msSince(timer));
         bareRows = rows.size();
-
-        grid.clear();
-        QCoreApplication::processEvents();
-        refused = 0;
-        timer.restart();
-        grid.setRedraw(false);
-        {
-            GridSink sink(grid, nullptr);
-            CsvImport::ParseCSVForSubscribers(csvPath, kConnection, sink);
+        return msSince(timer);
+    };
+    // Whichever of the two runs second finds the heap as the first left it (the grid hands its freed pages
+    // back when drawing resumes, the bare rows free theirs in place), which alone moves the ratio by a
+    // quarter; so they take turns at going first.
+    for (int rep = 0; rep <= 2 * kRepetitions; ++rep) {
+        double bare = 0;
+        double import = 0;
+        if (rep % 2 == 0) {
+            bare = bareOnce();
+            import = importOnce();
+        } else {
+            import = importOnce();
+            bare = bareOnce();
         }
-        grid.setRedraw(true);
-        view.viewport()->repaint();
-        if (rep > 0)
-            bestImport = std::min(bestImport, msSince(timer));
-        importRows = grid.Rows() - 1;
+        if (rep > 0) {
+            bestBare = std::min(bestBare, bare);
+            bestImport = std::min(bestImport, import);
+        }
     }
     const double csvRatio = bestImport / bestBare;
     std::printf("CSV import: %zu lines, %zu rows found bare, %d in the grid\n", lines.size(), bareRows,
