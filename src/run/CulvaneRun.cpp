@@ -330,6 +330,9 @@ int runCulvaneRun(int& argc, char** argv)
                                 .arg(QDir::toNativeSeparators(options.passwordFile), reason));
             return ExitUsage;
         }
+        if (RunPassword::othersCanRead(options.passwordFile))
+            console.message(QStringLiteral("the password file %1 can be read by other users; chmod 600 it")
+                                .arg(QDir::toNativeSeparators(options.passwordFile)));
     }
 
     StartupChecks::Steps steps;

@@ -26,4 +26,9 @@ std::optional<QString> readPasswordFile(const QString& path, QString* reason)
     return QString::fromUtf8(line);
 }
 
+bool othersCanRead(const QString& path)
+{
+    return (QFileInfo(path).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther)) != 0;
+}
+
 } // namespace RunPassword

@@ -12,4 +12,8 @@ namespace RunPassword {
 // the line is empty.
 std::optional<QString> readPasswordFile(const QString& path, QString* reason);
 
+// Whether users other than the file's owner may read it (its group or everyone), as a password file
+// should not allow.
+bool othersCanRead(const QString& path);
+
 } // namespace RunPassword

@@ -769,6 +769,19 @@ void TestCulvaneRun::aPasswordComesFromItsFileOnlyForADataSourceWithAUser()
                                              "given")));
     QVERIFY(!signedIn.err.contains(QStringLiteral("s3cret")));
     QVERIFY(signedIn.out.contains("user00013"));
+    // Readable by others: used, with a warning; kept to its owner: no warning.
+    const QString exposed =
+        QStringLiteral("culvane-run: the password file %1 can be read by other users").arg(passwordFile);
+    QVERIFY(
+        password.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther));
+    const Result readable = run(select, withSource);
+    QCOMPARE(readable.status, 0);
+    QVERIFY2(readable.err.contains(exposed), qPrintable(readable.err));
+    QVERIFY(password.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    const Result ownerOnly = run(select, withSource);
+    QCOMPARE(ownerOnly.status, 0);
+    QVERIFY2(!ownerOnly.err.contains(QStringLiteral("can be read by other users")),
+             qPrintable(ownerOnly.err));
 
     // No password file and no terminal: said, and the start is refused as the wizard's Cancel refuses it.
     const Result noPassword = run(select.mid(0, 3), withSource);
