@@ -192,6 +192,7 @@ DeletionRun::Outcome DeletionRun::run(const SubscriberGridModel& grid, bool dele
         }
         Logging::WriteLogLine(stoppedLine(processed, checked));
     }
+    outcome.resultsWriteFailure = results.writeFailure();
     results.close();
     Logging::CloseRunLog();
     return outcome;

@@ -42,6 +42,8 @@ public:
         bool stopped = false;
         // The results file beside the log; empty when it could not be created.
         QString resultsPath;
+        // Why a row of the results file could not be written; empty when every row was.
+        QString resultsWriteFailure;
     };
 
     // deleteAll: full removal (directory account and mailbox too) rather than Orvane data only.

@@ -27,7 +27,7 @@ bool RunResultsFile::open(const QString& path)
 {
     m_file.close();
     m_file.setFileName(path);
-    m_writeFailed = false;
+    m_writeFailure.clear();
     // An earlier run's results are never overwritten.
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
         m_failure = m_file.errorString();
@@ -60,11 +60,15 @@ void RunResultsFile::writeLine(const QStringList& fields)
         quoted.append(csvField(field));
     const QByteArray line = (quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n")).toUtf8();
     // One write per row on an unbuffered file: the row is with the system when this returns.
-    if (m_file.write(line) != line.size() && !m_writeFailed) {
-        // Said once; the run goes on, and its log still holds every subscriber.
-        m_writeFailed = true;
+    const qint64 written = m_file.write(line);
+    if (written != line.size() && m_writeFailure.isEmpty()) {
+        // Said once; the run goes on, and its log still holds every subscriber. A short write (a full disk,
+        // a file size limit) leaves the file without an error of its own.
+        m_writeFailure = written >= 0 && m_file.error() == QFileDevice::NoError
+                             ? QStringLiteral("%1 of the row's %2 bytes written").arg(written).arg(line.size())
+                             : m_file.errorString();
         qWarning("cannot write to the results file %s: %s", qPrintable(m_file.fileName()),
-                 qPrintable(m_file.errorString()));
+                 qPrintable(m_writeFailure));
     }
 }
 

@@ -43,6 +43,8 @@ public:
     bool isOpen() const { return m_file.isOpen(); }
     QString path() const { return m_file.fileName(); }
     QString failure() const { return m_failure; }
+    // Why the first row that could not be written was lost; empty while every row has been written.
+    QString writeFailure() const { return m_writeFailure; }
 
     // Without an open file the row goes nowhere.
     void write(const Row& row);
@@ -63,5 +65,5 @@ private:
 
     QFile m_file;
     QString m_failure;
-    bool m_writeFailed = false;
+    QString m_writeFailure;
 };

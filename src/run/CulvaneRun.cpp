@@ -215,11 +215,19 @@ int dryRun(const SubscriberGridModel& grid, ConsoleSink& sink, RunConsole& conso
             QStringLiteral("the dry run's results file cannot be created: %1").arg(outcome.failure));
         return ExitFailures;
     }
+    // The results file is all a dry run leaves: one with a row missing is no answer.
+    if (!outcome.writeFailure.isEmpty())
+        console.message(
+            QStringLiteral("the dry run's results file %1 is incomplete: a row could not be written "
+                           "(%2)")
+                .arg(QDir::toNativeSeparators(outcome.resultsPath), outcome.writeFailure));
     std::printf("Dry run: %d of %d subscribers would be deleted%s.\nResults: %s\n", outcome.wouldDelete,
                 grid.checkedRowCount(), outcome.stopped ? " (stopped before the end)" : "",
                 QDir::toNativeSeparators(outcome.resultsPath).toLocal8Bit().constData());
     std::fflush(stdout);
-    return !outcome.stopped && outcome.wouldDelete == grid.checkedRowCount() ? ExitDone : ExitFailures;
+    return !outcome.stopped && outcome.writeFailure.isEmpty() && outcome.wouldDelete == grid.checkedRowCount()
+               ? ExitDone
+               : ExitFailures;
 }
 
 int deleteSubscribers(const Options& options, const SubscriberGridModel& grid, RunConsole& console)
@@ -267,6 +275,11 @@ int deleteSubscribers(const Options& options, const SubscriberGridModel& grid, R
     if (!Logging::RunLogWriteFailure().isEmpty())
         console.message(mymyLoadString(StringIds::RunLogIncomplete)
                             .arg(Logging::RunLogPath(), Logging::RunLogWriteFailure()));
+    if (!outcome.resultsWriteFailure.isEmpty())
+        console.message(
+            QStringLiteral("the results file %1 is incomplete: a row could not be written (%2); the "
+                           "run log has every subscriber")
+                .arg(QDir::toNativeSeparators(outcome.resultsPath), outcome.resultsWriteFailure));
     const int errors = Logging::RunLogErrorCount();
     std::printf("Processed %d of %d subscribers, %d %s%s%s.\nRun log: %s\n", outcome.processed, checked,
                 errors, errors == 1 ? "error" : "errors", outcome.stopped ? ", stopped by " : "",

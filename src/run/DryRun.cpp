@@ -109,6 +109,7 @@ Outcome run(const SubscriberGridModel& grid, DeletionRunSink& sink,
             sink.rowsVisited(row);
         }
     }
+    outcome.writeFailure = results.writeFailure();
     results.close();
     return outcome;
 }

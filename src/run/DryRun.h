@@ -19,6 +19,8 @@ struct Outcome {
     // why, and nothing was looked up).
     QString resultsPath;
     QString failure;
+    // Why a row of the results file could not be written; empty when every row was.
+    QString writeFailure;
     qint32 processed = 0;
     qint32 wouldDelete = 0;
     bool stopped = false;
