@@ -4,6 +4,8 @@
 
 #include <QStringList>
 
+#include <array>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -16,28 +18,60 @@ const QString kPrefix = QStringLiteral("culvane-run: ");
 // How often the terminal's line is redrawn between subscribers.
 constexpr qint64 kRedrawMilliseconds = 1000;
 
-// Echo off on the terminal for the life of the object. Input typed ahead of the prompt is kept.
+// The terminal's settings while echo is off, for a signal that ends the program at the prompt: like the
+// signal, process-wide. Written before the handlers go in, read only by them.
+termios g_echoSettings{};
+volatile sig_atomic_t g_echoOff = 0;
+
+void restoreEchoAndEnd(int signal)
+{
+    // Only async-signal-safe calls: the terminal gets its echo back, then the signal ends the program as
+    // it would have.
+    if (g_echoOff != 0)
+        tcsetattr(STDIN_FILENO, TCSANOW, &g_echoSettings);
+    const char newline = '\n';
+    (void)!::write(STDERR_FILENO, &newline, 1);
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+// Echo off on the terminal for the life of the object, and back on however the program ends meanwhile.
+// Input typed ahead of the prompt is kept.
 class HiddenInput {
 public:
     HiddenInput()
     {
         if (tcgetattr(STDIN_FILENO, &m_saved) != 0)
             return;
+        g_echoSettings = m_saved;
+        struct sigaction action {};
+        action.sa_handler = &restoreEchoAndEnd;
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < kSignals.size(); ++i)
+            sigaction(kSignals[i], &action, &m_previous[i]);
+        m_handling = true;
         termios hidden = m_saved;
         hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         hidden.c_lflag |= ECHONL;
+        g_echoOff = 1;
         m_active = tcsetattr(STDIN_FILENO, TCSANOW, &hidden) == 0;
     }
     ~HiddenInput()
     {
         if (m_active)
             tcsetattr(STDIN_FILENO, TCSANOW, &m_saved);
+        g_echoOff = 0;
+        for (std::size_t i = 0; i < kSignals.size() && m_handling; ++i)
+            sigaction(kSignals[i], &m_previous[i], nullptr);
     }
     HiddenInput(const HiddenInput&) = delete;
     HiddenInput& operator=(const HiddenInput&) = delete;
 
 private:
+    static constexpr std::array<int, 4> kSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
     termios m_saved{};
+    std::array<struct sigaction, kSignals.size()> m_previous{};
+    bool m_handling = false;
     bool m_active = false;
 };
 

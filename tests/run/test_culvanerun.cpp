@@ -23,7 +23,10 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
+#include <termios.h>
+#include <unistd.h>
 
 #include <signal.h>
 
@@ -824,6 +827,43 @@ void TestCulvaneRun::aPasswordComesFromItsFileOnlyForADataSourceWithAUser()
                  terminal.constData());
         QVERIFY2(terminal.contains("culvane-run: signing in as EXAMPLE\\alice with the password given"),
                  terminal.constData());
+    }
+
+    // Ended at the prompt (Ctrl-C, a closed session): the terminal gets its echo back.
+    {
+        struct Descriptor {
+            int fd;
+            ~Descriptor()
+            {
+                if (fd >= 0)
+                    ::close(fd);
+            }
+        };
+        const Descriptor master{posix_openpt(O_RDWR | O_NOCTTY)};
+        QVERIFY(master.fd >= 0 && grantpt(master.fd) == 0 && unlockpt(master.fd) == 0);
+        const QByteArray slaveName = ptsname(master.fd);
+        const Descriptor slave{::open(slaveName.constData(), O_RDWR | O_NOCTTY)};
+        QVERIFY(slave.fd >= 0);
+        const auto echoing = [&] {
+            termios settings{};
+            return tcgetattr(slave.fd, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
+        };
+        QVERIFY(echoing());
+        for (const int signal : {SIGINT, SIGHUP}) {
+            QProcess process;
+            process.setProcessEnvironment(withSource);
+            process.setStandardInputFile(QString::fromLocal8Bit(slaveName));
+            process.start(m_binary, {QStringLiteral("select"), QStringLiteral("--cos"), kStudents});
+            QVERIFY(process.waitForStarted(5000));
+            QByteArray errors;
+            QTRY_VERIFY_WITH_TIMEOUT((errors += process.readAllStandardError()).contains("Password for"),
+                                     10000);
+            QTRY_VERIFY_WITH_TIMEOUT(!echoing(), 5000);
+            QVERIFY(::kill(static_cast<pid_t>(process.processId()), signal) == 0);
+            QVERIFY(process.waitForFinished(10000));
+            QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+            QVERIFY2(echoing(), signal == SIGINT ? "SIGINT" : "SIGHUP");
+        }
     }
 
     dataSource("");
