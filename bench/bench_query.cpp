@@ -4,6 +4,7 @@
 // costs more than 1.5 times its raw fetch, or the import more than 1.3 times its bare lookups.
 
 #include "BenchSetup.h"
+#include "RawFetch.h"
 #include "common/StandinFixture.h"
 #include "ports/MsgBox.h"
 #include "selection/CsvImport.h"
@@ -42,23 +43,6 @@ const QString kConnection = Statements::ConnectionText;
 double msSince(const QElapsedTimer& timer)
 {
     return double(timer.nsecsElapsed()) / 1e6;
-}
-
-using Row = std::array<QString, 11>;
-
-// Every row of a statement into strings, on the given connection.
-void fetchInto(DbConnection& db, const QString& statement, std::vector<Row>& rows)
-{
-    QSqlQuery query(db.database());
-    query.setForwardOnly(true);
-    if (!query.exec(db.adapt(statement)))
-        return;
-    while (query.next()) {
-        Row row;
-        for (int i = 0; i < 11; ++i)
-            row[std::size_t(i)] = query.value(i).toString();
-        rows.push_back(std::move(row));
-    }
 }
 
 // The splash window as the selection page shows it.
@@ -108,7 +92,7 @@ int main(int argc, char** argv)
     qint32 gridRows = 0;
     int queryRefused = 0;
     for (int rep = 0; rep <= kRepetitions; ++rep) {
-        std::vector<Row> rows;
+        std::vector<RawRow> rows;
         QElapsedTimer timer;
         timer.start();
         {
@@ -190,7 +174,7 @@ int main(int argc, char** argv)
         return msSince(timer);
     };
     const auto bareOnce = [&] {
-        std::vector<Row> rows;
+        std::vector<RawRow> rows;
         QElapsedTimer timer;
         timer.start();
         {

@@ -6,6 +6,7 @@
 // or after its 0.3 s.
 
 #include "BenchSetup.h"
+#include "RunBench.h"
 #include "common/StandinFixture.h"
 #include "deletion/SyncTicketWait.h"
 
@@ -147,20 +148,16 @@ int main(int argc, char** argv)
         std::printf("FAIL: no stand-in database\n");
         return 1;
     }
-    const QString registry = standin.folder() + QStringLiteral("/HKLM.reg");
-    if (!QFile::copy(QStringLiteral(CULVANE_SOURCE_DIR "/standin/HKLM-sample.reg"), registry) ||
+    std::optional<QProcessEnvironment> environment = culvaneRunEnvironment(standin);
+    if (!environment ||
         !standin.exec(QStringLiteral("UPDATE standin_settings SET Value = 1 WHERE Name = 'SyncByService'"))) {
         std::printf("FAIL: cannot prepare the stand-in\n");
         return 1;
     }
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("CULVANE_REGISTRY"), registry);
-    environment.insert(QStringLiteral("ODBCSYSINI"), qEnvironmentVariable("ODBCSYSINI"));
-    environment.insert(QStringLiteral("HOME"), standin.folder());
-    environment.remove(QStringLiteral("CULVANE_RUN_PAUSE_SCALE"));
+    environment->remove(QStringLiteral("CULVANE_RUN_PAUSE_SCALE"));
 
     QProcess run;
-    run.setProcessEnvironment(environment);
+    run.setProcessEnvironment(*environment);
     run.setWorkingDirectory(standin.folder());
     run.setStandardOutputFile(standin.folder() + QStringLiteral("/run.out"));
     double ms = 0;

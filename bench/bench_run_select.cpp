@@ -6,8 +6,8 @@
 // Exits non-zero when the run costs more than 1.3 times the raw fetch.
 
 #include "BenchSetup.h"
-#include "common/StandinFixture.h"
-#include "server/DbConnection.h"
+#include "RawFetch.h"
+#include "RunBench.h"
 #include "server/Statements.h"
 
 #include <QCoreApplication>
@@ -30,8 +30,6 @@ constexpr int kSubscribers = 30000;
 constexpr int kRepetitions = 5;
 constexpr double kMaxRatio = 1.3;
 
-using Row = std::array<QString, 11>;
-
 double msSince(const QElapsedTimer& timer)
 {
     return double(timer.nsecsElapsed()) / 1e6;
@@ -40,18 +38,9 @@ double msSince(const QElapsedTimer& timer)
 // "All subscribers" as the query sends it, every row into strings, on a connection of its own.
 std::size_t rawFetch()
 {
-    std::vector<Row> rows;
+    std::vector<RawRow> rows;
     DbConnection db(Statements::ConnectionText);
-    QSqlQuery query(db.database());
-    query.setForwardOnly(true);
-    if (!query.exec(db.adapt(Statements::allSubscribers())))
-        return 0;
-    while (query.next()) {
-        Row row;
-        for (int i = 0; i < 11; ++i)
-            row[std::size_t(i)] = query.value(i).toString();
-        rows.push_back(std::move(row));
-    }
+    fetchInto(db, Statements::allSubscribers(), rows);
     return rows.size();
 }
 
@@ -97,15 +86,11 @@ int main(int argc, char** argv)
         std::printf("FAIL: no stand-in database\n");
         return 1;
     }
-    const QString registry = standin.folder() + QStringLiteral("/HKLM.reg");
-    if (!QFile::copy(QStringLiteral(CULVANE_SOURCE_DIR "/standin/HKLM-sample.reg"), registry)) {
+    const std::optional<QProcessEnvironment> environment = culvaneRunEnvironment(standin);
+    if (!environment) {
         std::printf("FAIL: cannot copy the registry file\n");
         return 1;
     }
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("CULVANE_REGISTRY"), registry);
-    environment.insert(QStringLiteral("ODBCSYSINI"), qEnvironmentVariable("ODBCSYSINI"));
-    environment.insert(QStringLiteral("HOME"), standin.folder());
     const QString output = standin.folder() + QStringLiteral("/selection.csv");
 
     double bestRawProcess = std::numeric_limits<double>::infinity();
@@ -116,12 +101,12 @@ int main(int argc, char** argv)
     Timed run;
     // The first round of each fills the system's caches and is not counted.
     for (int rep = 0; rep <= kRepetitions; ++rep) {
-        raw = timeProcess(QStringLiteral(RAW_FETCH_BINARY), {}, environment, standin.folder());
+        raw = timeProcess(QStringLiteral(RAW_FETCH_BINARY), {}, *environment, standin.folder());
         QFile::remove(output);
         run = timeProcess(
             QStringLiteral(CULVANE_RUN_BINARY),
             {QStringLiteral("select"), QStringLiteral("--all"), QStringLiteral("--output"), output},
-            environment, standin.folder());
+            *environment, standin.folder());
         QElapsedTimer timer;
         timer.start();
         rawRows = rawFetch();

@@ -203,6 +203,13 @@ int writeSelection(const Options& options, const SubscriberGridModel& grid, RunC
     return leftOut.isEmpty() ? ExitDone : ExitFailures;
 }
 
+// A results file that lost a row, and why.
+QString incomplete(const QString& path, const QString& reason)
+{
+    return QStringLiteral("results file %1 is incomplete: a row could not be written (%2)")
+        .arg(QDir::toNativeSeparators(path), reason);
+}
+
 int dryRun(const SubscriberGridModel& grid, ConsoleSink& sink, RunConsole& console, int& wouldNot)
 {
     const DryRun::Outcome outcome = DryRun::run(grid, sink, [&](const RunResultsFile::Row& row) {
@@ -217,10 +224,8 @@ int dryRun(const SubscriberGridModel& grid, ConsoleSink& sink, RunConsole& conso
     }
     // The results file is all a dry run leaves: one with a row missing is no answer.
     if (!outcome.writeFailure.isEmpty())
-        console.message(
-            QStringLiteral("the dry run's results file %1 is incomplete: a row could not be written "
-                           "(%2)")
-                .arg(QDir::toNativeSeparators(outcome.resultsPath), outcome.writeFailure));
+        console.message(QStringLiteral("the dry run's ") +
+                        incomplete(outcome.resultsPath, outcome.writeFailure));
     std::printf("Dry run: %d of %d subscribers would be deleted%s.\nResults: %s\n", outcome.wouldDelete,
                 grid.checkedRowCount(), outcome.stopped ? " (stopped before the end)" : "",
                 QDir::toNativeSeparators(outcome.resultsPath).toLocal8Bit().constData());
@@ -276,10 +281,9 @@ int deleteSubscribers(const Options& options, const SubscriberGridModel& grid, R
         console.message(mymyLoadString(StringIds::RunLogIncomplete)
                             .arg(Logging::RunLogPath(), Logging::RunLogWriteFailure()));
     if (!outcome.resultsWriteFailure.isEmpty())
-        console.message(
-            QStringLiteral("the results file %1 is incomplete: a row could not be written (%2); the "
-                           "run log has every subscriber")
-                .arg(QDir::toNativeSeparators(outcome.resultsPath), outcome.resultsWriteFailure));
+        console.message(QStringLiteral("the ") +
+                        incomplete(outcome.resultsPath, outcome.resultsWriteFailure) +
+                        QStringLiteral("; the run log has every subscriber"));
     const int errors = Logging::RunLogErrorCount();
     std::printf("Processed %d of %d subscribers, %d %s%s%s.\nRun log: %s\n", outcome.processed, checked,
                 errors, errors == 1 ? "error" : "errors", outcome.stopped ? ", stopped by " : "",

@@ -1,10 +1,10 @@
 #include "run/RunConsole.h"
 
 #include "ports/Ports.h"
+#include "run/RunInterrupt.h"
 
 #include <QStringList>
 
-#include <array>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -44,12 +44,8 @@ public:
         if (tcgetattr(STDIN_FILENO, &m_saved) != 0)
             return;
         g_echoSettings = m_saved;
-        struct sigaction action {};
-        action.sa_handler = &restoreEchoAndEnd;
-        sigemptyset(&action.sa_mask);
-        for (std::size_t i = 0; i < kSignals.size(); ++i)
-            sigaction(kSignals[i], &action, &m_previous[i]);
-        m_handling = true;
+        m_handlers.emplace(std::initializer_list<int>{SIGINT, SIGTERM, SIGHUP, SIGQUIT}, &restoreEchoAndEnd,
+                           0);
         termios hidden = m_saved;
         hidden.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         hidden.c_lflag |= ECHONL;
@@ -61,17 +57,13 @@ public:
         if (m_active)
             tcsetattr(STDIN_FILENO, TCSANOW, &m_saved);
         g_echoOff = 0;
-        for (std::size_t i = 0; i < kSignals.size() && m_handling; ++i)
-            sigaction(kSignals[i], &m_previous[i], nullptr);
     }
     HiddenInput(const HiddenInput&) = delete;
     HiddenInput& operator=(const HiddenInput&) = delete;
 
 private:
-    static constexpr std::array<int, 4> kSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
     termios m_saved{};
-    std::array<struct sigaction, kSignals.size()> m_previous{};
-    bool m_handling = false;
+    std::optional<RunInterrupt::Handlers> m_handlers;
     bool m_active = false;
 };
 

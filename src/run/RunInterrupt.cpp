@@ -23,23 +23,29 @@ void onSignal(int signal)
 
 } // namespace
 
-Scope::Scope()
+Handlers::Handlers(std::initializer_list<int> numbers, void (*handler)(int), int flags)
 {
     struct sigaction action {};
-    action.sa_handler = &onSignal;
+    action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
-    // Restarted calls: a read or write the signal lands in goes on; the run looks at the count itself. A
-    // write to a closed pipe fails with EPIPE instead of ending the process.
-    action.sa_flags = SA_RESTART;
-    for (std::size_t i = 0; i < kSignals.size(); ++i)
-        sigaction(kSignals[i], &action, &m_previous[i]);
+    action.sa_flags = flags;
+    m_previous.reserve(numbers.size());
+    for (const int signal : numbers) {
+        struct sigaction previous {};
+        if (sigaction(signal, &action, &previous) == 0)
+            m_previous.emplace_back(signal, previous);
+    }
 }
 
-Scope::~Scope()
+Handlers::~Handlers()
 {
-    for (std::size_t i = 0; i < kSignals.size(); ++i)
-        sigaction(kSignals[i], &m_previous[i], nullptr);
+    for (const auto& [signal, previous] : m_previous)
+        sigaction(signal, &previous, nullptr);
 }
+
+// Restarted calls: a read or write the signal lands in goes on; the run looks at the count itself. A write
+// to a closed pipe fails with EPIPE instead of ending the process.
+Scope::Scope() : m_handlers({SIGINT, SIGTERM, SIGHUP, SIGPIPE}, &onSignal, SA_RESTART) {}
 
 int count()
 {

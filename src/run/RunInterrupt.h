@@ -2,27 +2,37 @@
 
 #include <signal.h>
 
-#include <array>
+#include <initializer_list>
+#include <utility>
+#include <vector>
 
 // Stop requests during a run: counted, not acted on in the handler. The run asks the count between its
 // steps; the sleeper asks it in short slices during the wait's pauses.
 namespace RunInterrupt {
 
+// A handler for each of the signals for the life of the object; the handling before comes back when it
+// goes.
+class Handlers {
+public:
+    Handlers(std::initializer_list<int> numbers, void (*handler)(int), int flags);
+    ~Handlers();
+    Handlers(const Handlers&) = delete;
+    Handlers& operator=(const Handlers&) = delete;
+
+private:
+    std::vector<std::pair<int, struct sigaction>> m_previous;
+};
+
 // While an instance lives, SIGINT (Ctrl-C) adds one to the count instead of ending the process. SIGTERM
 // (a scheduler's time limit), SIGHUP and SIGPIPE (the terminal or the ssh session that watched the run is
 // gone) add two at once: the current wait ends and no further subscriber is started, so that the run log
-// and the results file still say what became of each subscriber. The handling before comes back when the
-// instance goes.
+// and the results file still say what became of each subscriber.
 class Scope {
 public:
     Scope();
-    ~Scope();
-    Scope(const Scope&) = delete;
-    Scope& operator=(const Scope&) = delete;
 
 private:
-    static constexpr std::array<int, 4> kSignals{SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-    std::array<struct sigaction, kSignals.size()> m_previous{};
+    Handlers m_handlers;
 };
 
 // The stop requests since the first Scope of the process began: one per Ctrl-C, two per ending signal.
