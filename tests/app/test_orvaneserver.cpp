@@ -5,6 +5,7 @@
 #include "common/RegFile.h"
 #include "common/ScriptedPorts.h"
 #include "common/StandinFixture.h"
+#include "common/TestChild.h"
 #include "ports/CulvaneError.h"
 #include "ports/ExitApplication.h"
 #include "server/Command.h"
@@ -169,17 +170,7 @@ QByteArray TestOrvaneServer::runChild(const QString& function, const QString& od
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QString::fromLatin1(kChildVariable), QStringLiteral("1"));
-    environment.insert(QStringLiteral("ODBCSYSINI"), odbcSysIni);
-    environment.insert(QStringLiteral("ODBCINI"), userOdbcIni);
-    QProcess child;
-    child.setProcessEnvironment(environment);
-    child.setWorkingDirectory(odbcSysIni);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(), {function});
-    if (!child.waitForFinished(120000))
-        child.kill();
-    child.waitForFinished(5000);
-    return child.readAll();
+    return runTestFunctionInChild(function, environment, odbcSysIni, userOdbcIni);
 }
 
 void TestOrvaneServer::theDataSourceDecidesTheConnection_data()

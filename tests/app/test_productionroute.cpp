@@ -8,6 +8,7 @@
 #include "common/RegFile.h"
 #include "common/ScriptedPorts.h"
 #include "common/StandinFixture.h"
+#include "common/TestChild.h"
 #include "deletion/DeletionRun.h"
 #include "deletion/DeletionTestSupport.h"
 #include "deletion/Logging.h"
@@ -229,23 +230,6 @@ bool killAndWaitForItsEnd(qint64 pid)
     return false;
 }
 
-// Runs one test function of this program again in a process of its own with the environment given, its
-// data sources those of config; answers what it wrote.
-QByteArray runChildIn(const QTemporaryDir& config, QProcessEnvironment environment, const QString& function)
-{
-    environment.insert(QStringLiteral("ODBCSYSINI"), config.path());
-    environment.insert(QStringLiteral("ODBCINI"), config.filePath(QStringLiteral("odbc.ini")));
-    QProcess child;
-    child.setProcessEnvironment(environment);
-    child.setWorkingDirectory(config.path());
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(QCoreApplication::applicationFilePath(), {function});
-    if (!child.waitForFinished(120000))
-        child.kill();
-    child.waitForFinished(5000);
-    return child.readAll();
-}
-
 // Runs one test function of this program again in a process of its own under LC_ALL=C, its data source
 // reaching the server on port with UID and PWD; payload goes to it in the child variable.
 QByteArray runChild(const QString& function, int port, const QString& payload,
@@ -259,7 +243,8 @@ QByteArray runChild(const QString& function, int port, const QString& payload,
         environment.remove(QString::fromLatin1(name));
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
     environment.insert(QString::fromLatin1(kChildVariable), payload);
-    return runChildIn(config, environment, function);
+    return runTestFunctionInChild(function, environment, config.path(),
+                                  config.filePath(QStringLiteral("odbc.ini")));
 }
 
 bool childPassed(const QByteArray& output, const char* function)
@@ -521,9 +506,10 @@ void TestProductionRoute::startsQueriesAndDeletesThroughFreeTds()
     QVERIFY(localeEnvironment(locale, config, environment));
     environment.insert(QString::fromLatin1(kChildVariable),
                        QString::number(students) + QLatin1Char('|') + displayName);
-    const QByteArray output = runChildIn(config, environment,
-                                         QStringLiteral("startsQueriesAndDeletesThroughFreeTds:") +
-                                             QString::fromLatin1(QTest::currentDataTag()));
+    const QByteArray output =
+        runTestFunctionInChild(QStringLiteral("startsQueriesAndDeletesThroughFreeTds:") +
+                                   QString::fromLatin1(QTest::currentDataTag()),
+                               environment, config.path(), config.filePath(QStringLiteral("odbc.ini")));
     QVERIFY2(output.contains("PASS   : TestProductionRoute::startsQueriesAndDeletesThroughFreeTds("),
              output.constData());
     QVERIFY2(!output.contains("FAIL!"), output.constData());
