@@ -38,10 +38,15 @@ bool RunResultsFile::open(const QString& path)
     }
     m_failure.clear();
     m_file.write("\xEF\xBB\xBF");
-    writeLine({QStringLiteral("Alias"), QStringLiteral("ObjectID"), QStringLiteral("Extension"),
-               QStringLiteral("Outcome"), QStringLiteral("Detail"), QStringLiteral("Ticket"),
-               QStringLiteral("Started"), QStringLiteral("Finished")});
+    writeLine(headingFields());
     return true;
+}
+
+QStringList RunResultsFile::headingFields()
+{
+    return {QStringLiteral("Alias"),   QStringLiteral("ObjectID"), QStringLiteral("Extension"),
+            QStringLiteral("Outcome"), QStringLiteral("Detail"),   QStringLiteral("Ticket"),
+            QStringLiteral("Started"), QStringLiteral("Finished")};
 }
 
 void RunResultsFile::write(const Row& row)
@@ -64,9 +69,10 @@ void RunResultsFile::writeLine(const QStringList& fields)
     if (written != line.size() && m_writeFailure.isEmpty()) {
         // Said once; the run goes on, and its log still holds every subscriber. A short write (a full disk,
         // a file size limit) leaves the file without an error of its own.
-        m_writeFailure = written >= 0 && m_file.error() == QFileDevice::NoError
-                             ? QStringLiteral("%1 of the row's %2 bytes written").arg(written).arg(line.size())
-                             : m_file.errorString();
+        m_writeFailure =
+            written >= 0 && m_file.error() == QFileDevice::NoError
+                ? QStringLiteral("%1 of the row's %2 bytes written").arg(written).arg(line.size())
+                : m_file.errorString();
         qWarning("cannot write to the results file %s: %s", qPrintable(m_file.fileName()),
                  qPrintable(m_writeFailure));
     }
@@ -85,6 +91,10 @@ QString RunResultsFile::outcomeText(Outcome outcome)
         return QStringLiteral("rejected");
     case Outcome::RequestFailed:
         return QStringLiteral("request failed");
+    case Outcome::NotSent:
+        return QStringLiteral("not sent");
+    case Outcome::OutcomeUnknown:
+        return QStringLiteral("outcome unknown");
     case Outcome::WouldDelete:
         return QStringLiteral("would delete");
     case Outcome::NotFound:

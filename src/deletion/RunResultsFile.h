@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 
 // The results file of a deletion run: one CSV row per checked subscriber, written beside the run log under
 // the log's own time stamp, for spreadsheets (UTF-8 with a byte-order mark, RFC 4180 quoting, CR LF).
@@ -16,6 +17,11 @@ public:
         SyncTimedOut,
         Rejected,
         RequestFailed,
+        // No connection could be opened for the request: it never left this machine.
+        NotSent,
+        // The wait was ended before a result came (a second Ctrl-C, a signal): the request was sent, so the
+        // subscriber may be gone.
+        OutcomeUnknown,
         NotAttempted,
         WouldDelete,
         NotFound,
@@ -51,6 +57,8 @@ public:
     void close() { m_file.close(); }
 
     static QString outcomeText(Outcome outcome);
+    // The results file's heading row, as its fields.
+    static QStringList headingFields();
     // The Detail of a request that failed on this side: its reason, then what the wait for its ticket gave
     // (an outcome with its own detail, if any).
     static QString requestFailedDetail(const QString& reason, Outcome waited, const QString& waitDetail);

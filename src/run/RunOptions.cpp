@@ -185,6 +185,14 @@ Parsed parse(const QStringList& arguments)
             if (!value)
                 return parsed;
             options.output = *value;
+        } else if (name == QLatin1String("--results") && deleting) {
+            const std::optional<QString> value = valueOf();
+            if (!value)
+                return parsed;
+            options.results = *value;
+        } else if (name == QLatin1String("--verbose") || name == QLatin1String("-v")) {
+            if (!flag(options.verbose))
+                return parsed;
         } else if (name == QLatin1String("--mode") && deleting) {
             const std::optional<QString> value = valueOf();
             if (!value)

@@ -9,10 +9,12 @@
 namespace RunOptions {
 
 // Exit statuses, as --help and the manual page give them.
-constexpr int ExitDone = 0;     // select written; every subscriber deleted (or, dry, would be)
-constexpr int ExitFailures = 1; // a subscriber failed, was not reached, or a row was left out
-constexpr int ExitRefused = 2;  // a start-up check refused, the question was answered no
-constexpr int ExitUsage = 64;   // wrong usage, including a deletion without --yes and without a terminal
+constexpr int ExitDone = 0;      // select written; every subscriber deleted (or, dry, would be)
+constexpr int ExitFailures = 1;  // a subscriber failed, was not reached, or a row was left out
+constexpr int ExitRefused = 2;   // a start-up check refused, the question was answered no
+constexpr int ExitUsage = 64;    // wrong usage, including a deletion without --yes and without a terminal
+constexpr int ExitNoInput = 66;  // an input file (--csv, --from) that cannot be opened or read
+constexpr int ExitTempFail = 75; // the server stopped answering: try again later and resume
 
 enum class Command { Help, Version, Select, Delete };
 enum class Criterion { None, All, Archived, Range, Switch, Cos, HomeServer, Location, Node, Csv, From };
@@ -33,6 +35,10 @@ struct Options {
     bool yes = false;
     Poll poll = Poll::Wizard;
     QString passwordFile;
+    // delete: where the results file goes; empty, beside the run log.
+    QString results;
+    // The data source and other details on standard error.
+    bool verbose = false;
 };
 
 struct Parsed {
