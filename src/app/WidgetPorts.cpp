@@ -1,11 +1,14 @@
 #include "app/WidgetPorts.h"
 
+#include "localize/StringIds.h"
+#include "localize/modLocalize.h"
 #include "ports/MsgBox.h"
 #include "ports/Ports.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 std::unique_ptr<QMessageBox> makeMessageBox(const QString& title, const QString& text,
                                             MsgBox::Buttons buttons, const QString& detail, QWidget* parent)
@@ -27,6 +30,12 @@ std::unique_ptr<QMessageBox> makeMessageBox(const QString& title, const QString&
         box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box->setDefaultButton(QMessageBox::Yes);
         break;
+    case MsgBox::vbRetryCancel:
+        box->setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
+        box->button(QMessageBox::Cancel)->setText(modLocalize::mymyLoadString(StringIds::Stop));
+        // Nothing is lost by stopping; a Return pressed by chance must not keep a failing run going.
+        box->setDefaultButton(QMessageBox::Cancel);
+        break;
     }
     return box;
 }
@@ -44,6 +53,8 @@ MsgBox::Answer showBox(const QString& title, const QString& text, MsgBox::Button
         return MsgBox::vbYes;
     case QMessageBox::No:
         return MsgBox::vbNo;
+    case QMessageBox::Retry:
+        return MsgBox::vbRetry;
     default:
         // Closing an OK/Cancel box with Escape counts as Cancel; an OK-only box has nothing else to say.
         return buttons == MsgBox::vbOKOnly ? MsgBox::vbOK

@@ -2,8 +2,12 @@
 
 #include "deletion/SyncTicketWait.h"
 
+#include "deletion/RunResultsFile.h"
+
 #include <QString>
 #include <QtGlobal>
+
+#include <array>
 
 class SubscriberGridModel;
 
@@ -25,6 +29,16 @@ public:
     virtual void resultsFileUnavailable(const QString& /*path*/, const QString& /*reason*/) {}
     // How each subscriber's wait polls: the wizard's schedule unless the caller chooses another.
     virtual Module1::SyncPollSchedule syncSchedule() { return {}; }
+
+    // The database could not be reached for `inARow` subscribers in a row, the last with the given alias;
+    // `reason` is the driver's. `retrySame`: that subscriber's request was never sent, so Retry sends it
+    // again; otherwise Retry goes on with the next. Stop ends the run as Stop does, the rest not attempted.
+    enum class Unreachable { Retry, Stop };
+    virtual Unreachable databaseUnreachable(qint32 /*inARow*/, const QString& /*alias*/,
+                                            const QString& /*reason*/, bool /*retrySame*/)
+    {
+        return Unreachable::Stop;
+    }
 };
 
 // The deletion of every checked row of the selection page's grid, with its run log, from the log's
@@ -38,16 +52,28 @@ public:
         QString logPath;
         QString logFailure;
         qint32 processed = 0;
-        // The run ended at a checked row because Stop was pressed.
+        // The run ended at a checked row because Stop was pressed, or because the database could not be
+        // reached (unreachable).
         bool stopped = false;
-        // The results file beside the log; empty when it could not be created.
+        bool unreachable = false;
+        // Checked subscribers left when the run was stopped.
+        qint32 notAttempted = 0;
+        // The results file; empty when it could not be created.
         QString resultsPath;
         // Why a row of the results file could not be written; empty when every row was.
         QString resultsWriteFailure;
+        // How many subscribers ended with each outcome, not attempted included.
+        std::array<qint32, RunResultsFile::OutcomeCount> outcomes{};
+        qint32 count(RunResultsFile::Outcome outcome) const { return outcomes[std::size_t(outcome)]; }
     };
 
-    // deleteAll: full removal (directory account and mailbox too) rather than Orvane data only.
-    static Outcome run(const SubscriberGridModel& grid, bool deleteAll, DeletionRunSink& sink);
+    // Subscribers in a row for whom the database could not be reached before the run stops.
+    static constexpr qint32 UnreachableInARow = 3;
+
+    // deleteAll: full removal (directory account and mailbox too) rather than Orvane data only. The results
+    // file goes to resultsPath, or beside the run log when it is empty.
+    static Outcome run(const SubscriberGridModel& grid, bool deleteAll, DeletionRunSink& sink,
+                       const QString& resultsPath = QString());
 
     // The run's fixed log texts.
     static const QString FullRemovalLine;
@@ -59,6 +85,11 @@ public:
     static QString requestRejectedLine(const QString& alias, int number, const QString& reason);
     // The request failed on this side (a command timeout, a lost connection): its ticket is waited for.
     static QString requestFailedLine(const QString& alias, int number, const QString& reason);
+    // No connection could be opened for the request: nothing is waited for.
+    static QString requestNotSentLine(const QString& alias, int number, const QString& reason);
+    // The run ended because the database could not be reached for `inARow` subscribers up to `alias`.
+    static QString unreachableStopLine(qint32 processed, qint32 checked, const QString& alias, qint32 inARow,
+                                       const QString& reason);
     // `processed` of the `checked` subscribers had their deletion steps when Stop ended the run.
     static QString stoppedLine(qint32 processed, qint32 checked);
 };

@@ -27,6 +27,7 @@ public:
         NotFound,
         LookupFailed
     };
+    static constexpr int OutcomeCount = int(Outcome::LookupFailed) + 1;
 
     struct Row {
         QString alias;

@@ -124,6 +124,7 @@ bool WaitForSyncToFinished(const QString& ticket, SyncWaitDetail* detail, const 
             // Unreadable: this subscriber's wait ends here; the next subscriber's wait tries again.
             ended.ending = SyncWaitDetail::Unreadable;
             ended.failure = report.firstFailure()->description();
+            ended.failureStatement = report.firstFailure()->statement();
             Logging::WriteLogLine(kUnreadableLine + report.firstFailure()->description());
             return false;
         }

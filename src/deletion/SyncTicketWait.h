@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ports/CulvaneError.h"
+
 #include <QList>
 #include <QString>
 
@@ -27,8 +29,10 @@ struct SyncWaitDetail {
     Ending ending = TimedOut;
     // ResultRead: the ticket row's result as the database gave it (a number, 0 for success).
     QString result;
-    // Unreadable: the database's reason.
+    // Unreadable: the database's reason, and whether the database answered with it (Refused) or could
+    // not be reached (NotSent, Unanswered).
     QString failure;
+    CulvaneError::Statement failureStatement = CulvaneError::Statement::None;
 };
 
 namespace SyncWait {

@@ -75,6 +75,9 @@ frmDeleteSubscribers::frmDeleteSubscribers(QWidget* parent) : QWidget(parent, Qt
     times->addSpacing(24);
     times->addWidget(lblTimeLeft);
     progress->addLayout(times);
+    lblStopping = named(new QLabel(frmProgress), "lblStopping");
+    lblStopping->setVisible(false);
+    progress->addWidget(lblStopping);
     lblRunLog = named(new QLabel(frmProgress), "lblRunLog");
     txtRunLog = named(new QPlainTextEdit(frmProgress), "txtRunLog");
     txtRunLog->setReadOnly(true);
@@ -130,6 +133,7 @@ void frmDeleteSubscribers::frmDeleteSubscribers_Auto_Init()
     frmProgress->setTitle(mymyLoadString(StringIds::Progress));
     lblRecordsDeleted->setText(mymyLoadString(StringIds::SubscribersDeleted));
     lblRunLog->setText(mymyLoadString(StringIds::RunLogView));
+    lblStopping->setText(mymyLoadString(StringIds::RunStopping));
     if (m_running || m_estimate.total() > 0)
         showTimes();
     cmdPrevious->setText(mymyLoadString(StringIds::Previous));
@@ -181,6 +185,7 @@ void frmDeleteSubscribers::cmdDeleteSubscribers_Click()
     if (!outcome.logFailed)
         showRunView();
     cmdStop->setVisible(false);
+    lblStopping->setVisible(false);
     unsetCursor();
 
     if (outcome.logFailed) {
@@ -199,10 +204,20 @@ void frmDeleteSubscribers::cmdDeleteSubscribers_Click()
         MsgBox::show(mymyLoadString(StringIds::RunLogIncomplete)
                          .arg(Logging::RunLogPath(), Logging::RunLogWriteFailure()));
 
-    const QString closing =
+    if (!outcome.resultsWriteFailure.isEmpty())
+        MsgBox::show(mymyLoadString(StringIds::ResultsFileIncomplete)
+                         .arg(outcome.resultsPath, outcome.resultsWriteFailure));
+
+    QString closing =
         mymyLoadString(StringIds::DeletionCompleteRemoved) + QString::number(outcome.processed) +
         mymyLoadString(StringIds::DeletionCompleteSubscribers) +
         QString::number(Logging::RunLogErrorCount()) + mymyLoadString(StringIds::DeletionCompleteErrors);
+    // The counts alone read like a finished run; a stopped one says what it left undone.
+    if (outcome.stopped && outcome.notAttempted > 0)
+        closing = mymyLoadString(outcome.unreachable ? StringIds::RunStoppedUnreachable
+                                                     : StringIds::RunStoppedClosing)
+                      .arg(outcome.notAttempted) +
+                  QStringLiteral("\n\n") + closing;
     if (MsgBox::show(closing, MsgBox::vbOKCancel) == MsgBox::vbOK &&
         !Launcher::start(TextViewer, {Logging::RunLogPath()}))
         MsgBox::show(mymyLoadString(StringIds::NoTextViewer).arg(Logging::RunLogPath()));
@@ -222,9 +237,23 @@ void frmDeleteSubscribers::closeEvent(QCloseEvent* event)
 
 void frmDeleteSubscribers::cmdStop_Click()
 {
-    // Taken at once and for good: the run sees it before its next subscriber.
+    // Taken at once and for good: the run sees it before its next subscriber, whose wait may take 40 s.
     m_stopRequested = true;
     cmdStop->setEnabled(false);
+    lblStopping->setVisible(true);
+}
+
+DeletionRunSink::Unreachable frmDeleteSubscribers::databaseUnreachable(qint32 inARow, const QString& alias,
+                                                                       const QString& reason, bool retrySame)
+{
+    const QString text = retrySame
+                             ? mymyLoadString(StringIds::UnreachableRetrySame).arg(inARow).arg(reason, alias)
+                             : mymyLoadString(StringIds::UnreachableRetryNext).arg(inARow).arg(reason);
+    // Stop pressed before the question: the answer is already given.
+    if (m_stopRequested)
+        return Unreachable::Stop;
+    return MsgBox::show(text, MsgBox::vbRetryCancel) == MsgBox::vbRetry ? Unreachable::Retry
+                                                                        : Unreachable::Stop;
 }
 
 void frmDeleteSubscribers::cmdPrevious_Click()
@@ -315,6 +344,11 @@ void frmDeleteSubscribers::showTimes()
     const qint64 now = m_running ? Clock::monotonicMs() : m_endedMs;
     lblElapsed->setText(
         mymyLoadString(StringIds::RunElapsed).arg(RunTimeEstimate::format(m_estimate.elapsedMs(now))));
+    // Nothing is left once a run has ended, whether it got through or was stopped.
+    if (!m_running) {
+        lblTimeLeft->clear();
+        return;
+    }
     const std::optional<qint64> left = m_estimate.remainingMs(now);
     lblTimeLeft->setText(left ? mymyLoadString(StringIds::RunTimeLeft).arg(RunTimeEstimate::format(*left))
                               : mymyLoadString(StringIds::RunTimeLeftUnknown));

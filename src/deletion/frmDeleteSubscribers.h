@@ -67,6 +67,8 @@ private:
     void showTimes();
     bool stopRequested() override { return m_stopRequested; }
     void resultsFileUnavailable(const QString& path, const QString& reason) override;
+    Unreachable databaseUnreachable(qint32 inARow, const QString& alias, const QString& reason,
+                                    bool retrySame) override;
 
     Sources m_sources;
     bool m_stopRequested = false;
@@ -89,6 +91,8 @@ private:
     QLabel* lblInProgress = nullptr;
     QLabel* lblElapsed = nullptr;
     QLabel* lblTimeLeft = nullptr;
+    // Says, once Stop is pressed, that the run ends after the subscriber in progress.
+    QLabel* lblStopping = nullptr;
     QLabel* lblRunLog = nullptr;
     QPlainTextEdit* txtRunLog = nullptr;
     // Keeps the times moving during a subscriber's wait, whose pauses let events through.

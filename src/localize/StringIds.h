@@ -148,5 +148,12 @@ constexpr int FileCannotBeCreated = 467; // the results file's, when the system 
 // The sign-in box of a data source that names its user but not the password.
 constexpr int SignInPassword = 470; // %1 the data source, %2 its user
 constexpr int Cancel = 471;         // "Cancel"
+// A run that ends early: the database out of reach, Stop pressed, a results file left short.
+constexpr int UnreachableRetrySame = 480;  // %1 in a row, %2 the reason, %3 the alias sent again
+constexpr int UnreachableRetryNext = 481;  // %1 in a row, %2 the reason
+constexpr int RunStopping = 482;           // shown once Stop is pressed
+constexpr int RunStoppedClosing = 483;     // %1 not attempted; before the closing message
+constexpr int RunStoppedUnreachable = 484; // %1 not attempted; before the closing message
+constexpr int ResultsFileIncomplete = 485; // %1 the results file, %2 the reason
 
 } // namespace StringIds

@@ -15,9 +15,11 @@ public:
         None,
         // The server answered with an error: it did not carry the statement out.
         Refused,
-        // It failed on this side (a command timeout, a connection lost or never made): the server may
+        // It failed on this side after it was sent (a command timeout, a connection lost): the server may
         // have carried it out all the same.
         Unanswered,
+        // No connection could be opened for it: it never left this machine.
+        NotSent,
     };
 
     CulvaneError(int number, QString description, QString detail = QString(),

@@ -8,8 +8,9 @@
 // dialog with the application's title; tests install one that records the texts and answers from a queue.
 namespace MsgBox {
 
-enum Buttons { vbOKOnly = 0, vbOKCancel = 1, vbYesNo = 4 };
-enum Answer { vbOK = 1, vbCancel = 2, vbYes = 6, vbNo = 7 };
+// vbRetryCancel's second button reads "Stop": the one such question asks whether a run goes on.
+enum Buttons { vbOKOnly = 0, vbOKCancel = 1, vbYesNo = 4, vbRetryCancel = 5 };
+enum Answer { vbOK = 1, vbCancel = 2, vbRetry = 4, vbYes = 6, vbNo = 7 };
 
 // detail is the reason beneath the message (a driver's error), shown behind "Show Details..."; often empty.
 using Handler = std::function<Answer(const QString& text, Buttons buttons, const QString& detail)>;

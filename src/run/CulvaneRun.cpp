@@ -19,8 +19,10 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -39,6 +41,25 @@ double pauseScale()
     bool number = false;
     const double scale = qEnvironmentVariable("CULVANE_RUN_PAUSE_SCALE").toDouble(&number);
     return number && scale > 0 && scale <= 1 ? scale : 1.0;
+}
+
+// What ended a run, in the summary line: completed, ctrl-c, sigterm, sighup, sigpipe or unreachable.
+QString endedWord(bool stopped, bool unreachable)
+{
+    if (unreachable)
+        return QStringLiteral("unreachable");
+    if (!stopped)
+        return QStringLiteral("completed");
+    switch (RunInterrupt::endingSignal()) {
+    case SIGTERM:
+        return QStringLiteral("sigterm");
+    case SIGHUP:
+        return QStringLiteral("sighup");
+    case SIGPIPE:
+        return QStringLiteral("sigpipe");
+    default:
+        return QStringLiteral("ctrl-c");
+    }
 }
 
 // What stopped a run, for its last lines.
@@ -75,6 +96,18 @@ public:
     void resultsFileUnavailable(const QString& path, const QString& reason) override
     {
         MsgBox::show(mymyLoadString(StringIds::ResultsFileUnavailable).arg(path, reason));
+    }
+    // No one to ask: the run stops, and the status tells a scheduler to try again later.
+    Unreachable databaseUnreachable(qint32 inARow, const QString& /*alias*/, const QString& reason,
+                                    bool /*retrySame*/) override
+    {
+        m_console.message(
+            QStringLiteral("the database could not be reached for %1 subscribers in a row (%2): "
+                           "stopping; the rest are not attempted, resume later with --from "
+                           "and the results file")
+                .arg(inARow)
+                .arg(reason));
+        return Unreachable::Stop;
     }
     Module1::SyncPollSchedule syncSchedule() override
     {
@@ -210,12 +243,32 @@ QString incomplete(const QString& path, const QString& reason)
         .arg(QDir::toNativeSeparators(path), reason);
 }
 
-int dryRun(const SubscriberGridModel& grid, ConsoleSink& sink, RunConsole& console, int& wouldNot)
+// The summary line's counts: one word per outcome, in a fixed order.
+QString outcomeCounts(const std::array<qint32, RunResultsFile::OutcomeCount>& outcomes,
+                      std::initializer_list<RunResultsFile::Outcome> which)
 {
-    const DryRun::Outcome outcome = DryRun::run(grid, sink, [&](const RunResultsFile::Row& row) {
-        if (row.outcome != RunResultsFile::Outcome::WouldDelete)
-            ++wouldNot;
-    });
+    QString counts;
+    for (const RunResultsFile::Outcome outcome : which)
+        counts += QLatin1Char(' ') + RunResultsFile::outcomeText(outcome).replace(QLatin1Char(' '), u'-') +
+                  QLatin1Char('=') + QString::number(outcomes[std::size_t(outcome)]);
+    return counts;
+}
+
+void printLine(const QString& line)
+{
+    std::fputs((line + QLatin1Char('\n')).toLocal8Bit().constData(), stdout);
+}
+
+int dryRun(const Options& options, const SubscriberGridModel& grid, ConsoleSink& sink, RunConsole& console,
+           int& wouldNot)
+{
+    const DryRun::Outcome outcome = DryRun::run(
+        grid, sink,
+        [&](const RunResultsFile::Row& row) {
+            if (row.outcome != RunResultsFile::Outcome::WouldDelete)
+                ++wouldNot;
+        },
+        options.results);
     console.endProgress();
     if (outcome.resultsPath.isEmpty()) {
         console.message(
@@ -226,9 +279,14 @@ int dryRun(const SubscriberGridModel& grid, ConsoleSink& sink, RunConsole& conso
     if (!outcome.writeFailure.isEmpty())
         console.message(QStringLiteral("the dry run's ") +
                         incomplete(outcome.resultsPath, outcome.writeFailure));
-    std::printf("Dry run: %d of %d subscribers would be deleted%s.\nResults: %s\n", outcome.wouldDelete,
-                grid.checkedRowCount(), outcome.stopped ? " (stopped before the end)" : "",
-                QDir::toNativeSeparators(outcome.resultsPath).toLocal8Bit().constData());
+    using O = RunResultsFile::Outcome;
+    printLine(QStringLiteral("Results: ") + QDir::toNativeSeparators(outcome.resultsPath));
+    printLine(
+        QStringLiteral("Summary: dry-run selected=%1 processed=%2")
+            .arg(grid.checkedRowCount())
+            .arg(outcome.processed) +
+        outcomeCounts(outcome.outcomes, {O::WouldDelete, O::NotFound, O::LookupFailed, O::NotAttempted}) +
+        QStringLiteral(" ended=") + endedWord(outcome.stopped, false));
     std::fflush(stdout);
     return !outcome.stopped && outcome.writeFailure.isEmpty() && outcome.wouldDelete == grid.checkedRowCount()
                ? ExitDone
@@ -241,6 +299,21 @@ int deleteSubscribers(const Options& options, const SubscriberGridModel& grid, R
     if (checked == 0) {
         console.message(QStringLiteral("no subscribers selected: nothing to delete"));
         return ExitDone;
+    }
+    // A script that names its results file reads it afterwards: better nothing deleted than no file.
+    if (!options.results.isEmpty()) {
+        const QFileInfo results(options.results);
+        if (results.exists() || results.isSymLink()) {
+            console.message(
+                QStringLiteral("the file given with --results exists, and a results file is never "
+                               "written over (nothing deleted)"));
+            return ExitUsage;
+        }
+        if (!QFileInfo(results.absolutePath()).isDir()) {
+            console.message(QStringLiteral(
+                "the folder of the file given with --results does not exist (nothing deleted)"));
+            return ExitUsage;
+        }
     }
     if (!options.dryRun && !options.yes) {
         if (!RunConsole::stdinIsTerminal()) {
@@ -265,9 +338,10 @@ int deleteSubscribers(const Options& options, const SubscriberGridModel& grid, R
     sink.setChecked(checked);
     const ConsoleSleeper sleeper(console, sink);
     if (options.dryRun)
-        return dryRun(grid, sink, console, wouldNot);
+        return dryRun(options, grid, sink, console, wouldNot);
 
-    const DeletionRun::Outcome outcome = DeletionRun::run(grid, options.mode == Mode::All, sink);
+    const DeletionRun::Outcome outcome =
+        DeletionRun::run(grid, options.mode == Mode::All, sink, options.results);
     console.endProgress();
     // The deletion page's own messages.
     if (outcome.logFailed) {
@@ -285,13 +359,18 @@ int deleteSubscribers(const Options& options, const SubscriberGridModel& grid, R
                         incomplete(outcome.resultsPath, outcome.resultsWriteFailure) +
                         QStringLiteral("; the run log has every subscriber"));
     const int errors = Logging::RunLogErrorCount();
-    std::printf("Processed %d of %d subscribers, %d %s%s%s.\nRun log: %s\n", outcome.processed, checked,
-                errors, errors == 1 ? "error" : "errors", outcome.stopped ? ", stopped by " : "",
-                outcome.stopped ? stopCause() : "",
-                QDir::toNativeSeparators(Logging::RunLogPath()).toLocal8Bit().constData());
+    using O = RunResultsFile::Outcome;
+    printLine(QStringLiteral("Run log: ") + QDir::toNativeSeparators(Logging::RunLogPath()));
     if (!outcome.resultsPath.isEmpty())
-        std::printf("Results: %s\n", QDir::toNativeSeparators(outcome.resultsPath).toLocal8Bit().constData());
+        printLine(QStringLiteral("Results: ") + QDir::toNativeSeparators(outcome.resultsPath));
+    printLine(
+        QStringLiteral("Summary: selected=%1 processed=%2").arg(checked).arg(outcome.processed) +
+        outcomeCounts(outcome.outcomes, {O::Deleted, O::SyncFailed, O::SyncTimedOut, O::Rejected,
+                                         O::RequestFailed, O::NotSent, O::OutcomeUnknown, O::NotAttempted}) +
+        QStringLiteral(" errors=%1 ended=").arg(errors) + endedWord(outcome.stopped, outcome.unreachable));
     std::fflush(stdout);
+    if (outcome.unreachable)
+        return ExitTempFail;
     return !outcome.stopped && errors == 0 && outcome.processed == checked ? ExitDone : ExitFailures;
 }
 

@@ -66,12 +66,19 @@ QString lookupStatement(const QString& objectId)
 }
 
 Outcome run(const SubscriberGridModel& grid, DeletionRunSink& sink,
-            const std::function<void(const RunResultsFile::Row&)>& looked)
+            const std::function<void(const RunResultsFile::Row&)>& looked, const QString& resultsPath)
 {
     Outcome outcome;
     RunResultsFile results;
-    if (!openResults(results, &outcome.failure))
+    if (!resultsPath.isEmpty()) {
+        if (!results.open(resultsPath)) {
+            outcome.failure =
+                QDir::toNativeSeparators(resultsPath) + QStringLiteral(": ") + results.failure();
+            return outcome;
+        }
+    } else if (!openResults(results, &outcome.failure)) {
         return outcome;
+    }
     outcome.resultsPath = results.path();
 
     const qint32 rows = grid.Rows() - 1;
@@ -102,6 +109,7 @@ Outcome run(const SubscriberGridModel& grid, DeletionRunSink& sink,
                 ++outcome.wouldDelete;
         }
         results.write(result);
+        ++outcome.outcomes[std::size_t(result.outcome)];
         if (!outcome.stopped) {
             if (looked)
                 looked(result);

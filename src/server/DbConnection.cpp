@@ -135,14 +135,19 @@ void forwardOnly(QSqlQuery& query)
     query.setForwardOnly(true);
 }
 
-void applyCommandTimeout(QSqlQuery& query)
+void applyTimeout(QSqlQuery& query, int seconds)
 {
     const QSqlResult* result = query.result();
     const SQLHANDLE statement = result ? odbcHandle(result->handle()) : nullptr;
     if (statement == nullptr)
         return;
-    const auto seconds = static_cast<SQLULEN>(pool().timeouts.commandSeconds);
-    SQLSetStmtAttr(statement, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(seconds), 0);
+    SQLSetStmtAttr(statement, SQL_ATTR_QUERY_TIMEOUT,
+                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(seconds)), 0);
+}
+
+void applyCommandTimeout(QSqlQuery& query)
+{
+    applyTimeout(query, pool().timeouts.commandSeconds);
 }
 
 enum class Use { Lend, Keep };
@@ -183,7 +188,8 @@ bool usable(DbConnection::Open& open, Use use)
         ping.setForwardOnly(true);
         if (!ping.prepare(QStringLiteral("SELECT 1")))
             return false;
-        applyCommandTimeout(ping);
+        // A server that stopped answering costs no more here than a new connection would.
+        applyTimeout(ping, pool().timeouts.connectSeconds);
         if (!ping.exec())
             return false;
     }
@@ -301,10 +307,10 @@ std::unique_ptr<DbConnection::Open> connect(const QString& text)
                                   QStringLiteral(" (the database file %1 does not exist)")
                                       .arg(QDir::current().absoluteFilePath(file)),
                               failure.type(), failure.nativeErrorCode());
-            DbConnection::raise(missing, text, CulvaneError::Statement::Unanswered);
+            DbConnection::raise(missing, text, CulvaneError::Statement::NotSent);
         }
         // Nothing was sent: whatever the caller meant to run, the server never saw it.
-        DbConnection::raise(failure, text, CulvaneError::Statement::Unanswered);
+        DbConnection::raise(failure, text, CulvaneError::Statement::NotSent);
     }
     open->db = QSqlDatabase::database(name, false);
     if (!file.isEmpty() && fileIdentity(file, &open->device, &open->inode))

@@ -274,6 +274,14 @@ QString closingMessage(int processed, int errors)
         .arg(errors);
 }
 
+QString stoppedClosingMessage(int processed, int errors, int notAttempted)
+{
+    return QStringLiteral("The run was stopped: %1 checked subscriber(s) were not attempted and are still "
+                          "checked in the grid.\n\n")
+               .arg(notAttempted) +
+           closingMessage(processed, errors);
+}
+
 void addGridRow(SubscriberGridModel& grid, const QString& alias, const QString& objectId,
                 const QString& extension)
 {
@@ -836,7 +844,7 @@ void TestProductionRoute::aDeletionRunWithSyncFailureTimeOutAndStop()
         Clock::setSleeper(previousSleeper);
 
         QCOMPARE(pauses, 23);
-        QCOMPARE(boxes.texts(), (QStringList{confirmOrvane(5), closingMessage(4, 2)}));
+        QCOMPARE(boxes.texts(), (QStringList{confirmOrvane(5), stoppedClosingMessage(4, 2, 1)}));
         QCOMPARE(launcher.started().size(), 1);
         QVERIFY(!Logging::RunLogIsOpen());
         const QString deleting =
@@ -905,9 +913,10 @@ void TestProductionRoute::aDeletionRunWithSyncFailureTimeOutAndStop()
 }
 
 // The server ends during the first subscriber's wait and stays away for the rest of the run: each failure
-// is reported with FreeTDS's text, logged and written to the results file, every request that failed on
-// this side has its ticket looked for, and the log is complete and closed. A server started again on the
-// same port answers the same connection text, also after a restart between two queries.
+// is reported with FreeTDS's text and logged; the requests that found no server are not sent and nothing is
+// waited for them; after three subscribers in a row the person is asked, and Stop ends the run with its log
+// and results file complete. A server started again on the same port answers the same connection text,
+// also after a restart between two queries.
 void TestProductionRoute::theServerEndedMidRunAndRestarted()
 {
     const QStringList aliases{QStringLiteral("user1"), QStringLiteral("user2"), QStringLiteral("user3")};
@@ -925,8 +934,9 @@ void TestProductionRoute::theServerEndedMidRunAndRestarted()
                 ended = killAndWaitForItsEnd(pid);
         });
         ScriptedMessageBoxes boxes;
-        boxes.setNextAnswer(MsgBox::vbYes);
-        boxes.setNextAnswer(MsgBox::vbOK);
+        for (const MsgBox::Answer answer :
+             {MsgBox::vbYes, MsgBox::vbOK, MsgBox::vbOK, MsgBox::vbOK, MsgBox::vbCancel, MsgBox::vbOK})
+            boxes.setNextAnswer(answer);
         RecordingLauncher launcher;
         page.button("cmdDeleteSubscribers")->click();
         Clock::setSleeper(previousSleeper);
@@ -947,17 +957,21 @@ void TestProductionRoute::theServerEndedMidRunAndRestarted()
             QStringLiteral("[FreeTDS][SQL Server]Unable to connect to data source [FreeTDS][SQL "
                            "Server]Adaptive Server connection failed");
         const QString connectionFailed = QStringLiteral("Driver error 20002: ") + connectionFailedReason;
+        const QString reason = QStringLiteral("[FreeTDS][SQL Server]Unable to connect to data source "
+                                              "[FreeTDS][SQL Server]Unable to connect: Adaptive "
+                                              "Server is unavailable or does not exist");
         const QString all = boxes.texts().join(QStringLiteral("\n---\n")) + QStringLiteral("\n===\n") +
                             boxes.details().join(QStringLiteral("\n---\n"));
-        // The first subscriber's wait; then for each of the others its request and its wait.
-        QVERIFY2(boxes.texts().size() == 1 + 1 + 2 + 2 + 1, qPrintable(all));
+        // The first subscriber's wait, the two requests, the question, the closing message: the last
+        // subscriber was reached, so nothing is left that the run did not attempt.
+        QVERIFY2(boxes.texts().size() == 1 + 1 + 2 + 1 + 1, qPrintable(all));
         QCOMPARE(boxes.texts().constFirst(), confirmOrvane(3));
-        QCOMPARE(boxes.texts().constLast(), closingMessage(3, 5));
-        for (int i = 1; i <= 5; ++i) {
+        QCOMPARE(boxes.texts().constLast(), closingMessage(3, 3));
+        for (int i = 1; i <= 3; ++i) {
             const QString& text = boxes.texts().at(i);
             const QString& detail = boxes.details().at(i);
             QVERIFY2(text.startsWith(QStringLiteral("(error):")) &&
-                         text.endsWith(i == 2 || i == 4 ? requestReport : waitReport) &&
+                         text.endsWith(i == 1 ? waitReport : requestReport) &&
                          detail.startsWith(dataSource) && detail.contains(QStringLiteral("[FreeTDS]")) &&
                          !detail.contains(QStringLiteral("Sw0rd")),
                      qPrintable(all));
@@ -965,7 +979,16 @@ void TestProductionRoute::theServerEndedMidRunAndRestarted()
             // not there, refused at once or, while its end is still going, failed before it signs in.
             QVERIFY2(detail.endsWith(unavailable) || detail.endsWith(connectionFailed), qPrintable(detail));
         }
-        QCOMPARE(pauses, 3);
+        QString question = boxes.texts().at(4);
+        question.replace(connectionFailedReason, reason);
+        QCOMPARE(question,
+                 QStringLiteral("The database could not be reached for 3 subscribers in a row (%1).  "
+                                "Press RETRY to send the request for the subscriber user3 again, or "
+                                "STOP to end the run here; the subscribers not yet attempted stay "
+                                "checked in the grid.")
+                     .arg(reason));
+        // Only the first subscriber's ticket was waited for.
+        QCOMPARE(pauses, 1);
         QVERIFY(!Logging::RunLogIsOpen());
 
         const QString log = DeletionPage::logFromFirstSubscriber();
@@ -973,21 +996,18 @@ void TestProductionRoute::theServerEndedMidRunAndRestarted()
             "Directory sync status could not be read from the database, giving up on this ticket: ");
         const QString deleting =
             DeletionRun::DeletingLine + QStringLiteral("\r\n    Alias=%1\r\n    ObjectID=%2\r\n");
-        const QString reason = QStringLiteral("[FreeTDS][SQL Server]Unable to connect to data source "
-                                              "[FreeTDS][SQL Server]Unable to connect: Adaptive "
-                                              "Server is unavailable or does not exist");
         QString expected = deleting.arg(aliases.at(0), objectIdFor(1)) + unreadable + reason +
                            QStringLiteral("\r\n") + DeletionRun::syncFailedLine(aliases.at(0)) +
                            QStringLiteral("\r\n");
         for (int n = 2; n <= 3; ++n)
             expected += deleting.arg(aliases.at(n - 1), objectIdFor(n)) +
-                        DeletionRun::requestFailedLine(aliases.at(n - 1), 20009, reason) +
-                        QStringLiteral("\r\n") + unreadable + reason + QStringLiteral("\r\n") +
-                        DeletionRun::syncFailedLine(aliases.at(n - 1)) + QStringLiteral("\r\n");
+                        DeletionRun::requestNotSentLine(aliases.at(n - 1), 20009, reason) +
+                        QStringLiteral("\r\n");
+        expected += DeletionRun::unreachableStopLine(3, 3, aliases.at(2), 3, reason) + QStringLiteral("\r\n");
         // Either way of not reaching the server reads as the refused one, for one comparison of the whole.
         QString sameReason = log;
-        sameReason.replace(QStringLiteral("failed: 20002 (") + connectionFailedReason,
-                           QStringLiteral("failed: 20009 (") + reason);
+        sameReason.replace(QStringLiteral("opened: 20002 (") + connectionFailedReason,
+                           QStringLiteral("opened: 20009 (") + reason);
         sameReason.replace(connectionFailedReason, reason);
         QCOMPARE(sameReason, expected);
 
@@ -998,12 +1018,11 @@ void TestProductionRoute::theServerEndedMidRunAndRestarted()
                      QStringLiteral("user1,%1,2001,sync failed,%2,{").arg(objectIdFor(1), reason)),
                  qPrintable(results.at(1)));
         for (int n = 2; n <= 3; ++n)
-            QVERIFY2(results.at(n).startsWith(
-                         QStringLiteral("user%1,%2,%3,request failed,%4; then sync failed (%4),{")
-                             .arg(n)
-                             .arg(objectIdFor(n))
-                             .arg(2000 + n)
-                             .arg(reason)),
+            QVERIFY2(results.at(n).startsWith(QStringLiteral("user%1,%2,%3,not sent,%4,,")
+                                                  .arg(n)
+                                                  .arg(objectIdFor(n))
+                                                  .arg(2000 + n)
+                                                  .arg(reason)),
                      qPrintable(results.at(n)));
         const QString firstTicket = results.at(1).section(QLatin1Char(','), 5, 5);
         QVERIFY2(bracedGuid(firstTicket), qPrintable(results.at(1)));

@@ -121,6 +121,8 @@ private slots:
     void aDryRunLooksUpAndDeletesNothing();
     void aRealRunKeepsTheWizardsLogAndResults();
     void pollFastReadsTheFirstResultAfterAQuarterSecond();
+    void theResultsFileGoesWhereItIsGiven();
+    void aDatabaseGoneMidRunEndsItWithStatus75();
     void ctrlCStopsAfterTheCurrentSubscriberAndTwiceEndsTheWaitAsDoEndingSignals();
     void aTerminalIsAskedAndShowsOneProgressLine();
     void aPasswordComesFromItsFileOnlyForADataSourceWithAUser();
@@ -498,7 +500,9 @@ void TestCulvaneRun::aDryRunLooksUpAndDeletesNothing()
     const Result dry = run({QStringLiteral("delete"), QStringLiteral("--from"), selection,
                             QStringLiteral("--mode"), QStringLiteral("all"), QStringLiteral("--dry-run")});
     QVERIFY2(dry.status == 0, qPrintable(dry.err));
-    QVERIFY2(dry.out.startsWith("Dry run: 17 of 17 subscribers would be deleted.\nResults: "),
+    QVERIFY2(dry.out.startsWith("Results: ") &&
+                 dry.out.endsWith("\nSummary: dry-run selected=17 processed=17 would-delete=17 not-found=0 "
+                                  "lookup-failed=0 not-attempted=0 ended=completed\n"),
              dry.out.constData());
     QCOMPARE(deletions(*m_standin), 0);
     QCOMPARE(m_standin->scalar(QStringLiteral("SELECT count(*) FROM directorysyncticket")).toInt(), 0);
@@ -532,7 +536,9 @@ void TestCulvaneRun::aDryRunLooksUpAndDeletesNothing()
                  limited.err.contains(QStringLiteral(" is incomplete: a row could not be written (")) &&
                  limited.err.contains(QStringLiteral(" bytes written)")),
              qPrintable(limited.err));
-    const QString partial = QString::fromUtf8(limited.out).section(QStringLiteral("Results: "), 1).trimmed();
+    const QString partial = QString::fromUtf8(limited.out)
+                                .section(QLatin1Char('\n'), 0, 0)
+                                .section(QStringLiteral("Results: "), 1);
     QVERIFY(partial != QDir::toNativeSeparators(results));
     QVERIFY2(QFileInfo(partial).isFile() && QFileInfo(partial).size() <= 1024, qPrintable(partial));
 }
@@ -549,7 +555,9 @@ void TestCulvaneRun::aRealRunKeepsTheWizardsLogAndResults()
     const QString results = onlyFile(logFolder(), QStringLiteral("Culvane_Results_"));
     QVERIFY(!log.isEmpty() && !results.isEmpty());
     QCOMPARE(result.out,
-             QStringLiteral("Processed 17 of 17 subscribers, 2 errors.\nRun log: %1\nResults: %2\n")
+             QStringLiteral("Run log: %1\nResults: %2\nSummary: selected=17 processed=17 deleted=15 "
+                            "sync-failed=1 sync-timed-out=1 rejected=0 request-failed=0 not-sent=0 "
+                            "outcome-unknown=0 not-attempted=0 errors=2 ended=completed\n")
                  .arg(log, results)
                  .toUtf8());
     // Plain progress lines off a terminal, one per subscriber.
@@ -618,6 +626,127 @@ void TestCulvaneRun::pollFastReadsTheFirstResultAfterAQuarterSecond()
                     "\r\n    Directory sync complete for subscriber\r\n")));
 }
 
+void TestCulvaneRun::theResultsFileGoesWhereItIsGiven()
+{
+    const QString given = m_standin->folder() + QStringLiteral("/leavers-results.csv");
+    const auto deleteRange = [&](const QString& range, const QString& results, bool dry) {
+        QStringList arguments{QStringLiteral("delete"),
+                              QStringLiteral("--range"),
+                              range,
+                              QStringLiteral("--mode"),
+                              QStringLiteral("data"),
+                              QStringLiteral("--yes"),
+                              QStringLiteral("--results"),
+                              results};
+        if (dry)
+            arguments.append(QStringLiteral("--dry-run"));
+        return run(arguments, environment(0.002));
+    };
+    const Result done = deleteRange(QStringLiteral("401-401"), given, false);
+    QVERIFY2(done.status == 0, qPrintable(done.err));
+    QVERIFY2(done.out.contains("\nResults: " + QDir::toNativeSeparators(given).toUtf8() + "\nSummary: "),
+             done.out.constData());
+    QVERIFY(onlyFile(logFolder(), QStringLiteral("Culvane_Results_")).isEmpty());
+    const QStringList rows = readText(given).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(rows.size(), 2);
+    QVERIFY2(rows.at(1).startsWith(
+                 QStringLiteral("user00013,{08D12DFD-5B5C-400D-8000-00000000000D},401,deleted,")),
+             qPrintable(rows.at(1)));
+
+    // A results file is never written over, and nothing is deleted for want of one; the path given is not
+    // repeated back.
+    const QByteArray before = [&] {
+        QFile file(given);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    for (const bool dry : {false, true}) {
+        const Result again = deleteRange(QStringLiteral("402-410"), given, dry);
+        QVERIFY2(again.status == 64, qPrintable(again.err));
+        QVERIFY2(again.err.contains(QStringLiteral("culvane-run: the file given with --results exists")) &&
+                     !again.err.contains(given),
+                 qPrintable(again.err));
+        QVERIFY(again.out.isEmpty());
+    }
+    const Result nowhere = deleteRange(QStringLiteral("402-410"),
+                                       m_standin->folder() + QStringLiteral("/no/such/folder.csv"), false);
+    QCOMPARE(nowhere.status, 64);
+    QVERIFY2(nowhere.err.contains(QStringLiteral("does not exist (nothing deleted)")),
+             qPrintable(nowhere.err));
+    QCOMPARE(deletions(*m_standin), 1);
+    QFile kept(given);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), before);
+
+    // A dry run's results go there too.
+    const QString dryGiven = m_standin->folder() + QStringLiteral("/dry.csv");
+    const Result dry = deleteRange(QStringLiteral("402-410"), dryGiven, true);
+    QVERIFY2(dry.status == 0, qPrintable(dry.err));
+    QVERIFY(dry.out.startsWith("Results: " + QDir::toNativeSeparators(dryGiven).toUtf8() +
+                               "\nSummary: dry-run "));
+    QVERIFY(readText(dryGiven).contains(QStringLiteral(",would delete,")));
+    QVERIFY(onlyFile(logFolder(), QStringLiteral("Culvane_DryRun_")).isEmpty());
+}
+
+void TestCulvaneRun::aDatabaseGoneMidRunEndsItWithStatus75()
+{
+    // The first student's wait is long enough to take the database away during it. Without WAL journaling
+    // the stand-in is one file, which can be put aside and back whole.
+    QVERIFY(m_standin->exec(QStringLiteral("PRAGMA journal_mode=DELETE")));
+    QVERIFY(m_standin->exec(
+        QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 1 WHERE Alias = 'user00006'")));
+    const QString file = m_standin->databasePath();
+    const QString aside = file + QStringLiteral(".aside");
+    QProcess process;
+    process.setProcessEnvironment(environment(0.05));
+    process.start(m_binary, {QStringLiteral("delete"), QStringLiteral("--cos"), kStudents,
+                             QStringLiteral("--mode"), QStringLiteral("data"), QStringLiteral("--yes")});
+    process.closeWriteChannel();
+    QVERIFY(process.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")))
+                                 .contains(QStringLiteral("Alias=user00006")),
+                             10000);
+    QVERIFY(QFile::rename(file, aside));
+    QVERIFY(process.waitForFinished(20000));
+    QVERIFY(QFile::rename(aside, file));
+
+    // Three subscribers in a row could not reach it: the first's wait, then two requests never sent.
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(process.exitCode() == 75, qPrintable(errors));
+    QVERIFY2(
+        errors.contains(QStringLiteral("culvane-run: the database could not be reached for 3 subscribers in "
+                                       "a row ([SQLite]connect failed (the database file ")),
+        qPrintable(errors));
+    const QByteArray out = process.readAllStandardOutput();
+    QVERIFY2(
+        out.endsWith("\nSummary: selected=17 processed=3 deleted=0 sync-failed=1 sync-timed-out=0 "
+                     "rejected=0 request-failed=0 not-sent=2 outcome-unknown=0 not-attempted=14 errors=3 "
+                     "ended=unreachable\n"),
+        out.constData());
+    // Only the first request left this machine.
+    QCOMPARE(deletions(*m_standin), 1);
+    const QString log = readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")));
+    QVERIFY2(log.contains(QStringLiteral("**** Run stopped after 3 of 17 subscribers, at the subscriber with "
+                                         "alias= user00020: the database could not be reached for 3 "
+                                         "subscribers in a row (")),
+             qPrintable(log));
+    QCOMPARE(log.count(QStringLiteral(" was not sent: no connection to the database could be opened: ")), 2);
+    const QStringList lines = readText(onlyFile(logFolder(), QStringLiteral("Culvane_Results_")))
+                                  .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 18);
+    QVERIFY2(lines.at(1).startsWith(QStringLiteral("user00006,")) &&
+                 lines.at(1).contains(QStringLiteral(",sync failed,")),
+             qPrintable(lines.at(1)));
+    for (int row : {2, 3}) {
+        // No ticket: nothing was registered under one.
+        static const QRegularExpression notSent(
+            QStringLiteral("^user\\d{5},\\{[^}]+\\},\\d+,not sent,[^,]+,,\\d{4}-"));
+        QVERIFY2(notSent.match(lines.at(row)).hasMatch(), qPrintable(lines.at(row)));
+    }
+    for (const QString& line : lines.mid(4))
+        QVERIFY2(line.endsWith(QStringLiteral(",not attempted,,,,")), qPrintable(line));
+}
+
 void TestCulvaneRun::ctrlCStopsAfterTheCurrentSubscriberAndTwiceEndsTheWaitAsDoEndingSignals()
 {
     // The first student's synchronisation never finishes; its wait takes 40 s x the scale.
@@ -660,9 +789,11 @@ void TestCulvaneRun::ctrlCStopsAfterTheCurrentSubscriberAndTwiceEndsTheWaitAsDoE
             errors.contains(QStringLiteral("culvane-run: Ctrl-C: stopping after the current subscriber")),
             qPrintable(errors));
         checkStopped(QStringLiteral(",sync timed out,,{"));
-        QVERIFY(
-            process.readAllStandardOutput().startsWith("Processed 1 of 17 subscribers, 1 error, stopped by "
-                                                       "Ctrl-C.\n"));
+        const QByteArray out = process.readAllStandardOutput();
+        QVERIFY2(out.endsWith("\nSummary: selected=17 processed=1 deleted=0 sync-failed=0 sync-timed-out=1 "
+                              "rejected=0 request-failed=0 not-sent=0 outcome-unknown=0 not-attempted=16 "
+                              "errors=1 ended=ctrl-c\n"),
+                 out.constData());
     }
     QCOMPARE(deletions(*m_standin), 1);
 
@@ -687,7 +818,10 @@ void TestCulvaneRun::ctrlCStopsAfterTheCurrentSubscriberAndTwiceEndsTheWaitAsDoE
                                     "outcome for this subscriber is unknown.  Its ticket is {")),
         qPrintable(log));
     QVERIFY(!log.contains(QStringLiteral("Syncronization process failed")));
-    checkStopped(QStringLiteral(",sync failed,outcome unknown: the wait was ended by the user,{"));
+    // The request was sent: the subscriber may be gone or not.
+    checkStopped(QStringLiteral(",outcome unknown,outcome unknown: the wait was ended by the user,{"));
+    QVERIFY(process.readAllStandardOutput().contains(
+        " outcome-unknown=1 not-attempted=16 errors=1 ended=ctrl-c\n"));
 
     // A scheduler's time limit or a lost session ends the wait at once too, and the files are completed.
     for (const int signal : {SIGTERM, SIGHUP, SIGPIPE}) {
@@ -711,9 +845,9 @@ void TestCulvaneRun::ctrlCStopsAfterTheCurrentSubscriberAndTwiceEndsTheWaitAsDoE
                      .contains(QStringLiteral("The wait for the directory synchronisation was ended by the "
                                               "user")),
                  name.constData());
-        checkStopped(QStringLiteral(",sync failed,outcome unknown: the wait was ended by the user,{"));
-        QVERIFY(ended.readAllStandardOutput().startsWith(
-            "Processed 1 of 17 subscribers, 1 error, stopped by " + name + ".\n"));
+        checkStopped(QStringLiteral(",outcome unknown,outcome unknown: the wait was ended by the user,{"));
+        QVERIFY(ended.readAllStandardOutput().endsWith(
+            " outcome-unknown=1 not-attempted=16 errors=1 ended=" + name.toLower() + "\n"));
     }
 }
 

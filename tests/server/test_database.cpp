@@ -348,10 +348,10 @@ void TestDatabase::driverErrorsCarryNumberAndMessage()
     QCOMPARE(unnumbered.number(), -2147467259);
     QCOMPARE(unnumbered.detail(), QStringLiteral("Driver error (none): ") + refusal);
 
-    // The server answered these with its error; a connection that was never made left it nothing to do.
+    // The server answered these with its error; a connection that was never made sent it nothing.
     QCOMPARE(error.statement(), CulvaneError::Statement::Refused);
     QCOMPARE(syntax.statement(), CulvaneError::Statement::Refused);
-    QCOMPARE(noDriver.statement(), CulvaneError::Statement::Unanswered);
+    QCOMPARE(noDriver.statement(), CulvaneError::Statement::NotSent);
     QCOMPARE(empty.statement(), CulvaneError::Statement::None);
     Command refused;
     refused.setActiveConnection(kConnection);
