@@ -15,6 +15,7 @@
 #include "run/RunSelection.h"
 #include "selection/SelectionExport.h"
 #include "selection/SubscriberGridModel.h"
+#include "server/DbConnection.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -41,6 +42,22 @@ double pauseScale()
     bool number = false;
     const double scale = qEnvironmentVariable("CULVANE_RUN_PAUSE_SCALE").toDouble(&number);
     return number && scale > 0 && scale <= 1 ? scale : 1.0;
+}
+
+// Tests only: CULVANE_RUN_TIMEOUTS="CONNECT,COMMAND" (whole seconds, each 1 to 30) shortens the
+// database's connection and command timeouts, so that a server that stops answering is given up on in
+// seconds instead of a minute and more.
+void applyTestTimeouts()
+{
+    const QStringList parts = qEnvironmentVariable("CULVANE_RUN_TIMEOUTS").split(QLatin1Char(','));
+    if (parts.size() != 2)
+        return;
+    bool connectNumber = false;
+    bool commandNumber = false;
+    const int connect = parts.at(0).toInt(&connectNumber);
+    const int command = parts.at(1).toInt(&commandNumber);
+    if (connectNumber && commandNumber && connect >= 1 && connect <= 30 && command >= 1 && command <= 30)
+        DbConnection::setTimeoutsForTests({connect, command});
 }
 
 // What ended a run, in the summary line: completed, ctrl-c, sigterm, sighup, sigpipe or unreachable.
@@ -431,6 +448,7 @@ int runCulvaneRun(int& argc, char** argv)
                                 .arg(QDir::toNativeSeparators(options.passwordFile)));
     }
 
+    applyTestTimeouts();
     StartupChecks::Steps steps;
     bool asked = false;
     steps.askPassword = [&](const QString& dataSource, const QString& user) -> std::optional<QString> {

@@ -249,7 +249,8 @@ QByteArray runChild(const QString& function, int port, const QString& payload,
 
 bool childPassed(const QByteArray& output, const char* function)
 {
-    return output.contains(QByteArray("PASS   : TestProductionRoute::") + function + "()") &&
+    // "function()", or "function(tag)" for a row of its data.
+    return output.contains(QByteArray("PASS   : TestProductionRoute::") + function + "(") &&
            !output.contains("FAIL!");
 }
 
@@ -374,6 +375,8 @@ private slots:
     void everyCriterionFindsTheRowsTheFileHolds();
     void aDeletionRunWithSyncFailureTimeOutAndStop();
     void theServerEndedMidRunAndRestarted();
+    void aServerThatStopsAnsweringEndsTheRun_data();
+    void aServerThatStopsAnsweringEndsTheRun();
 
 private:
     // The locale of a case: LC_ALL=C, or German in ISO-8859-1 made with localedef into a folder of its own.
@@ -1073,6 +1076,187 @@ void TestProductionRoute::theServerEndedMidRunAndRestarted()
              QStringLiteral("user1"));
     QCOMPARE(standin.scalar(QStringLiteral("SELECT group_concat(Alias) FROM subscriber")).toString(),
              QStringLiteral("user2,user3"));
+}
+
+// Timeouts short enough for a test: connecting 2 s, a statement 3 s. FreeTDS waits as long again for the
+// cancel of a statement that ran out of time, so a hung server costs at most 2 x 3 s for the statement in
+// flight (or 2 x 2 s for the check of a kept connection), then 2 s for each of three connection attempts.
+constexpr DbTimeouts kShortTimeouts{2, 3};
+constexpr qint64 kUnansweredBoundMs = 2 * 3000 + 2 * 2000 + 3 * 2000 + 3000;
+// Subscribers in the grid: many more than the three the run tries before it stops.
+constexpr int kManySubscribers = 12;
+
+QStringList manyAliases()
+{
+    QStringList aliases;
+    for (int n = 1; n <= kManySubscribers; ++n)
+        aliases.append(QStringLiteral("user%1").arg(n));
+    return aliases;
+}
+
+void TestProductionRoute::aServerThatStopsAnsweringEndsTheRun_data()
+{
+    QTest::addColumn<bool>("onThePage");
+    QTest::addColumn<int>("signal");
+    QTest::newRow("the page, server hung") << true << int(SIGSTOP);
+    QTest::newRow("culvane-run, server hung") << false << int(SIGSTOP);
+    QTest::newRow("culvane-run, server killed") << false << int(SIGKILL);
+}
+
+// From the moment the server stops answering, three subscribers find it out of reach and the run ends:
+// its time is bounded by the timeouts, not by the subscribers left. A hung server (stopped, its port still
+// taking connections) and a killed one (refusing them).
+void TestProductionRoute::aServerThatStopsAnsweringEndsTheRun()
+{
+    QFETCH(bool, onThePage);
+    QFETCH(int, signal);
+    const QStringList aliases = manyAliases();
+    if (qEnvironmentVariableIsSet(kChildVariable)) {
+        const qint64 pid = qEnvironmentVariable(kChildVariable).toLongLong();
+        DbConnection::setTimeoutsForTests(kShortTimeouts);
+        DeletionPage page(aliases);
+        QElapsedTimer sinceStopped;
+        const Clock::Sleeper previousSleeper = Clock::setSleeper([&](int) {
+            if (!sinceStopped.isValid() && ::kill(static_cast<pid_t>(pid), signal) == 0)
+                sinceStopped.start();
+        });
+        ScriptedMessageBoxes boxes;
+        for (const MsgBox::Answer answer :
+             {MsgBox::vbYes, MsgBox::vbOK, MsgBox::vbOK, MsgBox::vbOK, MsgBox::vbCancel, MsgBox::vbOK})
+            boxes.setNextAnswer(answer);
+        RecordingLauncher launcher;
+        page.button("cmdDeleteSubscribers")->click();
+        const qint64 elapsed = sinceStopped.elapsed();
+        Clock::setSleeper(previousSleeper);
+        DbConnection::setTimeoutsForTests(DbTimeouts());
+
+        QVERIFY(sinceStopped.isValid());
+        QVERIFY2(elapsed < kUnansweredBoundMs, qPrintable(QString::number(elapsed)));
+        const QString all = boxes.texts().join(QStringLiteral("\n---\n"));
+        QVERIFY2(boxes.texts().size() == 6, qPrintable(all));
+        QVERIFY2(boxes.texts().at(4).startsWith(QStringLiteral(
+                     "The database could not be reached for 3 subscribers in a row ([FreeTDS]")) &&
+                     boxes.texts().at(4).contains(QStringLiteral("the subscriber user3 again")),
+                 qPrintable(all));
+        QVERIFY2(
+            boxes.texts().at(5).startsWith(
+                QStringLiteral("The run was stopped because the database could not be reached: %1 checked "
+                               "subscriber(s) were not attempted")
+                    .arg(kManySubscribers - 3)),
+            qPrintable(all));
+        const QString log = DeletionPage::logFromFirstSubscriber();
+        QVERIFY2(
+            log.contains(QStringLiteral("**** Run stopped after 3 of %1 subscribers, at the subscriber with "
+                                        "alias= user3: the database could not be reached for 3 "
+                                        "subscribers in a row ([FreeTDS]")
+                             .arg(kManySubscribers)),
+            qPrintable(log));
+        QCOMPARE(log.count(QStringLiteral(" was not sent: no connection to the database could be opened: ")),
+                 2);
+        const QStringList results = DeletionPage::results();
+        QCOMPARE(results.size(), 1 + kManySubscribers + 1);
+        QVERIFY2(results.at(1).contains(QStringLiteral(",sync failed,[FreeTDS]")), qPrintable(results.at(1)));
+        for (int n = 2; n <= 3; ++n)
+            QVERIFY2(results.at(n).contains(QStringLiteral(",not sent,[FreeTDS]")),
+                     qPrintable(results.at(n)));
+        for (int n = 4; n <= kManySubscribers; ++n)
+            QVERIFY2(results.at(n).endsWith(QStringLiteral(",not attempted,,,,")), qPrintable(results.at(n)));
+        return;
+    }
+
+    // The page's grid holds subscribers of its own; culvane-run selects the 17 students of the generated
+    // ones. Either way the first subscriber's synchronisation never finishes: the server stops during its
+    // wait.
+    StandinFixture standin(onThePage ? 0 : 120);
+    QVERIFY(standin.isValid());
+    const int selected = onThePage ? kManySubscribers : 17;
+    if (onThePage) {
+        for (int n = 1; n <= kManySubscribers; ++n)
+            QVERIFY(addSubscriber(standin, objectIdFor(n), aliases.at(n - 1), QVariant(), n == 1));
+    } else {
+        QVERIFY(standin.exec(
+            QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 1 WHERE Alias = 'user00006'")));
+    }
+    TdsStandin server(standin.databasePath(), kPassword);
+    QVERIFY2(server.port() > 0, qPrintable(server.problem()));
+    // A stopped server goes on once the case is over, so that it can end.
+    const auto resume = qScopeGuard([&] { ::kill(static_cast<pid_t>(server.pid()), SIGCONT); });
+
+    if (onThePage) {
+        const QByteArray output = runChild(QStringLiteral("aServerThatStopsAnsweringEndsTheRun:") +
+                                               QString::fromLatin1(QTest::currentDataTag()),
+                                           server.port(), QString::number(server.pid()));
+        if (!childPassed(output, "aServerThatStopsAnsweringEndsTheRun"))
+            qWarning().noquote() << output; // whole, as a failure's message is cut short
+        QVERIFY(childPassed(output, "aServerThatStopsAnsweringEndsTheRun"));
+    } else {
+        // culvane-run in a folder of its own, its run log and results there, through the route's data source.
+        QTemporaryDir program;
+        QTemporaryDir config;
+        QVERIFY(program.isValid() && config.isValid());
+        const QString binary = program.filePath(QStringLiteral("culvane-run"));
+        QVERIFY(QFile::copy(QStringLiteral(CULVANE_RUN_BINARY), binary));
+        QVERIFY(QFile::setPermissions(binary, QFile::permissions(binary) | QFileDevice::ExeOwner));
+        QVERIFY(writeDataSource(config, server.port(), "UID=culvane\nPWD=" + kPassword.toUtf8() + "\n"));
+        RegFile registry;
+        writeServer(registry);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        environment.insert(QStringLiteral("ODBCSYSINI"), config.path());
+        environment.insert(QStringLiteral("ODBCINI"), config.filePath(QStringLiteral("odbc.ini")));
+        environment.insert(QStringLiteral("CULVANE_REGISTRY"), registry.path());
+        environment.insert(QStringLiteral("CULVANE_RUN_PAUSE_SCALE"), QStringLiteral("0.05"));
+        environment.insert(
+            QStringLiteral("CULVANE_RUN_TIMEOUTS"),
+            QStringLiteral("%1,%2").arg(kShortTimeouts.connectSeconds).arg(kShortTimeouts.commandSeconds));
+        QProcess run;
+        run.setProcessEnvironment(environment);
+        run.setWorkingDirectory(config.path());
+        run.start(binary, {QStringLiteral("delete"), QStringLiteral("--cos"), QStringLiteral("Students"),
+                           QStringLiteral("--mode"), QStringLiteral("data"), QStringLiteral("--yes")});
+        run.closeWriteChannel();
+        QVERIFY(run.waitForStarted(5000));
+        const QString logs = program.filePath(QStringLiteral("logs"));
+        const auto only = [&](const QString& prefix) {
+            const QStringList names = QDir(logs).entryList({prefix + QLatin1Char('*')}, QDir::Files);
+            return names.size() == 1 ? readFile(QDir(logs).filePath(names.constFirst())) : QString();
+        };
+        // Stopped during the first subscriber's wait, once its request has gone through.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            standin.scalar(QStringLiteral("SELECT count(*) FROM standin_deletions")).toInt() == 1, 20000);
+        QElapsedTimer sinceStopped;
+        sinceStopped.start();
+        QVERIFY(::kill(static_cast<pid_t>(server.pid()), signal) == 0);
+        QVERIFY(run.waitForFinished(int(kUnansweredBoundMs) + 10000));
+        const qint64 elapsed = sinceStopped.elapsed();
+        const QString errors = QString::fromUtf8(run.readAllStandardError());
+        const QByteArray out = run.readAllStandardOutput();
+        QVERIFY2(elapsed < kUnansweredBoundMs,
+                 qPrintable(QString::number(elapsed) + QLatin1Char('\n') + errors));
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(run.exitCode() == 75, qPrintable(errors));
+        QVERIFY2(
+            errors.contains(QStringLiteral("culvane-run: the database could not be reached for 3 subscribers "
+                                           "in a row ([FreeTDS]")),
+            qPrintable(errors));
+        QVERIFY2(!errors.contains(kPassword), qPrintable(errors));
+        QVERIFY2(out.endsWith(
+                     QStringLiteral(" sync-failed=1 sync-timed-out=0 rejected=0 request-failed=0 not-sent=2 "
+                                    "outcome-unknown=0 not-attempted=%1 errors=3 ended=unreachable\n")
+                         .arg(selected - 3)
+                         .toUtf8()),
+                 out.constData());
+        const QStringList results = only(QStringLiteral("Culvane_Results_")).split(QStringLiteral("\r\n"));
+        QCOMPARE(results.size(), 1 + selected + 1);
+        for (int n = 2; n <= 3; ++n)
+            QVERIFY2(results.at(n).contains(QStringLiteral(",not sent,[FreeTDS]")),
+                     qPrintable(results.at(n)));
+        QVERIFY2(results.at(4).endsWith(QStringLiteral(",not attempted,,,,")), qPrintable(results.at(4)));
+    }
+    // Only the first request reached the server.
+    ::kill(static_cast<pid_t>(server.pid()), SIGCONT);
+    QCOMPARE(standin.scalar(QStringLiteral("SELECT group_concat(Alias) FROM standin_deletions")).toString(),
+             onThePage ? QStringLiteral("user1") : QStringLiteral("user00006"));
 }
 
 QTEST_MAIN(TestProductionRoute)
