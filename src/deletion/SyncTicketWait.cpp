@@ -70,7 +70,8 @@ QString NewTicketGuid()
 SyncPollSchedule SyncPollSchedule::fast()
 {
     SyncPollSchedule schedule;
-    schedule.firstPauseMilliseconds = 250;
+    schedule.shortestPauseMilliseconds = 50;
+    schedule.waitedShare = 0.25;
     return schedule;
 }
 
@@ -78,11 +79,14 @@ QList<int> SyncPollSchedule::pauses() const
 {
     QList<int> pauses;
     const qint64 bound = std::max(boundMilliseconds, 1);
-    const qint64 longest = std::max(longestPauseMilliseconds, 1);
-    qint64 pause = std::min<qint64>(std::max(firstPauseMilliseconds, 1), longest);
-    for (qint64 total = 0; total < bound; total += pauses.constLast()) {
-        pauses.append(static_cast<int>(std::min(pause, bound - total)));
-        pause = std::min(pause * 2, longest);
+    const qint64 shortest = std::max(shortestPauseMilliseconds, 1);
+    const qint64 longest = std::max<qint64>(longestPauseMilliseconds, shortest);
+    const double share = waitedShare > 0 ? waitedShare : 0.0;
+    for (qint64 waited = 0; waited < bound; waited += pauses.constLast()) {
+        // Rounded down, so that a result is never read later than its share allows.
+        const double due = std::min(double(waited) * share, double(longest));
+        const qint64 pause = std::max(static_cast<qint64>(due), shortest);
+        pauses.append(static_cast<int>(std::min(pause, bound - waited)));
     }
     return pauses;
 }

@@ -40,16 +40,19 @@ constexpr int PauseMilliseconds = 2000;
 constexpr int Polls = 20;
 } // namespace SyncWait
 
-// How a wait polls: the first pause, doubled before each further poll up to the longest, until the pauses
-// add up to the bound (the last one cut to fit). The default is the wizard's: 20 pauses of 2000 ms.
+// How a wait polls: each pause is a share of the time waited so far (the pauses before it), no shorter
+// than the shortest and no longer than the longest, until the pauses add up to the bound (the last one
+// cut to fit). A result present T after the request is then read by T + max(shortest, share of T).
+// The default is the wizard's: 20 pauses of 2000 ms.
 struct SyncPollSchedule {
-    int firstPauseMilliseconds = SyncWait::PauseMilliseconds;
+    int shortestPauseMilliseconds = SyncWait::PauseMilliseconds;
     int longestPauseMilliseconds = SyncWait::PauseMilliseconds;
+    double waitedShare = 0;
     int boundMilliseconds = SyncWait::PauseMilliseconds * SyncWait::Polls;
     // Asked before and after each pause: true ends the wait there, its outcome unknown and the ticket kept.
     std::function<bool()> abandoned;
 
-    // The first poll after 250 ms, doubling to 2 s, within the same 40 s.
+    // Each pause a quarter of the time waited, from 50 ms to 2 s, within the same 40 s.
     static SyncPollSchedule fast();
     QList<int> pauses() const;
 };

@@ -7,8 +7,11 @@
 #include "server/modOrvaneDB.h"
 
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QtTest>
+
+#include <algorithm>
 
 namespace {
 const QString kConnection = QStringLiteral("Driver={SQL Server};server=;database=OrvaneDb");
@@ -31,6 +34,7 @@ private slots:
     void twoRowsForOneTicketTheFirstDecides();
     void anUnreadableDatabaseEndsTheWaitAfterOneReport();
     void aFastScheduleAndAnAbandonedWait();
+    void aFastWaitReadsAResultWithinAQuarterOfItsTime();
 
 private:
     bool addTicket(const QString& ticket, const QVariant& result, const QVariant& pending = QVariant());
@@ -200,18 +204,24 @@ void TestSyncWait::anUnreadableDatabaseEndsTheWaitAfterOneReport()
     QCOMPARE(boxes.texts(), QStringList{});
 }
 
-QTEST_GUILESS_MAIN(TestSyncWait)
 void TestSyncWait::aFastScheduleAndAnAbandonedWait()
 {
     ScriptedMessageBoxes boxes;
-    // 250, 500 and 1000 ms, then 2 s pauses, the last one cut so that the pauses end at 40 s as before.
-    QList<int> fast{250, 500, 1000};
-    fast.append(QList<int>(19, 2000));
-    fast.append(250);
-    QCOMPARE(Module1::SyncPollSchedule::fast().pauses(), fast);
+    // Five pauses of 50 ms, then a quarter of the time waited (rounded down) up to 2 s, the last pause cut
+    // so that the pauses end at 40 s as before: 37 polls.
+    const QList<int> fast = Module1::SyncPollSchedule::fast().pauses();
+    QCOMPARE(fast.mid(0, 12), (QList<int>{50, 50, 50, 50, 50, 62, 78, 97, 121, 152, 190, 237}));
+    QCOMPARE(fast.size(), 37);
+    QCOMPARE(fast.constLast(), 1169);
+    int waited = 0;
+    for (int poll = 0; poll < fast.size() - 1; ++poll) {
+        QCOMPARE(fast.at(poll), std::clamp(waited / 4, 50, 2000));
+        waited += fast.at(poll);
+    }
+    QCOMPARE(waited + fast.constLast(), 40000);
     QCOMPARE(Module1::SyncPollSchedule().pauses(), QList<int>(20, 2000));
 
-    // The result comes with the pause before the fourth poll: the fast schedule reads it after 3.75 s.
+    // The result comes with the pause before the fourth poll: the fast schedule reads it after 150 ms.
     QVERIFY(addTicket(kTicket, QVariant(), 0));
     QList<int> pauses;
     Clock::Sleeper previous = Clock::setSleeper([&](int milliseconds) {
@@ -223,7 +233,7 @@ void TestSyncWait::aFastScheduleAndAnAbandonedWait()
     });
     Module1::SyncWaitDetail detail;
     QVERIFY(Module1::WaitForSyncToFinished(kTicket, &detail, Module1::SyncPollSchedule::fast()));
-    QCOMPARE(pauses, (QList<int>{250, 500, 1000, 2000}));
+    QCOMPARE(pauses, (QList<int>{50, 50, 50, 50}));
     QCOMPARE(detail.ending, Module1::SyncWaitDetail::ResultRead);
     QCOMPARE(ticketRemovals(kTicket), 1);
 
@@ -251,4 +261,53 @@ void TestSyncWait::aFastScheduleAndAnAbandonedWait()
     QCOMPARE(boxes.texts(), QStringList{});
 }
 
+void TestSyncWait::aFastWaitReadsAResultWithinAQuarterOfItsTime()
+{
+    ScriptedMessageBoxes boxes;
+    // The pauses move a clock of their own; the result is written once that clock reaches `at`.
+    qint64 now = 0;
+    qint64 at = 0;
+    QString ticket;
+    QList<int> pauses;
+    const Clock::Sleeper previous = Clock::setSleeper([&](int milliseconds) {
+        pauses.append(milliseconds);
+        now += milliseconds;
+        if (now >= at)
+            m_standin->exec(
+                QStringLiteral("UPDATE directorysyncticket SET result = PendingResult WHERE Ticket = ?"),
+                {ticket});
+    });
+    const auto restore = qScopeGuard([&] { Clock::setSleeper(previous); });
+    int waits = 0;
+    for (const qint64 written :
+         {0, 1, 49, 50, 51, 249, 250, 251, 300, 1000, 2999, 3000, 7999, 8000, 8001, 20000, 39999, 40000}) {
+        ticket = QStringLiteral("{0A0B0C0D-1111-4222-8333-%1}").arg(++waits, 12, 10, QLatin1Char('0'));
+        QVERIFY(addTicket(ticket, QVariant(), 0));
+        now = 0;
+        at = written;
+        Module1::SyncWaitDetail detail;
+        QVERIFY2(Module1::WaitForSyncToFinished(ticket, &detail, Module1::SyncPollSchedule::fast()),
+                 qPrintable(QString::number(written)));
+        QCOMPARE(detail.ending, Module1::SyncWaitDetail::ResultRead);
+        QVERIFY2(now >= written && now <= written + std::max<qint64>(50, written / 4),
+                 qPrintable(QStringLiteral("written at %1, read at %2").arg(written).arg(now)));
+    }
+
+    // Past the 40 s, the wait gives up after its 37 polls, as the wizard's does after its 20.
+    ticket = QStringLiteral("{0A0B0C0D-1111-4222-8333-999999999999}");
+    QVERIFY(addTicket(ticket, QVariant(), 0));
+    now = 0;
+    at = 40001;
+    pauses.clear();
+    Module1::SyncWaitDetail detail;
+    QVERIFY(!Module1::WaitForSyncToFinished(ticket, &detail, Module1::SyncPollSchedule::fast()));
+    QCOMPARE(detail.ending, Module1::SyncWaitDetail::TimedOut);
+    QCOMPARE(pauses.size(), 37);
+    QCOMPARE(pauses, Module1::SyncPollSchedule::fast().pauses());
+    QCOMPARE(ticketRemovals(ticket), 0);
+    QCOMPARE(logText().count(kTimeOut), 1);
+    QCOMPARE(boxes.texts(), QStringList{});
+}
+
+QTEST_GUILESS_MAIN(TestSyncWait)
 #include "test_syncwait.moc"
