@@ -148,5 +148,7 @@ constexpr int FileCannotBeCreated = 467; // the results file's, when the system 
 // The sign-in box of a data source that names its user but not the password.
 constexpr int SignInPassword = 470; // %1 the data source, %2 its user
 constexpr int Cancel = 471;         // "Cancel"
+// The CSV import's line for subscribers the file names more than once.
+constexpr int CsvDuplicatesLeftOut = 472; // %1 how many were left out
 
 } // namespace StringIds
