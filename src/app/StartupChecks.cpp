@@ -63,7 +63,8 @@ Outcome run(const ErrorReport& report, const Steps& steps)
 
     bool signInDeclined = false;
     report.step([&] {
-        const std::optional<QString> text = modOrvaneDB::ChooseConnectionString(steps.askPassword);
+        const std::optional<QString> text =
+            modOrvaneDB::ChooseConnectionString(steps.askPassword, steps.connectionNote);
         signInDeclined = !text;
         if (text)
             modOrvaneDB::DbConnectionString() = *text;

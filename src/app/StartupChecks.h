@@ -18,6 +18,8 @@ struct Steps {
     std::function<void()> afterConnectorCheck;
     // Asked for the password of a data source that names its user but keeps none; nothing ends the start.
     modOrvaneDB::PasswordPrompt askPassword;
+    // Hears which connection is used; without it the line goes to standard error.
+    modOrvaneDB::ConnectionNote connectionNote;
 };
 
 struct Outcome {

@@ -148,6 +148,8 @@ constexpr int FileCannotBeCreated = 467; // the results file's, when the system 
 // The sign-in box of a data source that names its user but not the password.
 constexpr int SignInPassword = 470; // %1 the data source, %2 its user
 constexpr int Cancel = 471;         // "Cancel"
+// The CSV import's line for subscribers the file names more than once.
+constexpr int CsvDuplicatesLeftOut = 472; // %1 how many were left out
 // A run that ends early: the database out of reach, Stop pressed, a results file left short.
 constexpr int UnreachableRetrySame = 480;  // %1 in a row, %2 the reason, %3 the alias sent again
 constexpr int UnreachableRetryNext = 481;  // %1 in a row, %2 the reason

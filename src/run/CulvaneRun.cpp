@@ -232,8 +232,11 @@ int writeSelection(const Options& options, const SubscriberGridModel& grid, RunC
                            "blanks at either end of it, or a line break in any field): %2")
                 .arg(leftOut.size())
                 .arg(leftOut.join(QStringLiteral(", "))));
-    const QByteArray bytes = SelectionExport::csv(kept, SelectionExport::extensionHeading());
+    QByteArray bytes = SelectionExport::csv(kept, SelectionExport::extensionHeading());
     if (options.output.isEmpty()) {
+        // A pipe into cut or grep must see "Alias" first; a file keeps the mark that spreadsheets read.
+        if (bytes.startsWith("\xEF\xBB\xBF"))
+            bytes.remove(0, 3);
         const bool written = std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()),
                                          stdout) == static_cast<std::size_t>(bytes.size()) &&
                              std::fflush(stdout) == 0;
@@ -244,12 +247,15 @@ int writeSelection(const Options& options, const SubscriberGridModel& grid, RunC
     } else {
         QString reason;
         if (!SelectionExport::writeFile(options.output, bytes, &reason)) {
-            console.message(
-                QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(options.output), reason));
+            console.message(QStringLiteral("cannot write the --output file: %1").arg(reason));
             return ExitFailures;
         }
     }
-    console.message(QStringLiteral("%1 subscribers selected").arg(kept.size()));
+    // Quiet on success; a selection that found nobody is worth a word.
+    if (kept.isEmpty() && leftOut.isEmpty())
+        console.message(QStringLiteral("no subscribers selected"));
+    else if (options.verbose)
+        console.message(QStringLiteral("%1 subscribers selected").arg(kept.size()));
     return leftOut.isEmpty() ? ExitDone : ExitFailures;
 }
 
@@ -400,6 +406,7 @@ int runCulvaneRun(int& argc, char** argv)
     RunConsole console;
 
     const Parsed parsed = parse(QCoreApplication::arguments().mid(1));
+    const RunConsole::QtMessages qtMessages(parsed.options.verbose);
     if (!parsed.error.isEmpty()) {
         console.message(parsed.error);
         console.message(QStringLiteral("Try 'culvane-run --help'."));
@@ -439,9 +446,10 @@ int runCulvaneRun(int& argc, char** argv)
         QString reason;
         password = RunPassword::readPasswordFile(options.passwordFile, &reason);
         if (!password) {
-            console.message(QStringLiteral("cannot read the password file %1: %2")
-                                .arg(QDir::toNativeSeparators(options.passwordFile), reason));
-            return ExitUsage;
+            // Not named: a password given in place of its file would be shown.
+            console.message(
+                QStringLiteral("cannot read the password file given with --password-file: %1").arg(reason));
+            return ExitNoInput;
         }
         if (RunPassword::othersCanRead(options.passwordFile))
             console.message(QStringLiteral("the password file %1 can be read by other users; chmod 600 it")
@@ -462,8 +470,13 @@ int runCulvaneRun(int& argc, char** argv)
                     .arg(user));
             return std::nullopt;
         }
-        console.message(QStringLiteral("signing in as %1 with the password given").arg(user));
+        if (options.verbose)
+            console.message(QStringLiteral("signing in as %1 with the password given").arg(user));
         return password;
+    };
+    steps.connectionNote = [&](const QString& note) {
+        if (options.verbose)
+            console.message(note);
     };
     const StartupChecks::Outcome started =
         StartupChecks::run(modLocalize::localizedReport(StringIds::InFrmMainFormLoad), steps);

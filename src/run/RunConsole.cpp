@@ -67,6 +67,38 @@ private:
     bool m_active = false;
 };
 
+// Each line of the text after the prefix, line breaks normalised.
+QString prefixedLines(const QString& text)
+{
+    QString normalised = text;
+    normalised.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QString lines;
+    for (const QString& line : normalised.split(QLatin1Char('\n')))
+        lines += kPrefix + line + QLatin1Char('\n');
+    return lines;
+}
+
+void writeQtMessage(QtMsgType type, const QString& text, bool verbose)
+{
+    if (!verbose && (type == QtDebugMsg || type == QtInfoMsg))
+        return;
+    // A progress line on the terminal is cleared first; the next redraw brings it back.
+    const QString cleared = isatty(STDERR_FILENO) == 1 ? QStringLiteral("\r\x1b[K") : QString();
+    const QByteArray bytes = (cleared + prefixedLines(text)).toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+void quietQtMessage(QtMsgType type, const QMessageLogContext& /*context*/, const QString& text)
+{
+    writeQtMessage(type, text, false);
+}
+
+void verboseQtMessage(QtMsgType type, const QMessageLogContext& /*context*/, const QString& text)
+{
+    writeQtMessage(type, text, true);
+}
+
 std::optional<QString> readLine()
 {
     std::string line;
@@ -98,10 +130,7 @@ void RunConsole::message(const QString& text)
     QString lines;
     if (m_lineShown)
         lines += QStringLiteral("\r\x1b[K");
-    QString normalised = text;
-    normalised.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    for (const QString& line : normalised.split(QLatin1Char('\n')))
-        lines += kPrefix + line + QLatin1Char('\n');
+    lines += prefixedLines(text);
     m_lineShown = false;
     write(lines);
     if (m_progressing && m_terminal)
@@ -186,4 +215,14 @@ std::optional<QString> RunConsole::readSecret(const QString& prompt)
     write(kPrefix + prompt);
     const HiddenInput hidden;
     return readLine();
+}
+
+RunConsole::QtMessages::QtMessages(bool verbose)
+    : m_previous(qInstallMessageHandler(verbose ? &verboseQtMessage : &quietQtMessage))
+{
+}
+
+RunConsole::QtMessages::~QtMessages()
+{
+    qInstallMessageHandler(m_previous);
 }

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QString>
 #include <QtGlobal>
+#include <qlogging.h>
 
 #include <functional>
 #include <optional>
@@ -38,6 +39,19 @@ public:
 
     // "about 1:05 left", from the deletion page's own estimate; public for its test.
     static QString timeLeft(const RunTimeEstimate& estimate, qint64 nowMs);
+
+    // For the life of the object Qt's own messages (the run log's and the results file's among them) go to
+    // standard error as every other line does; its debug and info messages only when verbose.
+    class QtMessages {
+    public:
+        explicit QtMessages(bool verbose);
+        ~QtMessages();
+        QtMessages(const QtMessages&) = delete;
+        QtMessages& operator=(const QtMessages&) = delete;
+
+    private:
+        QtMessageHandler m_previous;
+    };
 
 private:
     QString progressText() const;

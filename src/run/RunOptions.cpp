@@ -1,5 +1,11 @@
 #include "run/RunOptions.h"
 
+#include "selection/RangeEntry.h"
+#include "selection/SubscriberQuery.h"
+#include "server/Statements.h"
+
+#include <QHash>
+
 #include <limits>
 
 namespace RunOptions {
@@ -74,20 +80,29 @@ QString readCriterion(const CriterionOption& option, const QString& value, Optio
         return name + QStringLiteral(" needs a value");
     switch (option.criterion) {
     case Criterion::Range: {
-        // LOW-HIGH: the bounds are checked by the range query itself, with the selection page's messages.
+        // Checked here, before anything is opened: a range that selects nobody by mistake must not pass
+        // for an empty one.
         const qsizetype dash = value.indexOf(QLatin1Char('-'));
-        if (dash < 0)
-            return QStringLiteral("--range takes LOW-HIGH, for example --range 4000-4999, not '%1'")
-                .arg(value);
-        options.rangeLow = value.left(dash);
-        options.rangeHigh = value.mid(dash + 1);
+        const std::optional<QString> low =
+            dash < 0 ? std::nullopt : SubscriberQuery::plainRangeDigits(value.left(dash));
+        const std::optional<QString> high =
+            dash < 0 ? std::nullopt : SubscriberQuery::plainRangeDigits(value.mid(dash + 1));
+        if (!low || !high || low->size() > RangeEntry::ExtensionBoxMaxLength ||
+            high->size() > RangeEntry::ExtensionBoxMaxLength)
+            return QStringLiteral("--range takes LOW-HIGH, two whole numbers of up to %1 digits, for "
+                                  "example --range 4000-4999")
+                .arg(RangeEntry::ExtensionBoxMaxLength);
+        if (Statements::padExtension(*low) > Statements::padExtension(*high))
+            return QStringLiteral("--range runs backwards: LOW must not be above HIGH");
+        options.rangeLow = *low;
+        options.rangeHigh = *high;
         break;
     }
     case Criterion::Switch: {
         bool number = false;
         const int id = value.trimmed().toInt(&number);
         if (!number || id < std::numeric_limits<qint16>::min() || id > std::numeric_limits<qint16>::max())
-            return QStringLiteral("--switch takes the switch integration's number, not '%1'").arg(value);
+            return QStringLiteral("--switch takes the switch integration's number");
         options.switchId = id;
         break;
     }
@@ -95,6 +110,20 @@ QString readCriterion(const CriterionOption& option, const QString& value, Optio
         break;
     }
     return QString();
+}
+
+// An option is named in a message only when it is one of culvane-run's own (given to the wrong command):
+// any other word may be a password typed in the wrong place, and is never repeated back.
+QString unknownOption(const QString& name, const QString& command)
+{
+    static const QStringList known = {
+        QStringLiteral("--password-file"), QStringLiteral("--output"),  QStringLiteral("-o"),
+        QStringLiteral("--results"),       QStringLiteral("--verbose"), QStringLiteral("-v"),
+        QStringLiteral("--mode"),          QStringLiteral("--poll"),    QStringLiteral("--dry-run"),
+        QStringLiteral("--yes"),           QStringLiteral("-y")};
+    if (known.contains(name))
+        return QStringLiteral("%1 is no option of %2").arg(name, command);
+    return QStringLiteral("an unknown option for %1 (not repeated here); see --help").arg(command);
 }
 
 } // namespace
@@ -122,12 +151,14 @@ Parsed parse(const QStringList& arguments)
     else if (command == QLatin1String("delete"))
         options.command = Command::Delete;
     else {
-        parsed.error = QStringLiteral("unknown command '%1': select or delete").arg(command);
+        parsed.error = QStringLiteral("unknown command: the first word is select or delete");
         return parsed;
     }
     const bool deleting = options.command == Command::Delete;
 
     bool modeGiven = false;
+    // The values given so far, by option: a second one that differs is refused, as neither may win.
+    QHash<QString, QString> valuesGiven;
     Arguments rest(arguments.mid(1));
     const auto fail = [&](const QString& error) {
         parsed.error = error;
@@ -159,11 +190,20 @@ Parsed parse(const QStringList& arguments)
                 return fail(error);
             continue;
         }
-        const auto valueOf = [&]() -> std::optional<QString> {
+        const auto valueOf = [&](const char* option) -> std::optional<QString> {
             const std::optional<QString> value = rest.value();
-            if (!value || value->isEmpty())
+            if (!value || value->isEmpty()) {
                 parsed.error = name + QStringLiteral(" needs a value");
-            return value && !value->isEmpty() ? value : std::nullopt;
+                return std::nullopt;
+            }
+            const QString key = QLatin1String(option);
+            const auto earlier = valuesGiven.constFind(key);
+            if (earlier != valuesGiven.constEnd() && *earlier != *value) {
+                parsed.error = key + QStringLiteral(" is given twice with different values");
+                return std::nullopt;
+            }
+            valuesGiven.insert(key, *value);
+            return value;
         };
         const auto flag = [&](bool& target) {
             if (rest.hasInlineValue()) {
@@ -174,19 +214,19 @@ Parsed parse(const QStringList& arguments)
             return true;
         };
         if (name == QLatin1String("--password-file")) {
-            const std::optional<QString> value = valueOf();
+            const std::optional<QString> value = valueOf("--password-file");
             if (!value)
                 return parsed;
             options.passwordFile = *value;
         } else if (name == QLatin1String("--output") || name == QLatin1String("-o")) {
             if (deleting)
                 return fail(QStringLiteral("--output belongs to select"));
-            const std::optional<QString> value = valueOf();
+            const std::optional<QString> value = valueOf("--output");
             if (!value)
                 return parsed;
             options.output = *value;
         } else if (name == QLatin1String("--results") && deleting) {
-            const std::optional<QString> value = valueOf();
+            const std::optional<QString> value = valueOf("--results");
             if (!value)
                 return parsed;
             options.results = *value;
@@ -194,7 +234,7 @@ Parsed parse(const QStringList& arguments)
             if (!flag(options.verbose))
                 return parsed;
         } else if (name == QLatin1String("--mode") && deleting) {
-            const std::optional<QString> value = valueOf();
+            const std::optional<QString> value = valueOf("--mode");
             if (!value)
                 return parsed;
             if (*value == QLatin1String("data"))
@@ -202,10 +242,10 @@ Parsed parse(const QStringList& arguments)
             else if (*value == QLatin1String("all"))
                 options.mode = Mode::All;
             else
-                return fail(QStringLiteral("--mode takes data or all, not '%1'").arg(*value));
+                return fail(QStringLiteral("--mode takes data or all"));
             modeGiven = true;
         } else if (name == QLatin1String("--poll") && deleting) {
-            const std::optional<QString> value = valueOf();
+            const std::optional<QString> value = valueOf("--poll");
             if (!value)
                 return parsed;
             if (*value == QLatin1String("fast"))
@@ -213,7 +253,7 @@ Parsed parse(const QStringList& arguments)
             else if (*value == QLatin1String("standard"))
                 options.poll = Poll::Wizard;
             else
-                return fail(QStringLiteral("--poll takes fast or standard, not '%1'").arg(*value));
+                return fail(QStringLiteral("--poll takes fast or standard"));
         } else if (name == QLatin1String("--dry-run") && deleting) {
             if (!flag(options.dryRun))
                 return parsed;
@@ -221,11 +261,10 @@ Parsed parse(const QStringList& arguments)
             if (!flag(options.yes))
                 return parsed;
         } else if (name.startsWith(QLatin1Char('-'))) {
-            return fail(QStringLiteral("unknown option %1 for %2").arg(name, command));
+            return fail(unknownOption(name, command));
         } else {
-            return fail(QStringLiteral("unexpected argument '%1'; a password or a file is given with its "
-                                       "option")
-                            .arg(name));
+            return fail(QStringLiteral("a word that belongs to no option (not repeated here); a password or "
+                                       "a file is given with its option"));
         }
     }
     if (options.criterion == Criterion::None)
@@ -239,18 +278,18 @@ Parsed parse(const QStringList& arguments)
 QString helpText()
 {
     return QStringLiteral(
-        "Usage: culvane-run select CRITERION [--output FILE] [--password-file FILE]\n"
+        "Usage: culvane-run select CRITERION [--output FILE] [--password-file FILE] [--verbose]\n"
         "       culvane-run delete (CRITERION | --from FILE.csv) --mode data|all [--dry-run] [--yes]\n"
-        "                          [--poll fast|standard] [--password-file FILE]\n"
+        "                          [--poll fast|standard] [--password-file FILE] [--verbose]\n"
         "       culvane-run --help | --version\n"
         "\n"
         "Selects and deletes Orvane subscribers as the Culvane wizard does, from a shell, without a window.\n"
         "\n"
         "Commands:\n"
-        "  select              write the selected subscribers as CSV (the wizard's Export format: UTF-8 "
-        "with\n"
-        "                      a byte-order mark, CR LF, heading Alias,Extension,DisplayName,FirstName,\n"
-        "                      LastName,HomeServer,COS) to standard output or to --output FILE\n"
+        "  select              write the selected subscribers as CSV (the wizard's Export format: UTF-8, "
+        "CR LF,\n"
+        "                      heading Alias,Extension,DisplayName,FirstName,LastName,HomeServer,COS) to\n"
+        "                      standard output, or to --output FILE with a byte-order mark for spreadsheets\n"
         "  delete              delete the selected subscribers through sp_DeleteSubscriber, with the "
         "wizard's\n"
         "                      run log and results file\n"
@@ -264,8 +303,14 @@ QString helpText()
         "  --home-server NAME  subscribers homed on this mail server\n"
         "  --location NAME     remote subscribers of this location (its display name)\n"
         "  --node ID           bridge subscribers of this networking node\n"
-        "  --csv FILE          subscribers named in a CSV file (alias and/or extension column)\n"
-        "  --from FILE.csv     delete only: the subscribers of a file written by select or Export\n"
+        "  --csv FILE          subscribers named in a CSV file (alias and/or extension column); one\n"
+        "                      named twice is taken once and the duplicates are counted on standard error\n"
+        "  --from FILE.csv     delete only: the subscribers of a file written by select or Export; or\n"
+        "                      resume a run cut short from its results file: only its rows 'not attempted'\n"
+        "                      or 'not sent' are taken again, the others are counted by outcome\n"
+        "\n"
+        "A class of service, switch, location, mail server or node the server does not have is refused\n"
+        "(status 64), as is a range that is not two whole numbers or runs backwards.\n"
         "\n"
         "Options:\n"
         "  --mode data         remove the Orvane data only; directory accounts and mailboxes stay\n"
@@ -281,18 +326,26 @@ QString helpText()
         "  --password-file F   the password for the data source's UID, from the first line of F (never\n"
         "                      give a password on the command line); on a terminal it is asked for\n"
         "  --output FILE, -o   select only: write the CSV to FILE instead of standard output\n"
+        "  --verbose, -v       also say which data source is used, how many subscribers were selected and\n"
+        "                      what the CSV import read\n"
         "\n"
         "Ctrl-C during a deletion stops after the current subscriber; a second Ctrl-C ends the current\n"
         "wait at once and logs that its outcome is unknown. SIGTERM, SIGHUP and SIGPIPE (a time limit,\n"
-        "a closed terminal or ssh session) do both at once. Messages go to standard error.\n"
+        "a closed terminal or ssh session) do both at once. Messages go to standard error, each line after\n"
+        "'culvane-run: ', and only what needs reading: a select that goes well writes none there, a\n"
+        "delete only its progress.\n"
         "\n"
         "Exit status:\n"
-        "  0   done: every subscriber deleted (or, with --dry-run, would be)\n"
+        "  0   done: every subscriber deleted (or, with --dry-run, would be); also a selection that\n"
+        "      finds nobody, and a results file with nothing left to resume\n"
         "  1   a subscriber failed or was not reached (stopped), select left rows out, or a file (the\n"
         "      selection, the dry run's results) could not be written whole\n"
         "  2   refused: a start-up check failed, --mode all under restricted rights, or the question\n"
         "      was answered no\n"
-        "  64  wrong usage, also delete without --yes when standard input is not a terminal\n"
+        "  64  wrong usage, also delete without --yes when standard input is not a terminal, an option\n"
+        "      given twice with different values, or a name the server does not have\n"
+        "  66  an input file (--csv, --from, --password-file) that cannot be read, or a CSV file without\n"
+        "      an alias or extension heading\n"
         "\n"
         "See culvane-run(1).\n");
 }

@@ -13,7 +13,7 @@ constexpr int ExitDone = 0;      // select written; every subscriber deleted (or
 constexpr int ExitFailures = 1;  // a subscriber failed, was not reached, or a row was left out
 constexpr int ExitRefused = 2;   // a start-up check refused, the question was answered no
 constexpr int ExitUsage = 64;    // wrong usage, including a deletion without --yes and without a terminal
-constexpr int ExitNoInput = 66;  // an input file (--csv, --from) that cannot be opened or read
+constexpr int ExitNoInput = 66;  // an input file (--csv, --from, --password-file) that cannot be read
 constexpr int ExitTempFail = 75; // the server stopped answering: try again later and resume
 
 enum class Command { Help, Version, Select, Delete };

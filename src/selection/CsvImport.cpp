@@ -11,6 +11,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <optional>
 
@@ -43,7 +44,7 @@ public:
             records.Open(statement, m_connection, Recordset::adOpenForwardOnly, Recordset::adLockReadOnly,
                          Recordset::adCmdUnspecified);
             for (; records.isOpen() && !records.EOF_(); records.MoveNext())
-                m_sink.addSubscriber(readSubscriberValues(records, extensionColumn));
+                passOn(readSubscriberValues(records, extensionColumn));
         } catch (const CulvaneError& error) {
             failed(error);
         }
@@ -65,12 +66,30 @@ public:
 
     int failedLookups() const { return m_failedLookups; }
     const QString& firstFailure() const { return m_firstFailure; }
+    qint32 duplicates() const { return m_duplicates; }
 
 private:
+    // A subscriber the file has already named (its extension and its alias on one line, or two lines)
+    // would be deleted twice: the second request could only fail.
+    void passOn(SubscriberValues&& values)
+    {
+        if (!values.subscriberObjectId.isEmpty()) {
+            const qsizetype known = m_passed.size();
+            m_passed.insert(values.subscriberObjectId);
+            if (m_passed.size() == known) {
+                ++m_duplicates;
+                return;
+            }
+        }
+        m_sink.addSubscriber(std::move(values));
+    }
+
     QString m_connection;
     CsvSink& m_sink;
     int m_failedLookups = 0;
     QString m_firstFailure;
+    QSet<QString> m_passed;
+    qint32 m_duplicates = 0;
 };
 
 } // namespace
@@ -82,15 +101,22 @@ QString failedLookupsMessage(int failed, const QString& firstError)
     return mymyLoadString(StringIds::CsvLookupsFailed).arg(QString::number(failed), firstError);
 }
 
-std::int16_t ParseCSVForSubscribers(const QString& path, const QString& connection, CsvSink& sink)
+QString duplicatesMessage(qint32 duplicates)
+{
+    return duplicates > 0 ? mymyLoadString(StringIds::CsvDuplicatesLeftOut).arg(duplicates) : QString();
+}
+
+Outcome ParseCSVForSubscribers(const QString& path, const QString& connection, CsvSink& sink)
 {
     const qint32 rowsBefore = sink.gridRows();
-    std::int16_t linesRead = 0;
+    Outcome outcome;
+    std::int16_t& linesRead = outcome.linesRead;
     const auto summary = [&] {
-        sink.message(mymyLoadString(StringIds::CsvImportComplete) + withSignPosition(linesRead) +
-                     mymyLoadString(StringIds::CsvLinesRead) +
-                     withSignPosition(sink.gridRows() - rowsBefore) +
-                     mymyLoadString(StringIds::CsvUsersAdded));
+        sink.importSummary(mymyLoadString(StringIds::CsvImportComplete) + withSignPosition(linesRead) +
+                               mymyLoadString(StringIds::CsvLinesRead) +
+                               withSignPosition(sink.gridRows() - rowsBefore) +
+                               mymyLoadString(StringIds::CsvUsersAdded),
+                           duplicatesMessage(outcome.duplicates));
     };
 
     QFile file(path);
@@ -102,9 +128,10 @@ std::int16_t ParseCSVForSubscribers(const QString& path, const QString& connecti
         file.close();
     }
     if (!bytes) {
+        outcome.file = Outcome::File::CannotOpen;
         sink.message(mymyLoadString(StringIds::CsvCannotOpen));
         summary();
-        return linesRead;
+        return outcome;
     }
 
     const QStringList lines = CsvText::splitLines(*bytes);
@@ -112,9 +139,10 @@ std::int16_t ParseCSVForSubscribers(const QString& path, const QString& connecti
     const int aliasAt = CsvText::aliasColumn(header);
     const int extensionAt = CsvText::extensionColumn(header, mymyLoadString(StringIds::CsvExtensionHeading));
     if (lines.isEmpty() || lines.constFirst().size() < 2 || (aliasAt < 0 && extensionAt < 0)) {
+        outcome.file = Outcome::File::InvalidFormat;
         sink.message(mymyLoadString(StringIds::CsvInvalidFormat));
         summary();
-        return linesRead;
+        return outcome;
     }
 
     Import import(connection, sink);
@@ -137,11 +165,12 @@ std::int16_t ParseCSVForSubscribers(const QString& path, const QString& connecti
             import.lookUp(Statements::csvByAlias(alias), QStringLiteral("Extension"));
         }
     }
+    outcome.duplicates = import.duplicates();
     summary();
     // Failures the run log took are there to read; without a log they would vanish behind a clean summary.
     if (import.failedLookups() > 0 && !Logging::RunLogIsOpen())
         sink.message(failedLookupsMessage(import.failedLookups(), import.firstFailure()));
-    return linesRead;
+    return outcome;
 }
 
 } // namespace CsvImport

@@ -103,7 +103,7 @@ std::optional<QString> signedIn(const QString& base, const QString& user, OdbcSe
 
 } // namespace
 
-std::optional<QString> ChooseConnectionString(const PasswordPrompt& askPassword)
+std::optional<QString> ChooseConnectionString(const PasswordPrompt& askPassword, const ConnectionNote& note)
 {
     std::optional<QString> text = ChosenConnectionString();
     const bool dataSource = *text == Statements::DataSourceConnectionText;
@@ -122,13 +122,16 @@ std::optional<QString> ChooseConnectionString(const PasswordPrompt& askPassword)
             return std::nullopt;
     }
     const QString shown = OdbcSetup::redacted(*text);
-    const QString note =
-        dataSource ? QStringLiteral("Culvane: connecting through the ODBC data source %1 (%2)")
-                         .arg(Statements::DataSourceName, shown)
-                   : QStringLiteral("Culvane: no ODBC data source %1 is defined; connecting with %2")
-                         .arg(Statements::DataSourceName, shown);
-    std::fprintf(stderr, "%s\n", note.toLocal8Bit().constData());
-    std::fflush(stderr);
+    const QString which = dataSource ? QStringLiteral("connecting through the ODBC data source %1 (%2)")
+                                           .arg(Statements::DataSourceName, shown)
+                                     : QStringLiteral("no ODBC data source %1 is defined; connecting with %2")
+                                           .arg(Statements::DataSourceName, shown);
+    if (note) {
+        note(which);
+    } else {
+        std::fprintf(stderr, "Culvane: %s\n", which.toLocal8Bit().constData());
+        std::fflush(stderr);
+    }
     return text;
 }
 

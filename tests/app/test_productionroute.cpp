@@ -780,8 +780,9 @@ void TestProductionRoute::everyCriterionFindsTheRowsTheFileHolds()
     lists.insert(QStringLiteral("node"),
                  rows(withHandler + shown + QStringLiteral("AND s.RemoteNodeID = '101'") + byAlias));
 
-    // A CSV file of every alias outside ASCII in UTF-8, and one in the Latin-1 bytes of an older
-    // spreadsheet; each line finds what a look-up by that alias finds in the file.
+    // A CSV file of every alias outside ASCII in UTF-8, and one again in the Latin-1 bytes of an older
+    // spreadsheet; each line finds what a look-up by that alias finds in the file, and the Latin-1 line the
+    // subscriber already found, which is counted as a duplicate and not added again.
     const QString accented =
         standin
             .scalar(QStringLiteral("SELECT group_concat(Alias, char(10)) FROM (SELECT Alias FROM subscriber "
@@ -794,7 +795,6 @@ void TestProductionRoute::everyCriterionFindsTheRowsTheFileHolds()
         bytes += alias.toUtf8() + "\r\n";
     QVERIFY(aliases.contains(kAccentedAlias));
     bytes += kAccentedAlias.toLatin1() + "\r\n";
-    aliases.append(kAccentedAlias);
     QStringList csv;
     for (const QString& alias : std::as_const(aliases))
         csv +=
@@ -808,8 +808,9 @@ void TestProductionRoute::everyCriterionFindsTheRowsTheFileHolds()
     expected.insert(QStringLiteral("csvFile"), csvFile);
     expected.insert(
         QStringLiteral("csvSummary"),
-        QStringLiteral("Import complete.   %1 lines read in from text file,  %2 users added to grid.")
-            .arg(aliases.size())
+        QStringLiteral("Import complete.   %1 lines read in from text file,  %2 users added to grid.\n1 "
+                       "duplicate(s) left out: subscribers the file names more than once are added once.")
+            .arg(aliases.size() + 1)
             .arg(csv.size()));
     for (auto it = lists.cbegin(); it != lists.cend(); ++it) {
         QVERIFY2(!it.value().isEmpty(), qPrintable(it.key()));

@@ -705,6 +705,23 @@ void TestChooseSubscribers::csvImportFromThePage()
     QCOMPARE(m_page->grid().subscriberRow(2).Extension, QStringLiteral("402"));
     QCOMPARE(child<QLineEdit>("txtUsersInGrid")->text(), QStringLiteral("2"));
     QVERIFY(!splash.isVisible());
+
+    // A subscriber the file names twice (by extension and alias on one line, and on a line of its own) is
+    // added once; the summary box says how many were left out, on a line of its own.
+    QVERIFY(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    out.write("Alias,Extension\r\nuser00013,401\r\n,402\r\nuser00013,\r\n");
+    out.close();
+    boxes.clear();
+    QTest::mouseClick(view, Qt::LeftButton);
+    QCOMPARE(boxes.texts(), QStringList{QStringLiteral(
+                                "Import complete.   3 lines read in from text file,  2 users added to "
+                                "grid.\n2 duplicate(s) left out: subscribers the file names more than "
+                                "once are added once.")});
+    QCOMPARE(m_page->grid().Rows(), 3);
+    QCOMPARE(m_page->grid().subscriberRow(1).Alias, QStringLiteral("user00013"));
+    QCOMPARE(m_page->grid().subscriberRow(1).Extension, QStringLiteral("401"));
+    QCOMPARE(m_page->grid().subscriberRow(2).Extension, QStringLiteral("402"));
+    QCOMPARE(child<QLineEdit>("txtUsersInGrid")->text(), QStringLiteral("2"));
 }
 
 void TestChooseSubscribers::filterNarrowsSortsAndChecksTheShownRows()

@@ -18,11 +18,18 @@ const QString kConnection = QStringLiteral("Driver={SQL Server};server=;database
 const QString kOverflow =
     QStringLiteral("(error):6 (Overflow) in procedure ParseCSVForSubscribers of Form frmChooseSubscribers");
 
-QString summary(int lines, int rows)
+QString summary(int lines, int rows, int duplicates = 0)
 {
-    return QStringLiteral("Import complete.   %1 lines read in from text file,  %2 users added to grid.")
-        .arg(lines)
-        .arg(rows);
+    QString text =
+        QStringLiteral("Import complete.   %1 lines read in from text file,  %2 users added to grid.")
+            .arg(lines)
+            .arg(rows);
+    if (duplicates > 0)
+        text +=
+            QStringLiteral("\n%1 duplicate(s) left out: subscribers the file names more than once are added "
+                           "once.")
+                .arg(duplicates);
+    return text;
 }
 
 // Rows into a real grid, messages recorded.
@@ -176,19 +183,26 @@ void TestCsvImport::aliasesAndExtensionsAreLookedUp()
     QCOMPARE(two->grid.subscriberRow(1).Extension, QStringLiteral("401"));
 
     // A byte-order mark, LF line ends, a spaced header and a spaced extension; the second extension of a
-    // subscriber finds it with that extension.
+    // subscriber finds the subscriber already added, which is not added again but counted.
     auto extensions = import("\xEF\xBB\xBF Extension \n 401 \n99000013\n");
-    QCOMPARE(extensions->aliases(), (QStringList{QStringLiteral("user00013"), QStringLiteral("user00013")}));
+    QCOMPARE(extensions->aliases(), QStringList{QStringLiteral("user00013")});
     QCOMPARE(extensions->grid.subscriberRow(1).Extension, QStringLiteral("401"));
-    QCOMPARE(extensions->grid.subscriberRow(2).Extension, QStringLiteral("99000013"));
-    QCOMPARE(extensions->messages, QStringList{summary(2, 2)});
+    QCOMPARE(extensions->messages, QStringList{summary(2, 1, 1)});
 
-    // Both columns: a line naming one subscriber twice adds it twice, extension first; letters in the
-    // extension skip only that lookup; an empty line counts as read.
-    auto both = import("EXTENSION,SubscriberAlias\r\n402,user00013\r\nabc,user00026\r\n\r\n");
-    QCOMPARE(both->aliases(), (QStringList{QStringLiteral("user00026"), QStringLiteral("user00013"),
-                                           QStringLiteral("user00026")}));
-    QCOMPARE(both->messages, QStringList{summary(3, 3)});
+    // Both columns, extension first: a line whose extension and alias name one subscriber adds it once,
+    // and so does a second line naming it; letters in the extension skip only that lookup; an empty line
+    // counts as read.
+    auto both =
+        import("EXTENSION,SubscriberAlias\r\n402,user00026\r\n402,user00013\r\nabc,user00026\r\n\r\n");
+    QCOMPARE(both->aliases(), (QStringList{QStringLiteral("user00026"), QStringLiteral("user00013")}));
+    QCOMPARE(both->messages, QStringList{summary(4, 2, 3)});
+    GridRecorder once;
+    const CsvImport::Outcome counted =
+        CsvImport::ParseCSVForSubscribers(write("Alias,Extension\r\nuser00013,401\r\n"), kConnection, once);
+    QCOMPARE(once.aliases(), QStringList{QStringLiteral("user00013")});
+    QCOMPARE(counted.file, CsvImport::Outcome::File::Read);
+    QCOMPARE(counted.linesRead, std::int16_t(1));
+    QCOMPARE(counted.duplicates, 1);
 
     // Quotes belong to the alias; nothing is called "user00013" with them. A short line lacks the column.
     auto quoted = import("Name,Alias\n\"John\",\"user00013\"\nonly-a-name\n");
@@ -228,14 +242,17 @@ void TestCsvImport::unusableFilesAndHeaders()
          {QByteArray("name,phone\r\nuser00013,401\r\n"), QByteArray(), QByteArray("A\r\nuser00013\r\n"),
           QByteArray("\xEF\xBB\xBF"
                      "A\n")}) {
-        auto sink = import(bytes);
-        QCOMPARE(sink->messages, (QStringList{invalid, summary(0, 0)}));
-        QCOMPARE(sink->grid.Rows(), 1);
+        GridRecorder sink;
+        QCOMPARE(CsvImport::ParseCSVForSubscribers(write(bytes), kConnection, sink).file,
+                 CsvImport::Outcome::File::InvalidFormat);
+        QCOMPARE(sink.messages, (QStringList{invalid, summary(0, 0)}));
+        QCOMPARE(sink.grid.Rows(), 1);
     }
     const QString cannotOpen = QStringLiteral("Error! Could not open CSV input file.");
     for (const QString& path : {m_files.filePath(QStringLiteral("missing.csv")), QString(), m_files.path()}) {
         GridRecorder sink;
-        CsvImport::ParseCSVForSubscribers(path, kConnection, sink);
+        QCOMPARE(CsvImport::ParseCSVForSubscribers(path, kConnection, sink).file,
+                 CsvImport::Outcome::File::CannotOpen);
         QCOMPARE(sink.messages, (QStringList{cannotOpen, summary(0, 0)}));
     }
 }
