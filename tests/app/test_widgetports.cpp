@@ -61,6 +61,13 @@ void TestWidgetPorts::boxesCarryTheirButtonsAndDetails()
     const auto choice = makeMessageBox(QString(), QStringLiteral("Go on?"), MsgBox::vbOKCancel, QString());
     QCOMPARE(choice->standardButtons(), QMessageBox::Ok | QMessageBox::Cancel);
     QCOMPARE(choice->defaultButton(), choice->button(QMessageBox::Ok));
+
+    // The question of a run whose database is out of reach: Stop is its second button, and the default.
+    const auto retry =
+        makeMessageBox(QString(), QStringLiteral("Unreachable"), MsgBox::vbRetryCancel, QString());
+    QCOMPARE(retry->standardButtons(), QMessageBox::Retry | QMessageBox::Cancel);
+    QCOMPARE(retry->button(QMessageBox::Cancel)->text(), QStringLiteral("Stop"));
+    QCOMPARE(retry->defaultButton(), retry->button(QMessageBox::Cancel));
 }
 
 void TestWidgetPorts::eachWayOfClosingGivesItsAnswer()
@@ -85,6 +92,13 @@ void TestWidgetPorts::eachWayOfClosingGivesItsAnswer()
     QCOMPARE(MsgBox::show(QStringLiteral("Open the log?"), MsgBox::vbOKCancel), MsgBox::vbOK);
     escape();
     QCOMPARE(MsgBox::show(QStringLiteral("Done."), MsgBox::vbOKOnly), MsgBox::vbOK);
+    // A run goes on only when Retry is pressed: Return and Escape stop it.
+    click(QMessageBox::Retry);
+    QCOMPARE(MsgBox::show(QStringLiteral("Unreachable"), MsgBox::vbRetryCancel), MsgBox::vbRetry);
+    enter();
+    QCOMPARE(MsgBox::show(QStringLiteral("Unreachable"), MsgBox::vbRetryCancel), MsgBox::vbCancel);
+    escape();
+    QCOMPARE(MsgBox::show(QStringLiteral("Unreachable"), MsgBox::vbRetryCancel), MsgBox::vbCancel);
     // A titled box goes through the same real box.
     click(QMessageBox::Yes);
     QCOMPARE(MsgBox::showTitled(QStringLiteral("Update"), QStringLiteral("Open?"), MsgBox::vbYesNo),
