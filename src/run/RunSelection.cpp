@@ -48,6 +48,14 @@ public:
     }
     void message(const QString& text) override { MsgBox::show(text); }
     qint32 gridRows() const override { return m_grid.Rows(); }
+    void queryFailed(const CulvaneError& error) override
+    {
+        if (!m_failure)
+            m_failure = error;
+    }
+    // The first statement of the selection that failed: the grid is not the whole selection.
+    const std::optional<CulvaneError>& failure() const { return m_failure; }
+
     // The lines read are a detail; subscribers left out are not.
     void importSummary(const QString& summary, const QString& duplicates) override
     {
@@ -58,6 +66,7 @@ public:
     }
 
 private:
+    std::optional<CulvaneError> m_failure;
     SubscriberGridModel& m_grid;
     RunConsole& m_console;
     bool m_verbose;
@@ -261,6 +270,22 @@ std::optional<int> resume(const QList<QStringList>& rows, GridRows& sink, RunCon
     return std::nullopt;
 }
 
+// A selection that a failed statement cut short is no selection: nothing is written or deleted from it.
+std::optional<int> incomplete(const GridRows& sink, RunConsole& console)
+{
+    const std::optional<CulvaneError>& failure = sink.failure();
+    if (!failure)
+        return std::nullopt;
+    const bool unreachable = failure->statement() == CulvaneError::Statement::NotSent ||
+                             failure->statement() == CulvaneError::Statement::Unanswered;
+    console.message(
+        QStringLiteral("the selection could not be made whole: %1 (%2); nothing is written or "
+                       "deleted%3")
+            .arg(failure->number())
+            .arg(failure->description(), unreachable ? QStringLiteral(", try again later") : QString()));
+    return unreachable ? RunOptions::ExitTempFail : RunOptions::ExitFailures;
+}
+
 } // namespace
 
 namespace RunSelection {
@@ -286,7 +311,7 @@ std::optional<int> fill(const RunOptions::Options& options, SubscriberGridModel&
         const CsvImport::Outcome outcome = CsvImport::ParseCSVForSubscribers(options.value, connection, sink);
         if (outcome.file != CsvImport::Outcome::File::Read)
             return RunOptions::ExitNoInput;
-        return std::nullopt;
+        return incomplete(sink, console);
     }
 
     SubscriberQuery::Criteria criteria;
@@ -347,7 +372,7 @@ std::optional<int> fill(const RunOptions::Options& options, SubscriberGridModel&
     if (refused)
         return refused;
     SubscriberQuery::run(criteria, connection, sink);
-    return std::nullopt;
+    return incomplete(sink, console);
 }
 
 } // namespace RunSelection

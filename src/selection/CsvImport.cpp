@@ -59,6 +59,7 @@ public:
     void failed(const CulvaneError& error)
     {
         logError(error);
+        m_sink.queryFailed(error);
         if (m_failedLookups++ == 0)
             m_firstFailure = QString::number(error.number()) + QStringLiteral(" (") + error.description() +
                              QLatin1Char(')');

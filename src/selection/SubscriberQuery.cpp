@@ -35,7 +35,7 @@ void closeQuietly(Recordset& records)
 }
 
 // The main recordset of every criterion: client cursor, forward-only, read-only.
-void openMain(Recordset& records, const QString& statement, const QString& connection,
+void openMain(Recordset& records, const QString& statement, const QString& connection, SubscriberSink& sink,
               std::optional<CulvaneError>* failure = nullptr)
 {
     records.setCursorLocation(Recordset::adUseClient);
@@ -43,6 +43,8 @@ void openMain(Recordset& records, const QString& statement, const QString& conne
         records.Open(statement, connection, Recordset::adOpenForwardOnly, Recordset::adLockReadOnly,
                      Recordset::adCmdUnspecified);
     });
+    if (error)
+        sink.queryFailed(*error);
     if (failure)
         *failure = std::move(error);
 }
@@ -72,6 +74,7 @@ private:
 
 void reportBreak(SubscriberSink& sink, const CulvaneError& error)
 {
+    sink.queryFailed(error);
     sink.message(incompleteQueryMessage(error.number(), error.description()));
 }
 
@@ -102,7 +105,7 @@ void rowLoop(Recordset& records, SubscriberSink& sink, RowCounter* counter)
 void allOrArchived(const QString& statement, const QString& connection, SubscriberSink& sink)
 {
     Recordset records;
-    openMain(records, statement, connection);
+    openMain(records, statement, connection, sink);
     if (!records.isOpen() || recordCount(records) < 1) {
         sink.message(NoSubscribersFound);
         closeQuietly(records);
@@ -118,7 +121,7 @@ void simpleQuery(const QString& statement, const QString& connection, Subscriber
 {
     Recordset records;
     std::optional<CulvaneError> failure;
-    openMain(records, statement, connection, &failure);
+    openMain(records, statement, connection, sink, &failure);
     if (failure) {
         reportBreak(sink, *failure);
         return;
@@ -149,7 +152,7 @@ void extensionRange(const Criteria& criteria, const QString& connection, Subscri
     }
 
     Recordset records;
-    openMain(records, Statements::extensionRange(*lowDigits, *highDigits), connection);
+    openMain(records, Statements::extensionRange(*lowDigits, *highDigits), connection, sink);
     if (!records.isOpen())
         return;
     RowCounter counter(sink);
@@ -166,10 +169,11 @@ void extensionRange(const Criteria& criteria, const QString& connection, Subscri
         QString id;
         attempt([&] { id = records.fieldText(QStringLiteral("SubscriberObjectID")); });
         Recordset detail;
-        attempt([&] {
-            detail.Open(Statements::subscriberDetail(id), connection, Recordset::adOpenKeyset,
-                        Recordset::adLockReadOnly, Recordset::adCmdUnspecified);
-        });
+        if (auto error = attempt([&] {
+                detail.Open(Statements::subscriberDetail(id), connection, Recordset::adOpenKeyset,
+                            Recordset::adLockReadOnly, Recordset::adCmdUnspecified);
+            }))
+            sink.queryFailed(*error);
         if (!detail.isOpen()) {
             sink.message(FailedOpeningRange);
             return;
@@ -221,7 +225,7 @@ void bySwitch(const Criteria& criteria, const QString& connection, SubscriberSin
     std::int16_t id = 0;
     attempt([&] { id = toInt16(criteria.switchId); });
     Recordset records;
-    openMain(records, Statements::bySwitch(id), connection);
+    openMain(records, Statements::bySwitch(id), connection, sink);
     if (!records.isOpen()) {
         sink.message(ErrorOpeningRecordset);
         return;

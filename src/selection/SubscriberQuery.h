@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ports/CulvaneError.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -33,6 +35,9 @@ public:
     virtual void message(const QString& text) = 0;
     // The running row count, for the queries that show one; count is 1 for the first row.
     virtual void rowCounted(std::int16_t count) { (void)count; }
+    // A statement of the query failed, whatever message() said of it: the rows handed over so far are not
+    // the whole selection. The page has its messages; a caller without a person watching listens here.
+    virtual void queryFailed(const CulvaneError& error) { (void)error; }
 };
 
 // Reads the eleven values of the current row. A value that cannot be read (NULL, or a column the statement

@@ -5,6 +5,8 @@
 #include "deletion/Logging.h"
 #include "localize/modLocalize.h"
 #include "run/RunConsole.h"
+#include "run/RunOptions.h"
+#include "run/RunSelection.h"
 #include "selection/CsvImport.h"
 #include "selection/SelectionExport.h"
 #include "selection/SubscriberGridModel.h"
@@ -139,6 +141,7 @@ private slots:
     void aRealRunKeepsTheWizardsLogAndResults();
     void pollFastPollsFirstAfter50Milliseconds();
     void theResultsFileGoesWhereItIsGiven();
+    void aQueryThatFailsIsNoSelection();
     void aDatabaseGoneMidRunEndsItWithStatus75();
     void ctrlCStopsAfterTheCurrentSubscriberAndTwiceEndsTheWaitAsDoEndingSignals();
     void aTerminalIsAskedAndShowsOneProgressLine();
@@ -689,6 +692,43 @@ void TestCulvaneRun::theResultsFileGoesWhereItIsGiven()
                                "\nSummary: dry-run "));
     QVERIFY(readText(dryGiven).contains(QStringLiteral(",would delete,")));
     QVERIFY(onlyFile(logFolder(), QStringLiteral("Culvane_DryRun_")).isEmpty());
+}
+
+void TestCulvaneRun::aQueryThatFailsIsNoSelection()
+{
+    // The range's statement joins vw_DTMFAccessID: without it the server refuses the statement, after the
+    // start-up, which does not read it.
+    QVERIFY(m_standin->exec(QStringLiteral("DROP VIEW vw_DTMFAccessID")));
+    const Result selected =
+        run({QStringLiteral("select"), QStringLiteral("--range"), QStringLiteral("400-500")});
+    QVERIFY2(selected.status == 1, qPrintable(selected.err));
+    QVERIFY(selected.out.isEmpty());
+    QVERIFY2(selected.err.contains(QStringLiteral("culvane-run: the selection could not be made whole: ")) &&
+                 selected.err.contains(QStringLiteral("no such table: vw_DTMFAccessID")) &&
+                 selected.err.contains(QStringLiteral("; nothing is written or deleted\n")),
+             qPrintable(selected.err));
+    const Result deleted =
+        run({QStringLiteral("delete"), QStringLiteral("--range"), QStringLiteral("400-500"),
+             QStringLiteral("--mode"), QStringLiteral("data"), QStringLiteral("--yes")});
+    QVERIFY2(deleted.status == 1, qPrintable(deleted.err));
+    QCOMPARE(deletions(*m_standin), 0);
+    QVERIFY(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")).isEmpty());
+
+    // The server gone between the start-up and the query: a temporary failure, to be tried again.
+    modOrvaneDB::DbConnectionString() = QStringLiteral("Driver={SQL Server};server=;database=") +
+                                        m_standin->folder() + QStringLiteral("/gone");
+    RunOptions::Options options;
+    options.command = RunOptions::Command::Select;
+    options.criterion = RunOptions::Criterion::Archived;
+    OrvaneVersion::setInstalledVersion({5, 0, 1, 33});
+    SubscriberGridModel grid;
+    RunConsole console;
+    ScriptedMessageBoxes boxes;
+    QCOMPARE(RunSelection::fill(options, grid, console), std::optional<int>(RunOptions::ExitTempFail));
+    QCOMPARE(grid.Rows(), 1);
+    // The page's own message of an archive query that cannot be opened is that there is nobody.
+    QCOMPARE(boxes.texts().size(), 1);
+    modOrvaneDB::DbConnectionString() = QString();
 }
 
 void TestCulvaneRun::aDatabaseGoneMidRunEndsItWithStatus75()
