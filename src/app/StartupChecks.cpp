@@ -85,8 +85,12 @@ Outcome run(const ErrorReport& report, const Steps& steps)
 
     bool restricted = true;
     report.step([&] { restricted = OrvaneVersion::bRestrictedRightsActive(); });
-    if (restricted)
-        MsgBox::show(mymyLoadString(StringIds::RestrictedRights));
+    if (restricted) {
+        if (steps.restrictedRightsNote)
+            steps.restrictedRightsNote(mymyLoadString(StringIds::RestrictedRights));
+        else
+            MsgBox::show(mymyLoadString(StringIds::RestrictedRights));
+    }
     outcome.restrictedRights = restricted;
     outcome.refused = false;
     return outcome;

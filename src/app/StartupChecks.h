@@ -20,6 +20,8 @@ struct Steps {
     modOrvaneDB::PasswordPrompt askPassword;
     // Hears which connection is used; without it the line goes to standard error.
     modOrvaneDB::ConnectionNote connectionNote;
+    // Hears the restricted-rights message (435); without it the message is shown as a box.
+    std::function<void(const QString&)> restrictedRightsNote;
 };
 
 struct Outcome {

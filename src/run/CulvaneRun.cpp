@@ -478,6 +478,11 @@ int runCulvaneRun(int& argc, char** argv)
         if (options.verbose)
             console.message(note);
     };
+    // Only full removal is touched by restricted rights, and that is refused below with its own message.
+    steps.restrictedRightsNote = [&](const QString& note) {
+        if (options.verbose)
+            console.message(note);
+    };
     const StartupChecks::Outcome started =
         StartupChecks::run(modLocalize::localizedReport(StringIds::InFrmMainFormLoad), steps);
     if (password && !asked)
