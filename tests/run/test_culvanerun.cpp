@@ -157,6 +157,9 @@ private:
     QProcessEnvironment environment(double pauseScale = 0) const;
     QString logFolder() const { return m_program.filePath(QStringLiteral("logs")); }
     void setSyncMarks(StandinFixture& standin);
+    // Starts deleting the 17 students, the first of whom (user00006) has a synchronisation that never
+    // finishes, and returns once that one's lines are in the run log: its wait takes 40 s x scale.
+    bool startStudentsRun(QProcess& process, double scale);
     int deletions(StandinFixture& standin);
 
     QTemporaryDir m_program;
@@ -229,6 +232,28 @@ void TestCulvaneRun::setSyncMarks(StandinFixture& standin)
     QVERIFY(standin.exec(QStringLiteral("UPDATE subscriber SET SyncResult = 5 WHERE Alias = 'user00013'")));
     QVERIFY(standin.exec(
         QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 1 WHERE Alias = 'user00027'")));
+}
+
+bool TestCulvaneRun::startStudentsRun(QProcess& process, double scale)
+{
+    if (!m_standin->exec(
+            QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 1 WHERE Alias = 'user00006'")))
+        return false;
+    process.setProcessEnvironment(environment(scale));
+    process.start(m_binary, {QStringLiteral("delete"), QStringLiteral("--cos"), kStudents,
+                             QStringLiteral("--mode"), QStringLiteral("data"), QStringLiteral("--yes")});
+    process.closeWriteChannel();
+    if (!process.waitForStarted(5000))
+        return false;
+    QElapsedTimer waited;
+    waited.start();
+    while (!readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")))
+                .contains(QStringLiteral("Alias=user00006"))) {
+        if (waited.elapsed() > 10000 || process.state() == QProcess::NotRunning)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
 }
 
 int TestCulvaneRun::deletions(StandinFixture& standin)
@@ -744,19 +769,10 @@ void TestCulvaneRun::aDatabaseGoneMidRunEndsItWithStatus75()
     // The first student's wait is long enough to take the database away during it. Without WAL journaling
     // the stand-in is one file, which can be put aside and back whole.
     QVERIFY(m_standin->exec(QStringLiteral("PRAGMA journal_mode=DELETE")));
-    QVERIFY(m_standin->exec(
-        QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 1 WHERE Alias = 'user00006'")));
     const QString file = m_standin->databasePath();
     const QString aside = file + QStringLiteral(".aside");
     QProcess process;
-    process.setProcessEnvironment(environment(0.05));
-    process.start(m_binary, {QStringLiteral("delete"), QStringLiteral("--cos"), kStudents,
-                             QStringLiteral("--mode"), QStringLiteral("data"), QStringLiteral("--yes")});
-    process.closeWriteChannel();
-    QVERIFY(process.waitForStarted(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")))
-                                 .contains(QStringLiteral("Alias=user00006")),
-                             10000);
+    QVERIFY(startStudentsRun(process, 0.05));
     QVERIFY(QFile::rename(file, aside));
     QVERIFY(process.waitForFinished(20000));
     QVERIFY(QFile::rename(aside, file));
@@ -816,19 +832,6 @@ void TestCulvaneRun::aDatabaseGoneMidRunEndsItWithStatus75()
 void TestCulvaneRun::ctrlCStopsAfterTheCurrentSubscriberAndTwiceEndsTheWaitAsDoEndingSignals()
 {
     // The first student's synchronisation never finishes; its wait takes 40 s x the scale.
-    QVERIFY(m_standin->exec(
-        QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 1 WHERE Alias = 'user00006'")));
-    const auto startRun = [&](QProcess& process, double scale) {
-        process.setProcessEnvironment(environment(scale));
-        process.start(m_binary, {QStringLiteral("delete"), QStringLiteral("--cos"), kStudents,
-                                 QStringLiteral("--mode"), QStringLiteral("data"), QStringLiteral("--yes")});
-        process.closeWriteChannel();
-        QVERIFY(process.waitForStarted(5000));
-        // Waiting for the first subscriber once its lines are in the log.
-        QTRY_VERIFY_WITH_TIMEOUT(readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")))
-                                     .contains(QStringLiteral("Alias=user00006")),
-                                 10000);
-    };
     const auto checkStopped = [&](const QString& firstOutcome) {
         const QString log = readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")));
         QVERIFY2(
@@ -845,7 +848,7 @@ void TestCulvaneRun::ctrlCStopsAfterTheCurrentSubscriberAndTwiceEndsTheWaitAsDoE
 
     {
         QProcess process;
-        startRun(process, 0.1);
+        QVERIFY(startStudentsRun(process, 0.1));
         QVERIFY(::kill(static_cast<pid_t>(process.processId()), SIGINT) == 0);
         QVERIFY(process.waitForFinished(15000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
@@ -866,10 +869,8 @@ void TestCulvaneRun::ctrlCStopsAfterTheCurrentSubscriberAndTwiceEndsTheWaitAsDoE
     // Again on a fresh stand-in: a wait of 20 s that a second Ctrl-C ends at once.
     cleanup();
     init();
-    QVERIFY(m_standin->exec(
-        QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 1 WHERE Alias = 'user00006'")));
     QProcess process;
-    startRun(process, 0.5);
+    QVERIFY(startStudentsRun(process, 0.5));
     QElapsedTimer timer;
     timer.start();
     QVERIFY(::kill(static_cast<pid_t>(process.processId()), SIGINT) == 0);
@@ -894,10 +895,8 @@ void TestCulvaneRun::ctrlCStopsAfterTheCurrentSubscriberAndTwiceEndsTheWaitAsDoE
         const QByteArray name = signal == SIGTERM ? "SIGTERM" : signal == SIGHUP ? "SIGHUP" : "SIGPIPE";
         cleanup();
         init();
-        QVERIFY(m_standin->exec(
-            QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 1 WHERE Alias = 'user00006'")));
         QProcess ended;
-        startRun(ended, 0.5);
+        QVERIFY(startStudentsRun(ended, 0.5));
         timer.restart();
         QVERIFY(::kill(static_cast<pid_t>(ended.processId()), signal) == 0);
         QVERIFY(ended.waitForFinished(15000));
@@ -1302,17 +1301,8 @@ void TestCulvaneRun::quietOnSuccessWithQtsOwnWarningsPrefixed()
 void TestCulvaneRun::aRunCutShortIsResumedFromItsResultsFile()
 {
     // A run of the 17 students stopped by Ctrl-C during the first one's wait: 16 rows not attempted.
-    QVERIFY(m_standin->exec(
-        QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 1 WHERE Alias = 'user00006'")));
     QProcess process;
-    process.setProcessEnvironment(environment(0.05));
-    process.start(m_binary, {QStringLiteral("delete"), QStringLiteral("--cos"), kStudents,
-                             QStringLiteral("--mode"), QStringLiteral("data"), QStringLiteral("--yes")});
-    process.closeWriteChannel();
-    QVERIFY(process.waitForStarted(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")))
-                                 .contains(QStringLiteral("Alias=user00006")),
-                             10000);
+    QVERIFY(startStudentsRun(process, 0.05));
     QVERIFY(::kill(static_cast<pid_t>(process.processId()), SIGINT) == 0);
     QVERIFY(process.waitForFinished(15000));
     QCOMPARE(process.exitCode(), 1);
