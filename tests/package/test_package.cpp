@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <unistd.h>
 
 namespace {
 
@@ -43,6 +44,22 @@ bool holdsOpen(qint64 pid, const QString& file)
     return false;
 }
 
+// Gives a folder its permissions back when the check that took them ends, however it ends, so that the
+// scratch root can still be removed.
+class PermissionsBack {
+public:
+    explicit PermissionsBack(const QString& folder) : m_folder(folder), m_kept(QFile::permissions(folder)) {}
+    ~PermissionsBack() { QFile::setPermissions(m_folder, m_kept); }
+    PermissionsBack(const PermissionsBack&) = delete;
+    PermissionsBack& operator=(const PermissionsBack&) = delete;
+
+private:
+    QString m_folder;
+    QFileDevice::Permissions m_kept;
+};
+
+const QString kProgramFolder = QStringLiteral("/usr/lib/culvane");
+
 } // namespace
 
 class TestPackage : public QObject {
@@ -51,6 +68,8 @@ class TestPackage : public QObject {
 private slots:
     void initTestCase();
     void theProgramFolderAndItsEntries();
+    void theDocumentsManualPagesAndControlFile();
+    void runLogsGoToTheStateHomeWhenTheProgramFolderIsNotWritable();
     void theInstalledProgramShowsItsFirstPage();
     void aRefusedStartEndsWithItsMessageAndStatus2();
 
@@ -85,7 +104,7 @@ void TestPackage::initTestCase()
 
 void TestPackage::theProgramFolderAndItsEntries()
 {
-    const QDir program(m_root + QStringLiteral("/opt/culvane"));
+    const QDir program(m_root + kProgramFolder);
     const QFileInfo executable(program.filePath(QStringLiteral("Culvane")));
     QVERIFY(executable.isFile() && executable.isExecutable());
 
@@ -110,29 +129,40 @@ void TestPackage::theProgramFolderAndItsEntries()
         QVERIFY2(QFileInfo(program.filePath(file)).isFile(), qPrintable(file));
     QVERIFY(!program.exists(QStringLiteral("logs")));
 
-    // `culvane` on the PATH leads to the program folder, whatever the root.
+    // `culvane` on the PATH leads to the program folder by a relative link, so whatever the root.
     const QFileInfo onPath(m_root + QStringLiteral("/usr/bin/culvane"));
     QVERIFY(onPath.isSymLink());
-    QCOMPARE(onPath.symLinkTarget(), QStringLiteral("/opt/culvane/Culvane"));
+    QCOMPARE(run(QStringLiteral("readlink"), {onPath.filePath()}), QByteArray("../lib/culvane/Culvane\n"));
+    QCOMPARE(onPath.canonicalFilePath(), executable.canonicalFilePath());
 
-    // culvane-run beside it, on the PATH, with its manual page.
+    // culvane-run beside it, on the PATH.
     const QFileInfo runProgram(program.filePath(QStringLiteral("culvane-run")));
     QVERIFY(runProgram.isFile() && runProgram.isExecutable());
     const QFileInfo runOnPath(m_root + QStringLiteral("/usr/bin/culvane-run"));
     QVERIFY(runOnPath.isSymLink());
-    QCOMPARE(runOnPath.symLinkTarget(), QStringLiteral("/opt/culvane/culvane-run"));
-    const QString manual = m_root + QStringLiteral("/usr/share/man/man1/culvane-run.1.gz");
-    QVERIFY(QFileInfo(manual).isFile());
-    const QString page = QString::fromUtf8(run(QStringLiteral("gzip"), {QStringLiteral("-dc"), manual}));
-    QVERIFY2(page.startsWith(QStringLiteral(".TH CULVANE-RUN 1 ")), qPrintable(page.left(200)));
-    for (const char* section : {".SH EXIT STATUS", ".SH EXAMPLES", "--dry-run", "--password-file"})
-        QVERIFY2(
-            page.contains(QString::fromLatin1(section).replace(QStringLiteral("-"), QStringLiteral("\\-"))),
-            section);
+    QCOMPARE(run(QStringLiteral("readlink"), {runOnPath.filePath()}),
+             QByteArray("../lib/culvane/culvane-run\n"));
+    QCOMPARE(runOnPath.canonicalFilePath(), runProgram.canonicalFilePath());
     int status = -1;
-    const QByteArray help = run(runProgram.filePath(), {QStringLiteral("--help")}, &status);
+    const QByteArray help = run(runOnPath.filePath(), {QStringLiteral("--help")}, &status);
     QCOMPARE(status, 0);
     QVERIFY(help.contains("Exit status:"));
+    // Started through its link, it still looks for the registry file in the program folder.
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("CULVANE_REGISTRY"));
+        process.setProcessEnvironment(environment);
+        process.start(runOnPath.filePath(), {QStringLiteral("select"), QStringLiteral("--all")});
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitCode(), 2);
+        const QString errors = QString::fromLocal8Bit(process.readAllStandardError());
+        QVERIFY2(errors.contains(program.filePath(QStringLiteral("HKLM.reg"))), qPrintable(errors));
+    }
+
+    // Nothing where Debian keeps software installed by hand.
+    const QString listing = QString::fromUtf8(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), m_deb}));
+    QVERIFY2(!listing.contains(QStringLiteral(" ./opt/")), qPrintable(listing));
 
     QFile desktop(m_root + QStringLiteral("/usr/share/applications/culvane.desktop"));
     QVERIFY(desktop.open(QIODevice::ReadOnly));
@@ -153,9 +183,70 @@ void TestPackage::theProgramFolderAndItsEntries()
     for (const char* package :
          {"libqt6widgets6", "libqt6sql6", "libqt6sql6-odbc", "unixodbc", "libqt6gui6", "libqt6network6"})
         QVERIFY2(depends.contains(QLatin1String(package)), qPrintable(depends.join(QLatin1Char(','))));
-    const QString listing = QString::fromUtf8(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), m_deb}));
     QVERIFY2(!listing.contains(QStringLiteral("test_")) && !listing.contains(QStringLiteral("bench_")),
              qPrintable(listing));
+}
+
+void TestPackage::theDocumentsManualPagesAndControlFile()
+{
+    // A manual page for each program on the PATH, compressed as Debian keeps them.
+    const auto page = [this](const QString& name) {
+        const QString manual =
+            m_root + QStringLiteral("/usr/share/man/man1/") + name + QStringLiteral(".1.gz");
+        return QFileInfo(manual).isFile()
+                   ? QString::fromUtf8(run(QStringLiteral("gzip"), {QStringLiteral("-dc"), manual}))
+                   : QString();
+    };
+    const auto escaped = [](const char* text) {
+        return QString::fromLatin1(text).replace(QStringLiteral("-"), QStringLiteral("\\-"));
+    };
+    const QString runPage = page(QStringLiteral("culvane-run"));
+    QVERIFY2(runPage.startsWith(QStringLiteral(".TH CULVANE-RUN 1 ")), qPrintable(runPage.left(200)));
+    for (const char* section : {".SH EXIT STATUS", ".SH EXAMPLES", "--dry-run", "--password-file",
+                                "/usr/lib/culvane/logs/Culvane_Log_"})
+        QVERIFY2(runPage.contains(escaped(section)), section);
+    const QString wizardPage = page(QStringLiteral("culvane"));
+    QVERIFY2(wizardPage.startsWith(QStringLiteral(".TH CULVANE 1 ")), qPrintable(wizardPage.left(200)));
+    for (const char* section :
+         {".SH NAME", ".SH SYNOPSIS", ".SH EXIT STATUS", ".SH ENVIRONMENT", ".SH FILES", "CULVANE_REGISTRY",
+          "XDG_STATE_HOME", "/usr/lib/culvane/HKLM.reg", "culvane-run (1)"})
+        QVERIFY2(wizardPage.contains(escaped(section)), section);
+
+    // Debian's documents of the package: its copyright, and the changelog of the packaged version.
+    const QString doc = m_root + QStringLiteral("/usr/share/doc/culvane/");
+    QFile copyright(doc + QStringLiteral("copyright"));
+    QVERIFY(copyright.open(QIODevice::ReadOnly));
+    const QByteArray copyrightText = copyright.readAll();
+    QVERIFY2(copyrightText.startsWith(
+                 "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"),
+             copyrightText.constData());
+    QVERIFY2(copyrightText.contains("\nFiles: *\nCopyright: "), copyrightText.constData());
+    QVERIFY(QFileInfo(doc + QStringLiteral("changelog.gz")).isFile());
+    const QByteArray version =
+        run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb, QStringLiteral("Version")}).trimmed();
+    QCOMPARE(version, QByteArray("4.0.23"));
+    const QByteArray changelog =
+        run(QStringLiteral("gzip"), {QStringLiteral("-dc"), doc + QStringLiteral("changelog.gz")});
+    QVERIFY2(changelog.startsWith("culvane (" + version + ") "), changelog.left(200).constData());
+    static const QRegularExpression trailer(QStringLiteral("\n -- [^<\n]+ <[^>\n]+>  \\w{3}, \\d{2} \\w{3} "
+                                                           "\\d{4} \\d{2}:\\d{2}:\\d{2} [+-]\\d{4}\n"));
+    QVERIFY2(trailer.match(QString::fromUtf8(changelog)).hasMatch(), changelog.constData());
+
+    // The control file: the description's continuation lines as Debian wants them, nothing of CMake's
+    // list separator anywhere.
+    const QString control = QString::fromUtf8(run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_deb}));
+    QVERIFY2(control.contains(QStringLiteral("\nDescription: wizard that deletes many subscribers")),
+             qPrintable(control));
+    QVERIFY2(!control.contains(QLatin1Char(';')), qPrintable(control));
+    // Its continuation lines are those after the summary up to the next field.
+    const QStringList lines =
+        control.section(QStringLiteral("\nDescription: "), 1).split(QLatin1Char('\n')).mid(1);
+    int continued = 0;
+    while (continued < lines.size() && lines.at(continued).startsWith(QLatin1Char(' '))) {
+        const QString& line = lines.at(continued++);
+        QVERIFY2(!line.startsWith(QStringLiteral("  ")) && line.size() <= 80, qPrintable(line));
+    }
+    QVERIFY2(continued >= 2, qPrintable(control));
 }
 
 QProcessEnvironment TestPackage::programEnvironment(const QString& registry, const QString& home) const
@@ -181,7 +272,7 @@ void TestPackage::theInstalledProgramShowsItsFirstPage()
     QProcess program;
     program.setProcessEnvironment(programEnvironment(registry, standin.folder()));
     program.setWorkingDirectory(standin.folder());
-    program.start(m_root + QStringLiteral("/opt/culvane/Culvane"), {});
+    program.start(m_root + kProgramFolder + QStringLiteral("/Culvane"), {});
     QVERIFY2(program.waitForStarted(10000), qPrintable(program.errorString()));
     // The start-up sequence ends with the database open and the page shown; the program then waits for
     // the administrator, and stays.
@@ -211,7 +302,7 @@ void TestPackage::aRefusedStartEndsWithItsMessageAndStatus2()
     const QString missing = home.filePath(QStringLiteral("no such registry.reg"));
     QProcessEnvironment environment = programEnvironment(missing, home.path());
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    environment.insert(QStringLiteral("CULVANE_PROGRAM"), m_root + QStringLiteral("/opt/culvane/Culvane"));
+    environment.insert(QStringLiteral("CULVANE_PROGRAM"), m_root + QStringLiteral("/usr/bin/culvane"));
     QProcess session;
     session.setProcessEnvironment(environment);
     session.setWorkingDirectory(home.path());
@@ -237,6 +328,68 @@ void TestPackage::aRefusedStartEndsWithItsMessageAndStatus2()
     const QRegularExpressionMatch box = width.match(shown);
     QVERIFY2(box.hasMatch() && box.captured(1).toInt() > 0 && box.captured(1).toInt() < 700,
              qPrintable(shown + errors));
+}
+
+void TestPackage::runLogsGoToTheStateHomeWhenTheProgramFolderIsNotWritable()
+{
+    StandinFixture standin(200);
+    QVERIFY(standin.isValid());
+    const QString registry = standin.folder() + QStringLiteral("/HKLM.reg");
+    QVERIFY(QFile::copy(QStringLiteral(CULVANE_SOURCE_DIR "/standin/HKLM-sample.reg"), registry));
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QString stateHome = home.filePath(QStringLiteral("state"));
+    QProcessEnvironment environment = programEnvironment(registry, home.path());
+    environment.insert(QStringLiteral("XDG_STATE_HOME"), stateHome);
+    environment.insert(QStringLiteral("CULVANE_RUN_PAUSE_SCALE"), QStringLiteral("0.002"));
+
+    // As installed, the program folder belongs to root and others may not write there. Root itself writes
+    // wherever permissions say it may not, so for root the folder is mounted read-only in a namespace of
+    // the program's own instead.
+    const QString folder = m_root + kProgramFolder;
+    const QString runProgram = m_root + QStringLiteral("/usr/bin/culvane-run");
+    const QStringList deletion{QStringLiteral("delete"), QStringLiteral("--cos"), QStringLiteral("Students"),
+                               QStringLiteral("--mode"), QStringLiteral("data"),  QStringLiteral("--yes")};
+    PermissionsBack permissionsBack(folder);
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(standin.folder());
+    if (::geteuid() == 0) {
+        process.start(
+            QStringLiteral("unshare"),
+            QStringList{QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private"),
+                        QStringLiteral("sh"), QStringLiteral("-c"),
+                        QStringLiteral("mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && "
+                                       "exec \"$@\""),
+                        folder, runProgram} +
+                deletion);
+    } else {
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                                  QFileDevice::ReadGroup | QFileDevice::ExeGroup |
+                                                  QFileDevice::ReadOther | QFileDevice::ExeOther));
+        process.start(runProgram, deletion);
+    }
+    process.closeWriteChannel();
+    QVERIFY(process.waitForFinished(60000));
+    const QString errors = QString::fromLocal8Bit(process.readAllStandardError());
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
+             qPrintable(QStringLiteral("status %1: %2").arg(process.exitCode()).arg(errors)));
+    // Every student deleted: the run reached the database and its synchronisation.
+    static const QRegularExpression summary(
+        QStringLiteral("\nSummary: selected=([1-9]\\d*) processed=\\1 deleted=\\1 .* ended=completed\n"));
+    QVERIFY2(summary.match(out).hasMatch(), qPrintable(out));
+
+    const QDir logs(stateHome + QStringLiteral("/culvane/logs"));
+    const QStringList written = logs.entryList({QStringLiteral("Culvane_Log_*.TXT")}, QDir::Files);
+    QCOMPARE(written.size(), 1);
+    QVERIFY2(
+        out.startsWith(QStringLiteral("Run log: ") + logs.filePath(written.constFirst()) + QLatin1Char('\n')),
+        qPrintable(out));
+    QFile log(logs.filePath(written.constFirst()));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().contains("Alias="));
+    QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/logs")));
 }
 
 QTEST_GUILESS_MAIN(TestPackage)
