@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFont>
+#include <QIcon>
 
 namespace {
 // Tells once that the watched window has painted.
@@ -30,10 +31,19 @@ private:
 };
 } // namespace
 
+QIcon programIcon()
+{
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/culvane/culvane-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
 void setUpApplication()
 {
     QApplication::setApplicationName(QStringLiteral("Culvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Culvane"));
+    QApplication::setWindowIcon(programIcon());
     QApplication::setStyle(new DeferredIconStyle(QApplication::style()->name())); // the application owns it
     // Captions, messages and grid cells are Latin or Japanese text, which reads the same without shaping
     // (kerning and ligatures aside); without it a page lays its texts out in a fraction of the time, which

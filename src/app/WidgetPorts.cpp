@@ -41,10 +41,32 @@ std::unique_ptr<QMessageBox> makeMessageBox(const QString& title, const QString&
 }
 
 namespace {
+// A message belongs to the wizard page that asked for it and shows centred over it. The active window
+// may be another: the help window, or none at all while the person works elsewhere during a run.
+QWidget* ownerOfMessages()
+{
+    QWidget* active = QApplication::activeWindow();
+    // A dialog of a page (About) keeps its messages over itself.
+    if (active && active->parentWidget())
+        return active;
+    const auto isPage = [](const QWidget* window) {
+        const QString name = window->objectName();
+        return name == QLatin1String("frmMain") || name == QLatin1String("frmChooseSubscribers") ||
+               name == QLatin1String("frmDeleteSubscribers");
+    };
+    if (active && isPage(active))
+        return active;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window->isVisible() && isPage(window))
+            return window;
+    }
+    return active;
+}
+
 MsgBox::Answer showBox(const QString& title, const QString& text, MsgBox::Buttons buttons,
                        const QString& detail)
 {
-    switch (makeMessageBox(title, text, buttons, detail, QApplication::activeWindow())->exec()) {
+    switch (makeMessageBox(title, text, buttons, detail, ownerOfMessages())->exec()) {
     case QMessageBox::Ok:
         return MsgBox::vbOK;
     case QMessageBox::Cancel:

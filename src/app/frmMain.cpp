@@ -12,13 +12,17 @@
 #include "ports/ObjectNames.h"
 #include "update/modUpdateCheck.h"
 
+#include <QCloseEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QResizeEvent>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using modLocalize::mymyLoadString;
 
@@ -87,7 +91,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     connect(About, &QAction::triggered, this, &frmMain::About_Click);
     connect(mnuCheckForUpdatedVersion, &QAction::triggered, this, &frmMain::mnuCheckForUpdatedVersion_Click);
 
-    resize(760, 540);
+    resize(DesignedWidth, DesignedHeight);
 }
 
 frmMain::~frmMain() = default;
@@ -110,11 +114,52 @@ void frmMain::frmMain_Auto_Init()
     mnuHelp->setText(mymyLoadString(StringIds::Help));
     About->setText(mymyLoadString(StringIds::About));
     mnuCheckForUpdatedVersion->setText(mymyLoadString(StringIds::CheckForUpdatedVersion));
+    fitMinimumHeightToTexts();
+}
+
+int frmMain::heightForTextsAt(int width) const
+{
+    // What the window adds around its central part (the menu bar, margins), from the minimum sizes, which
+    // hold before the window was ever shown and laid out.
+    const QLayout* page = centralWidget()->layout();
+    const QSize around = layout()->totalMinimumSize() - page->totalMinimumSize();
+    const int inside = width - std::max(0, around.width());
+    const int central =
+        page->hasHeightForWidth() ? page->totalHeightForWidth(inside) : page->totalMinimumSize().height();
+    return central + std::max(0, around.height());
+}
+
+void frmMain::fitMinimumHeightToTexts()
+{
+    // The wrapped texts grow taller as the page narrows, which the window's own minimum does not know:
+    // without this they would overlap one another.
+    centralWidget()->layout()->activate();
+    const int needed = heightForTextsAt(width());
+    if (needed != minimumHeight())
+        setMinimumHeight(needed);
+}
+
+void frmMain::fitStartSizeToTexts()
+{
+    // The designed size where the texts fit in it; larger where a larger font or a longer language needs
+    // it, so that nothing starts clipped.
+    centralWidget()->layout()->activate();
+    const int width = std::max(DesignedWidth, minimumSizeHint().width());
+    resize(width, std::max(DesignedHeight, heightForTextsAt(width)));
+    fitMinimumHeightToTexts();
+}
+
+void frmMain::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    if (event->size().width() != event->oldSize().width())
+        fitMinimumHeightToTexts();
 }
 
 void frmMain::Form_Load()
 {
     frmMain_Auto_Init();
+    fitStartSizeToTexts();
     const ErrorReport report = modLocalize::localizedReport(StringIds::InFrmMainFormLoad);
 
     StartupChecks::Steps steps;
@@ -162,6 +207,13 @@ void frmMain::mnuCheckForUpdatedVersion_Click()
 
 void frmMain::cmdExit_Click()
 {
+    Module1::ExitApplication();
+}
+
+void frmMain::closeEvent(QCloseEvent* event)
+{
+    // The page's close box means the end, as "Exit" does, even while the help window is still open.
+    QMainWindow::closeEvent(event);
     Module1::ExitApplication();
 }
 

@@ -39,7 +39,17 @@ public:
     // The About window while it is loaded, else null.
     frmAbout* aboutWindow() const;
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    static constexpr int DesignedWidth = 760;
+    static constexpr int DesignedHeight = 540;
+
+    int heightForTextsAt(int width) const;
+    void fitMinimumHeightToTexts();
+    void fitStartSizeToTexts();
     void cmdNext_Click();
     void cmdExit_Click();
     void cmdHelp_Click();

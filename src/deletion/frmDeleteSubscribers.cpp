@@ -19,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -85,6 +86,15 @@ frmDeleteSubscribers::frmDeleteSubscribers(QWidget* parent) : QWidget(parent, Qt
     // The file has every line; the view keeps the latest ones, so a run of thousands stays light.
     txtRunLog->setMaximumBlockCount(5000);
     lblRunLog->setBuddy(txtRunLog);
+    // The view follows the newest line unless the person has scrolled back, and keeps doing so when the
+    // page is resized, which moves the bottom line away.
+    QScrollBar* runLogBar = txtRunLog->verticalScrollBar();
+    connect(runLogBar, &QScrollBar::valueChanged, this,
+            [this, runLogBar](int value) { m_runLogFollowsNewest = value == runLogBar->maximum(); });
+    connect(runLogBar, &QScrollBar::rangeChanged, this, [this, runLogBar](int, int maximum) {
+        if (m_runLogFollowsNewest)
+            runLogBar->setValue(maximum);
+    });
     progress->addWidget(lblRunLog);
     progress->addWidget(txtRunLog, 1);
     page->addWidget(frmProgress, 1);
@@ -227,12 +237,15 @@ void frmDeleteSubscribers::cmdDeleteSubscribers_Click()
 void frmDeleteSubscribers::closeEvent(QCloseEvent* event)
 {
     // Clicks reach the page during the run's pauses; closing it then would end the program part-way
-    // through a subscriber. "Stop" is the way out of a run.
+    // through a subscriber. "Stop" is the way out of a run, and the box says so.
     if (m_running) {
         event->ignore();
+        MsgBox::show(mymyLoadString(StringIds::CloseDuringRun));
         return;
     }
+    // Otherwise the close box means the end, as "Exit" does, even while the help window is still open.
     QWidget::closeEvent(event);
+    Module1::ExitApplication();
 }
 
 void frmDeleteSubscribers::cmdStop_Click()

@@ -79,6 +79,7 @@ private:
     QString m_inProgress;
     QStringList m_pendingLines;
     bool m_runViewScheduled = false;
+    bool m_runLogFollowsNewest = true;
 
     QLabel* Label1 = nullptr;
     QLabel* lblRemoveSubscribers = nullptr;

@@ -148,6 +148,14 @@ std::optional<std::string> languageName(std::uint32_t langId)
     return std::nullopt;
 }
 
+std::optional<std::string> posixLocaleName(std::uint32_t langId)
+{
+    const Locale* locale = find(langId);
+    if (!locale || std::string_view(locale->posix).empty())
+        return std::nullopt;
+    return std::string(locale->posix);
+}
+
 std::optional<std::uint16_t> languageOfPosixLocale(std::string_view locale)
 {
     // language[_TERRITORY][.codeset][@modifier]

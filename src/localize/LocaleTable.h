@@ -18,6 +18,9 @@ std::optional<std::string> abbreviatedLanguageName(std::uint32_t langId);
 // know.
 std::optional<std::string> languageName(std::uint32_t langId);
 
+// "de_DE" for 1031; nothing for a language the table does not know or that no POSIX locale stands for.
+std::optional<std::string> posixLocaleName(std::uint32_t langId);
+
 // The language of a POSIX locale name such as "de_DE.UTF-8" or "fr_CA"; nothing for "C", "POSIX", an
 // empty name or a language the table does not know.
 std::optional<std::uint16_t> languageOfPosixLocale(std::string_view locale);

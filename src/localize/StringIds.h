@@ -157,5 +157,9 @@ constexpr int RunStopping = 482;           // shown once Stop is pressed
 constexpr int RunStoppedClosing = 483;     // %1 not attempted; before the closing message
 constexpr int RunStoppedUnreachable = 484; // %1 not attempted; before the closing message
 constexpr int ResultsFileIncomplete = 485; // %1 the results file, %2 the reason
+// Why the deletion page's close box does nothing while a run goes on.
+constexpr int CloseDuringRun = 490;
+// A subscriber query that broke off part-way.
+constexpr int SubscriberQueryFailed = 491; // %1 the error number, %2 its description
 
 } // namespace StringIds

@@ -123,7 +123,8 @@ QString existingFile(const QString& path)
     return QString();
 }
 
-// A missing library is no error: the built-in texts serve. A damaged one is reported.
+// A library that is missing or cannot be read leaves the built-in texts in use without a word to the
+// user, who can do nothing about it; an administrator finds the reason on standard error.
 std::optional<PeStringTable> loadLanguageLibrary(const QString& path, std::int32_t langId)
 {
     const QString file = existingFile(path);
@@ -133,9 +134,8 @@ std::optional<PeStringTable> loadLanguageLibrary(const QString& path, std::int32
     auto table = PeStringTable::load(QFile::encodeName(file).toStdString(),
                                      static_cast<std::uint16_t>(langId), &reason);
     if (!table) {
-        raiseError(ErrorNumbers::PathFileAccessError,
-                   QStringLiteral("The language library %1 cannot be loaded (%2).")
-                       .arg(QDir::toNativeSeparators(file), QString::fromStdString(reason)));
+        qWarning("The language library %s cannot be loaded (%s).",
+                 qUtf8Printable(QDir::toNativeSeparators(file)), reason.c_str());
     }
     return table;
 }

@@ -23,8 +23,10 @@ void SubscriberGridView::changeEvent(QEvent* event)
 {
     QTableView::changeEvent(event);
     // A language's own font is set after the view was made; the rows follow its height.
-    if (event->type() == QEvent::FontChange)
+    if (event->type() == QEvent::FontChange) {
         fitRowsToOneLine(*this);
+        fitColumnsToHeadings(*this);
+    }
 }
 
 QRect SubscriberGridView::visualRect(const QModelIndex& index) const
@@ -72,8 +74,33 @@ void attachSubscriberGrid(QTableView& view, SubscriberGridModel& model, QAbstrac
     }
     view.verticalHeader()->hide();
     fitRowsToOneLine(view);
+    fitColumnsToHeadings(view);
+    // Headings change with the language; a longer one widens its column.
+    QObject::connect(&shown, &QAbstractItemModel::headerDataChanged, &view,
+                     [&view](Qt::Orientation orientation) {
+                         if (orientation == Qt::Horizontal)
+                             fitColumnsToHeadings(view);
+                     });
     QObject::connect(&view, &QAbstractItemView::clicked, &model, &SubscriberGridModel::onViewClicked,
                      Qt::UniqueConnection);
+}
+
+void fitColumnsToHeadings(QTableView& view)
+{
+    QHeaderView* header = view.horizontalHeader();
+    // Room for the sort arrow too, which a click on the heading may show later.
+    const int arrow = header->isSortIndicatorShown()
+                          ? 0
+                          : view.style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, header) +
+                                view.style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    for (int col = 0; col < header->count(); ++col) {
+        if (header->isSectionHidden(col) ||
+            header->model()->headerData(col, Qt::Horizontal).toString().isEmpty())
+            continue;
+        const int wanted = header->sectionSizeHint(col) + arrow;
+        if (header->sectionSize(col) < wanted)
+            view.setColumnWidth(col, wanted);
+    }
 }
 
 void fitRowsToOneLine(QTableView& view)

@@ -34,4 +34,7 @@ void attachSubscriberGrid(QTableView& view, SubscriberGridModel& model);
 // Rows one text line high with elided text, as the grid has always shown them; the view calls it again
 // when its font changes.
 void fitRowsToOneLine(QTableView& view);
+// Widens the columns whose heading would not fit; the view calls it again when its font or a heading
+// changes.
+void fitColumnsToHeadings(QTableView& view);
 void attachSubscriberGrid(QTableView& view, SubscriberGridModel& model, QAbstractItemModel& shown);

@@ -271,9 +271,8 @@ namespace SubscriberQuery {
 
 QString incompleteQueryMessage(int number, const QString& description)
 {
-    return QStringLiteral("The subscriber query failed. The grid holds only the subscribers read before the "
-                          "failure.\n\nError ") +
-           QString::number(number) + QStringLiteral(": ") + description;
+    return modLocalize::mymyLoadString(StringIds::SubscriberQueryFailed)
+        .arg(QString::number(number), description);
 }
 
 std::optional<QString> plainRangeDigits(const QString& typed)

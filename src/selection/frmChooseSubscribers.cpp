@@ -23,6 +23,7 @@
 #include "server/modOrvaneDB.h"
 #include "server/modSwitchInfo.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QFocusEvent>
@@ -205,9 +206,14 @@ frmChooseSubscribers::frmChooseSubscribers(QWidget* parent) : QWidget(parent, Qt
                                                            cmdExport, lblTotalGridRows, txtUsersInGrid})
         buttons->addWidget(widget);
     buttons->addStretch(1);
-    for (QWidget* widget : std::initializer_list<QWidget*>{cmdPrevious, cmdNext, cmdHelp, cmdExit})
-        buttons->addWidget(widget);
     page->addLayout(buttons);
+    // The wizard's buttons on a row of their own, as on the other pages: on one row with the grid's they
+    // made the page wider than a small screen.
+    auto* wizard = new QHBoxLayout;
+    wizard->addStretch(1);
+    for (QWidget* widget : std::initializer_list<QWidget*>{cmdPrevious, cmdNext, cmdHelp, cmdExit})
+        wizard->addWidget(widget);
+    page->addLayout(wizard);
 
     connect(cmbSubscriberSelectType, qOverload<int>(&QComboBox::currentIndexChanged), this,
             [this](int index) {
@@ -238,6 +244,13 @@ frmChooseSubscribers::frmChooseSubscribers(QWidget* parent) : QWidget(parent, Qt
 }
 
 frmChooseSubscribers::~frmChooseSubscribers() = default;
+
+void frmChooseSubscribers::closeEvent(QCloseEvent* event)
+{
+    // The page's close box means the end, as "Exit" does, even while the help window is still open.
+    QWidget::closeEvent(event);
+    Module1::ExitApplication();
+}
 
 void frmChooseSubscribers::frmChooseSubscribers_Auto_Init()
 {

@@ -1,3 +1,4 @@
+#include "app/WidgetPorts.h"
 #include "app/frmAbout.h"
 #include "app/frmHelp.h"
 #include "app/frmMain.h"
@@ -21,6 +22,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
@@ -292,8 +294,28 @@ void TestLanguages::switchingLanguagesWithEveryWindowOpen()
         QCOMPARE(namedChild<QLabel>(*page.aboutWindow(), "lblChangeLanguage")->text(), changeLanguage);
     };
 
+    // Qt's own texts: the buttons a message names, "Show Details...", a text box's context menu.
+    const auto qtTexts = [] {
+        const auto box =
+            makeMessageBox(QString(), QStringLiteral("?"), MsgBox::vbYesNo, QStringLiteral("detail"));
+        QStringList texts{box->button(QMessageBox::Yes)->text(), box->button(QMessageBox::No)->text()};
+        for (QAbstractButton* button : box->buttons()) {
+            if (box->buttonRole(button) == QMessageBox::ActionRole)
+                texts.append(button->text());
+        }
+        QLineEdit edit;
+        const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+        texts.append(menu->actions().constFirst()->text().section(QLatin1Char('\t'), 0, 0));
+        return texts;
+    };
+    QCOMPARE(qtTexts(), (QStringList{QStringLiteral("&Yes"), QStringLiteral("&No"),
+                                     QStringLiteral("Show Details..."), QStringLiteral("&Undo")}));
+
     pick(QStringLiteral("German (Germany)"));
     QCOMPARE(CurrentLangID(), 1031);
+    QCOMPARE(qtTexts(),
+             (QStringList{QStringLiteral("&Ja"), QStringLiteral("&Nein"),
+                          QStringLiteral("Details einblenden..."), QStringLiteral(u"&Rückgängig")}));
     captionsAre(QStringLiteral("Weiter >>"), QStringLiteral("Teilnehmer zum Raster hinzufügen"),
                 QStringLiteral("Anzeigename"), QStringLiteral("Daten werden geladen, bitte warten...."),
                 QStringLiteral("Sprache ändern"));
@@ -326,6 +348,8 @@ void TestLanguages::switchingLanguagesWithEveryWindowOpen()
 
     pick(QStringLiteral("English (TDD/TTY)"));
     QCOMPARE(CurrentLangID(), 33801);
+    QCOMPARE(qtTexts(), (QStringList{QStringLiteral("&Yes"), QStringLiteral("&No"),
+                                     QStringLiteral("Show Details..."), QStringLiteral("&Undo")}));
     captionsAre(QStringLiteral("Next >>"), QStringLiteral("Add Subscribers To Grid"),
                 QStringLiteral("Display Name"), QStringLiteral("Loading data, please wait...."),
                 QStringLiteral("Change Language"));

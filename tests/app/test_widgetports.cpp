@@ -1,11 +1,15 @@
 #include "app/DeferredIconStyle.h"
+#include "app/Program.h"
 #include "app/WidgetPorts.h"
+#include "app/frmHelp.h"
+#include "deletion/frmDeleteSubscribers.h"
 #include "ports/MsgBox.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyleFactory>
 #include <QTimer>
 #include <QtTest>
@@ -23,6 +27,7 @@ private slots:
     void boxesCarryTheirButtonsAndDetails();
     void eachWayOfClosingGivesItsAnswer();
     void deferredIconsLookLikeTheStylesOwn();
+    void messagesShowOverTheirPageAndWindowsCarryTheProgramsIcon();
 };
 
 namespace {
@@ -139,6 +144,53 @@ void TestWidgetPorts::deferredIconsLookLikeTheStylesOwn()
         }
         QCOMPARE(drawn, reference);
     }
+}
+
+void TestWidgetPorts::messagesShowOverTheirPageAndWindowsCarryTheProgramsIcon()
+{
+    setUpApplication();
+    frmDeleteSubscribers page;
+    page.Form_Load();
+    const QRect area = page.screen()->availableGeometry();
+    page.setGeometry(area.left() + 10, area.top() + 10, area.width() / 2, area.height() / 2);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    // The help window in front, as when the person reads it while a run ends.
+    QPointer<frmHelp> help = frmHelp::showHelp();
+    help->setGeometry(area.right() - 300, area.bottom() - 250, 280, 230);
+    help->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(help));
+
+    QPoint boxCentre;
+    QWidget* boxOwner = nullptr;
+    whenBoxShows([&](QMessageBox& box) {
+        boxOwner = box.parentWidget();
+        boxCentre = box.frameGeometry().center();
+        box.button(QMessageBox::Ok)->click();
+    });
+    QCOMPARE(MsgBox::show(QStringLiteral("Done.")), MsgBox::vbOK);
+    QCOMPARE(boxOwner, &page);
+    const QPoint pageCentre = page.frameGeometry().center();
+    QVERIFY2((boxCentre - pageCentre).manhattanLength() <= 4, qPrintable(QStringLiteral("%1,%2 / %3,%4")
+                                                                             .arg(boxCentre.x())
+                                                                             .arg(boxCentre.y())
+                                                                             .arg(pageCentre.x())
+                                                                             .arg(pageCentre.y())));
+
+    // The desktop entry's drawing, not the window system's default, at every size a desktop asks for.
+    for (QWidget* window : std::initializer_list<QWidget*>{&page, help.data()}) {
+        const QIcon icon = window->windowIcon();
+        QVERIFY(!icon.isNull());
+        for (const int side : {16, 32, 48, 256}) {
+            const QImage drawn = icon.pixmap(side).toImage();
+            QCOMPARE(drawn.size(), QSize(side, side));
+            // The tile's blue at the left edge, halfway down; the corners are left clear.
+            const QColor tile = drawn.pixelColor(side / 10, side / 2);
+            QVERIFY2(tile.alpha() == 255 && tile.blue() > tile.red() + 60, qPrintable(tile.name()));
+            QCOMPARE(drawn.pixelColor(0, 0).alpha(), 0);
+        }
+    }
+    delete help;
 }
 
 QTEST_MAIN(TestWidgetPorts)

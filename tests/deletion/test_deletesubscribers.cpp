@@ -29,6 +29,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -898,7 +899,8 @@ void TestDeleteSubscribers::pageFlowAcrossTheThreePages()
     ScriptedMessageBoxes boxes;
     frmMain first;
     first.Form_Load();
-    first.move(140, 80);
+    // At the left edge, where the wider later pages fit on the test's screen without being moved.
+    first.move(0, 80);
     first.show();
     QVERIFY(QTest::qWaitForWindowExposed(&first));
     const QPoint where = first.pos();
@@ -1102,7 +1104,7 @@ void TestDeleteSubscribers::stopDuringTheSecondOfFour()
     });
     ScriptedMessageBoxes boxes;
     RecordingLauncher launcher;
-    runAndAnswer({MsgBox::vbYes, MsgBox::vbOK}, boxes);
+    runAndAnswer({MsgBox::vbYes, MsgBox::vbOK, MsgBox::vbOK}, boxes);
     Clock::setSleeper(previousSleeper);
 
     QVERIFY(visibleDuringTheRun);
@@ -1117,7 +1119,14 @@ void TestDeleteSubscribers::stopDuringTheSecondOfFour()
     QCOMPARE(
         m_standin->scalar(QStringLiteral("SELECT group_concat(Alias) FROM standin_deletions")).toString(),
         QStringLiteral("user1,user2"));
-    QCOMPARE(boxes.texts(), (QStringList{confirmOrvane(5), stoppedClosingMessage(2, 0, 3)}));
+    // The refused close says why.
+    QCOMPARE(boxes.texts(),
+             (QStringList{confirmOrvane(5),
+                          QStringLiteral("A deletion run is in progress, and closing the page would end the "
+                                         "program part-way through a subscriber.  Click Stop to end the run; "
+                                         "the page can be closed once it has ended."),
+                          stoppedClosingMessage(2, 0, 3)}));
+    QCOMPARE(m_exits, 0);
     QCOMPARE(launcher.started().size(), 1);
     QVERIFY(!Logging::RunLogIsOpen());
     const QString expectedLog =
@@ -1144,8 +1153,9 @@ void TestDeleteSubscribers::stopDuringTheSecondOfFour()
     QCOMPARE(lines.at(4), QStringLiteral("user4,%1,304,not attempted,,,,").arg(objectIdFor(4)));
     QCOMPARE(lines.at(5), QStringLiteral("user5,%1,100,not attempted,,,,").arg(objectIdFor(5)));
     QCOMPARE(lines.at(6), QString());
-    // After the run the window closes as always.
+    // After the run the window's close box ends the program, as "Exit" does.
     QVERIFY(m_page->close());
+    QCOMPARE(m_exits, 1);
 }
 
 void TestDeleteSubscribers::resultsFileTimesAreLocalWithTheirOffset()
@@ -1409,6 +1419,22 @@ void TestDeleteSubscribers::theRunShowsItsSubscriberTimesAndLog()
     file.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QVERIFY2(file.endsWith(shown + QLatin1Char('\n')), qPrintable(shown));
     QCOMPARE(shown.count(QStringLiteral("** Deleting Subscriber **")), 3);
+
+    // A page made lower keeps the newest line in sight; one the person scrolled back in stays where it is.
+    auto* view = child<QPlainTextEdit>("txtRunLog");
+    QScrollBar* bar = view->verticalScrollBar();
+    QApplication::processEvents();
+    QCOMPARE(bar->value(), bar->maximum());
+    const int before = bar->maximum();
+    m_page->resize(m_page->width(), m_page->minimumSizeHint().height());
+    QApplication::processEvents();
+    QVERIFY2(bar->maximum() > before, qPrintable(QString::number(bar->maximum())));
+    QCOMPARE(bar->value(), bar->maximum());
+    bar->setValue(1);
+    m_page->resize(m_page->width(), m_page->height() + 1);
+    m_page->resize(m_page->width(), m_page->minimumSizeHint().height() - 1);
+    QApplication::processEvents();
+    QCOMPARE(bar->value(), 1);
 }
 
 QTEST_MAIN(TestDeleteSubscribers)

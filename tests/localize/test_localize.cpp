@@ -153,7 +153,10 @@ void TestLocalize::everyIdentifierHasItsBuiltInText()
                                 472,
                                 // added: a run that ends early and the question when the database is
                                 // out of reach
-                                480, 481, 482, 483, 484, 485};
+                                480, 481, 482, 483, 484, 485,
+                                // added: the close box refused during a run, a subscriber query that
+                                // broke off
+                                490, 491};
     QCOMPARE(named, QSet<int>(fetched.begin(), fetched.end()));
     QVERIFY(m_boxes->texts().isEmpty());
     QVERIFY(!languageLibraryLoaded());
@@ -179,7 +182,7 @@ void TestLocalize::builtInTableMatchesTheCompiledScript()
         QFile::encodeName(testLibraries + QStringLiteral("/BuiltIn.dll")).toStdString(), 1033);
     QVERIFY(compiled);
     const auto strings = compiled->strings();
-    QCOMPARE(strings.size(), std::size_t{127});
+    QCOMPARE(strings.size(), std::size_t{129});
     for (const auto& [id, text] : strings)
         QCOMPARE(mymyLoadString(id), QString::fromStdU16String(text));
     QVERIFY(m_boxes->texts().isEmpty());
@@ -283,14 +286,15 @@ void TestLocalize::damagedLibrariesAreNotLoaded()
         QVERIFY(writeFile(path, bytes));
         m_boxes->clear();
         setCurrentLangID(1031);
+        // The user sees the built-in texts and no message; the reason goes to standard error.
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral("^The language library ") +
+                                                QRegularExpression::escape(QDir::toNativeSeparators(path)) +
+                                                QStringLiteral(" cannot be loaded \\(.+\\)\\.$")));
         InitalizeLanguages();
         QVERIFY2(!languageLibraryLoaded(), qPrintable(what));
         QCOMPARE(mymyLoadString(StringIds::DeletionType), QStringLiteral("Subscriber Deletion Type"));
-        QCOMPARE(m_boxes->texts().size(), 1);
-        const QString expected =
-            QStringLiteral("Error in InitalizeLanguages: The language library %1 cannot be loaded (")
-                .arg(QDir::toNativeSeparators(path));
-        QVERIFY2(m_boxes->texts().first().startsWith(expected), qPrintable(m_boxes->texts().first()));
+        QVERIFY2(m_boxes->texts().isEmpty(), qPrintable(m_boxes->texts().join(QLatin1Char('\n'))));
         // The step after the failed one still ran.
         QCOMPARE(LanguageCodes(), QStringList{QStringLiteral("DEU")});
     }
@@ -302,13 +306,13 @@ void TestLocalize::damagedLibrariesAreNotLoaded()
                                                   CraftedLibrary::Sharing::DataEntry)));
     m_boxes->clear();
     setCurrentLangID(1031);
+    QTest::ignoreMessage(QtWarningMsg,
+                         qPrintable(QStringLiteral("The language library %1 cannot be loaded "
+                                                   "(resource data entry reached more than once).")
+                                        .arg(QDir::toNativeSeparators(path))));
     InitalizeLanguages();
     QVERIFY(!languageLibraryLoaded());
-    QCOMPARE(
-        m_boxes->texts(),
-        QStringList{QStringLiteral("Error in InitalizeLanguages: The language library %1 cannot be loaded "
-                                   "(resource data entry reached more than once).")
-                        .arg(QDir::toNativeSeparators(path))});
+    QVERIFY(m_boxes->texts().isEmpty());
     QCOMPARE(mymyLoadString(StringIds::DeletionType), QStringLiteral("Subscriber Deletion Type"));
 }
 

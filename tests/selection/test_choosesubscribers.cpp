@@ -1,9 +1,11 @@
+#include "app/frmHelp.h"
 #include "app/frmMain.h"
 #include "app/frmSplashScreen.h"
 #include "common/NamedChild.h"
 #include "common/RegFile.h"
 #include "common/ScriptedPorts.h"
 #include "common/StandinFixture.h"
+#include "deletion/frmDeleteSubscribers.h"
 #include "localize/StringIds.h"
 #include "localize/modLocalize.h"
 #include "ports/ExitApplication.h"
@@ -26,6 +28,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -90,6 +93,9 @@ private slots:
     void nextNamesCheckedRowsTheFilterHides();
     void criterionListsStartWithNothingChosen();
     void gridRowsAreOneLineWithTheWholeTextAsTip();
+    void pagesStayWhollyOnTheScreenWithEveryTextWhole();
+    void firstPageFitsItsTextsAtAnySizeAndFont();
+    void closingAPageEndsTheProgramWithHelpOpen();
 
 private:
     // A stand-in with known contents and the shared lists opened on it, as start-up leaves them.
@@ -490,7 +496,11 @@ void TestChooseSubscribers::navigationForthAndBackRebuildsThePage()
         QVERIFY(page);
         QVERIFY(page->isVisible());
         QVERIFY(!first.isVisible());
-        QCOMPARE(page->pos(), where);
+        // Handed on, but moved left as far as this page, wider than the test's screen, needs.
+        const QRect area = page->screen()->availableGeometry();
+        QCOMPARE(page->pos(),
+                 QPoint(std::min(where.x(), area.right() + 1 - page->frameGeometry().width()), where.y()));
+        QVERIFY(area.contains(page->frameGeometry()));
         // Every visit builds the lists anew rather than adding to them.
         QCOMPARE(page->findChild<QComboBox*>(QStringLiteral("ComSubscribersCOS"))->count(), 4);
         QCOMPARE(page->findChild<QComboBox*>(QStringLiteral("comHiddenCOS"))->count(), 4);
@@ -500,11 +510,12 @@ void TestChooseSubscribers::navigationForthAndBackRebuildsThePage()
         addRows(page->grid(), 2);
         page->findChild<QLineEdit*>(QStringLiteral("txtUsersInGrid"))->setText(QStringLiteral("2"));
         QPointer<frmChooseSubscribers> watch(page);
+        const QPoint handedBack = page->pos();
         QTest::mouseClick(page->findChild<QPushButton*>(QStringLiteral("cmdPrevious")), Qt::LeftButton);
         QCOMPARE(page->grid().Rows(), 1);
         QCOMPARE(page->findChild<QLineEdit*>(QStringLiteral("txtUsersInGrid"))->text(), QStringLiteral("0"));
         QVERIFY(first.isVisible());
-        QCOMPARE(first.pos(), where);
+        QCOMPARE(first.pos(), handedBack);
         QTRY_VERIFY(watch.isNull());
         QVERIFY(!first.chooseSubscribersPage());
         QVERIFY(first.deleteAllSelected());
@@ -1080,6 +1091,178 @@ void TestChooseSubscribers::gridRowsAreOneLineWithTheWholeTextAsTip()
     view->setFont(larger);
     const int largerLine = QFontMetrics(larger).height();
     QVERIFY(view->rowHeight(0) >= largerLine && view->rowHeight(0) < 2 * largerLine);
+}
+
+namespace {
+// Every control of `window` lies inside it and shows its whole text: buttons and plain labels at least
+// as wide as they ask, wrapped texts as tall as their width needs, grid headings as wide as their text.
+void verifyTextsWhole(QWidget& window, const QString& where)
+{
+    QApplication::processEvents();
+    const QRect inside = window.rect();
+    for (QPushButton* button : window.findChildren<QPushButton*>()) {
+        if (!button->isVisibleTo(&window))
+            continue;
+        const QRect at(button->mapTo(&window, QPoint(0, 0)), button->size());
+        QVERIFY2(inside.contains(at), qPrintable(where + QLatin1Char(' ') + button->objectName()));
+        QVERIFY2(button->width() >= button->minimumSizeHint().width(),
+                 qPrintable(where + QLatin1Char(' ') + button->objectName()));
+    }
+    for (QLabel* label : window.findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(&window) || label->text().isEmpty())
+            continue;
+        const QString what = where + QLatin1Char(' ') + label->objectName() + QLatin1Char(' ') +
+                             QString::number(label->width()) + QLatin1Char('x') +
+                             QString::number(label->height());
+        if (label->wordWrap())
+            QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(what));
+        else
+            QVERIFY2(label->width() >= label->minimumSizeHint().width(), qPrintable(what));
+    }
+    for (QTableView* grid : window.findChildren<QTableView*>()) {
+        QHeaderView* header = grid->horizontalHeader();
+        for (int col = 0; col < header->count(); ++col) {
+            if (header->isSectionHidden(col) ||
+                grid->model()->headerData(col, Qt::Horizontal).toString().isEmpty())
+                continue;
+            QVERIFY2(header->sectionSize(col) >= header->sectionSizeHint(col),
+                     qPrintable(where + QLatin1Char(' ') +
+                                grid->model()->headerData(col, Qt::Horizontal).toString()));
+        }
+    }
+}
+
+void verifyOnScreen(const QWidget& window, const QString& where)
+{
+    const QRect area = window.screen()->availableGeometry();
+    QVERIFY2(area.contains(window.frameGeometry()),
+             qPrintable(where + QStringLiteral(": %1,%2 %3x%4")
+                                    .arg(window.frameGeometry().x())
+                                    .arg(window.frameGeometry().y())
+                                    .arg(window.frameGeometry().width())
+                                    .arg(window.frameGeometry().height())));
+}
+} // namespace
+
+void TestChooseSubscribers::pagesStayWhollyOnTheScreenWithEveryTextWhole()
+{
+    prepareServer({5, 0, 0, 0});
+    modOrvaneDB::CloseSharedLists();
+    ScriptedMessageBoxes quiet;
+    frmMain first;
+    first.Form_Load();
+    first.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&first));
+    const QRect area = first.screen()->availableGeometry();
+
+    // The first page was moved to the bottom right corner; each page that takes its place is moved (and
+    // shrunk where the screen is small) until all of it is on the screen.
+    first.move(area.right() - 120, area.bottom() - 90);
+    QTest::mouseClick(namedChild<QPushButton>(first, "cmdNext"), Qt::LeftButton);
+    frmChooseSubscribers* page = first.chooseSubscribersPage();
+    QVERIFY(page && page->isVisible());
+    verifyOnScreen(*page, QStringLiteral("selection page"));
+    verifyTextsWhole(*page, QStringLiteral("selection page"));
+    // Even at its smallest, which fits a small screen with every button in sight.
+    QVERIFY2(page->minimumSize().width() <= area.width(), qPrintable(QString::number(page->minimumWidth())));
+    page->resize(1, 1);
+    verifyTextsWhole(*page, QStringLiteral("smallest selection page"));
+
+    page->grid().AddUserToGridFAST(QStringLiteral("anna"), {}, {}, {}, QStringLiteral("100"), {}, {}, {},
+                                   QStringLiteral("Staff"), QStringLiteral("{S}"), QStringLiteral("{H}"));
+    page->move(area.left() - 300, area.bottom() - 10);
+    QTest::mouseClick(namedChild<QPushButton>(*page, "cmdNext"), Qt::LeftButton);
+    frmDeleteSubscribers* deletion = first.deleteSubscribersPage();
+    QVERIFY(deletion && deletion->isVisible());
+    verifyOnScreen(*deletion, QStringLiteral("deletion page"));
+    verifyTextsWhole(*deletion, QStringLiteral("deletion page"));
+
+    deletion->move(area.right() - 50, area.top() - 200);
+    QTest::mouseClick(namedChild<QPushButton>(*deletion, "cmdPrevious"), Qt::LeftButton);
+    QVERIFY(page->isVisible());
+    verifyOnScreen(*page, QStringLiteral("selection page again"));
+    page->move(area.right() - 10, area.bottom() - 10);
+    QTest::mouseClick(namedChild<QPushButton>(*page, "cmdPrevious"), Qt::LeftButton);
+    QVERIFY(first.isVisible());
+    verifyOnScreen(first, QStringLiteral("first page again"));
+
+    // In German, whose texts are longer, all the same.
+    QTemporaryDir folder;
+    QVERIFY(QFile::copy(QStringLiteral(CULVANE_BIN_DIR "/Culvane_DEU.dll"),
+                        folder.filePath(QStringLiteral("Culvane_DEU.dll"))));
+    modLocalize::setProgramLocation(folder.path(), QStringLiteral("Culvane"));
+    modLocalize::setCurrentLangID(1031);
+    modLocalize::InitalizeLanguages();
+    first.frmMain_Auto_Init();
+    modLocalize::setProgramLocation({}, {});
+    QTest::mouseClick(namedChild<QPushButton>(first, "cmdNext"), Qt::LeftButton);
+    page = first.chooseSubscribersPage();
+    QVERIFY(page && page->isVisible());
+    QCOMPARE(page->grid().headerText(QStringLiteral("Extension")), QStringLiteral("Durchwahl"));
+    verifyOnScreen(*page, QStringLiteral("German selection page"));
+    QVERIFY2(page->minimumSize().width() <= area.width(), qPrintable(QString::number(page->minimumWidth())));
+    page->resize(1, 1);
+    verifyTextsWhole(*page, QStringLiteral("smallest German selection page"));
+    QCOMPARE(m_exits, 0);
+}
+
+void TestChooseSubscribers::firstPageFitsItsTextsAtAnySizeAndFont()
+{
+    prepareServer({5, 0, 0, 0});
+    modOrvaneDB::CloseSharedLists();
+    ScriptedMessageBoxes quiet;
+    // The font of a 144-dpi screen: one and a half times as many pixels.
+    const QFont normal = QApplication::font();
+    const auto restore = qScopeGuard([&] { QApplication::setFont(normal); });
+    for (const qreal scale : {1.0, 1.5}) {
+        QFont font = normal;
+        font.setPointSizeF(normal.pointSizeF() * scale);
+        QApplication::setFont(font);
+        frmMain first;
+        first.Form_Load();
+        first.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&first));
+        const QString where = QStringLiteral("font x%1").arg(scale);
+        verifyTextsWhole(first, where + QStringLiteral(" at the start"));
+        // Narrowed as far as the page lets itself be: the wrapped texts grow taller instead of overlapping.
+        first.resize(1, 1);
+        verifyTextsWhole(first, where + QStringLiteral(" at its smallest"));
+        first.resize(first.width(), 1);
+        verifyTextsWhole(first, where + QStringLiteral(" at its lowest"));
+    }
+}
+
+void TestChooseSubscribers::closingAPageEndsTheProgramWithHelpOpen()
+{
+    prepareServer({5, 0, 0, 0});
+    modOrvaneDB::CloseSharedLists();
+    ScriptedMessageBoxes quiet;
+    // The test's own closing of every window must not end the test program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    const auto restore = qScopeGuard([] { QApplication::setQuitOnLastWindowClosed(true); });
+    {
+        frmMain first;
+        first.Form_Load();
+        first.show();
+        QCOMPARE(m_exits, 0);
+        QPointer<frmHelp> help = frmHelp::showHelp();
+        QVERIFY(help && help->isVisible());
+        QVERIFY(first.close());
+        QCOMPARE(m_exits, 1);
+        delete help;
+    }
+    modOrvaneDB::CloseSharedLists();
+    frmMain first;
+    first.Form_Load();
+    first.show();
+    QTest::mouseClick(namedChild<QPushButton>(first, "cmdNext"), Qt::LeftButton);
+    frmChooseSubscribers* page = first.chooseSubscribersPage();
+    QVERIFY(page && page->isVisible());
+    QCOMPARE(m_exits, 1);
+    QPointer<frmHelp> help = frmHelp::showHelp();
+    QVERIFY(page->close());
+    QCOMPARE(m_exits, 2);
+    delete help;
 }
 
 QTEST_MAIN(TestChooseSubscribers)

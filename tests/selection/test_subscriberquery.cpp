@@ -394,6 +394,25 @@ void TestSubscriberQuery::failuresKeepTheRowsAlreadyRead()
         QVERIFY2(failed.messages.constFirst().contains(QStringLiteral("vw_CallHandler")),
                  qPrintable(failed.messages.constFirst()));
     }
+    // In the chosen language, as every other message.
+    QTemporaryDir program;
+    QVERIFY(QFile::copy(QStringLiteral(CULVANE_BIN_DIR "/Culvane_DEU.dll"),
+                        program.filePath(QStringLiteral("Culvane_DEU.dll"))));
+    modLocalize::setProgramLocation(program.path(), QStringLiteral("Culvane"));
+    modLocalize::setCurrentLangID(1031);
+    modLocalize::reloadLanguageLibrary();
+    QVERIFY(modLocalize::languageLibraryLoaded());
+    RecordingSink german;
+    SubscriberQuery::run(mail, kConnection, german);
+    modLocalize::setProgramLocation(QString(), QString());
+    modLocalize::resetLocalisation();
+    QCOMPARE(german.messages.size(), 1);
+    QVERIFY2(german.messages.constFirst().startsWith(
+                 QStringLiteral("Die Teilnehmerabfrage ist fehlgeschlagen.  Das Raster enthält nur")),
+             qPrintable(german.messages.constFirst()));
+    QVERIFY2(german.messages.constFirst().contains(QStringLiteral("\n\nFehler ")) &&
+                 german.messages.constFirst().contains(QStringLiteral("vw_CallHandler")),
+             qPrintable(german.messages.constFirst()));
     // The switch statement does not need the call handlers and still runs.
     Criteria sw = criterion(SubscriberQuery::Switch);
     sw.switchText = QStringLiteral("East");
