@@ -6,6 +6,7 @@
 #include "localize/modLocalize.h"
 
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QTextBrowser>
 #include <QUrl>
 
@@ -30,6 +31,8 @@ frmHelp::frmHelp() : QWidget(nullptr)
     browserHelp->setObjectName(QStringLiteral("browserHelp"));
     // Addresses of other sites leave the program's own pages to the desktop's browser.
     browserHelp->setOpenExternalLinks(true);
+    // The page can be scrolled by keys as soon as the window shows.
+    browserHelp->setFocus();
     resize(720, 640);
 }
 
@@ -74,6 +77,16 @@ void frmHelp::Form_Load()
 {
     frmHelp_Auto_Init();
     browserHelp->setSource(helpPage());
+}
+
+void frmHelp::keyPressEvent(QKeyEvent* event)
+{
+    // Escape does what the close box does.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void frmHelp::resizeEvent(QResizeEvent* event)

@@ -6,6 +6,7 @@
 #include "app/frmAbout.h"
 #include "app/frmHelp.h"
 #include "app/frmSignIn.h"
+#include "localize/Keyboard.h"
 #include "localize/StringIds.h"
 #include "localize/modLocalize.h"
 #include "ports/ExitApplication.h"
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -62,6 +64,8 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     options->addWidget(optSubscriberDeleteAll, 1, 0, Qt::AlignTop);
     options->addWidget(optSubscriberDeleteAllCaption, 1, 1);
     options->setColumnStretch(1, 1);
+    optSubscriberDeleteOnlyOrvaneInfoCaption->setBuddy(optSubscriberDeleteOnlyOrvaneInfo);
+    optSubscriberDeleteAllCaption->setBuddy(optSubscriberDeleteAll);
     optSubscriberDeleteOnlyOrvaneInfo->setChecked(true);
     page->addWidget(frmDeletionType);
     page->addStretch(1);
@@ -82,6 +86,15 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
     seperator = named(MainHelp->addSeparator(), "seperator");
     About = named(MainHelp->addAction(QString()), "About");
     mnuCheckForUpdatedVersion = named(MainHelp->addAction(QString()), "mnuCheckForUpdatedVersion");
+
+    // F10 opens the menu bar, as Alt does.
+    auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(menuKey, &QShortcut::activated, this,
+            [this] { menuBar()->setActiveAction(MainHelp->menuAction()); });
+    new Keyboard::PageKeys(
+        *this, [this] { return cmdNext; }, cmdHelp);
+    cmdNext->setDefault(true);
+    optSubscriberDeleteOnlyOrvaneInfo->setFocus();
 
     m_flow = new PageFlow(*this);
     connect(cmdNext, &QPushButton::clicked, this, &frmMain::cmdNext_Click);
@@ -114,6 +127,18 @@ void frmMain::frmMain_Auto_Init()
     mnuHelp->setText(mymyLoadString(StringIds::Help));
     About->setText(mymyLoadString(StringIds::About));
     mnuCheckForUpdatedVersion->setText(mymyLoadString(StringIds::CheckForUpdatedVersion));
+
+    // The menu's title shares the page's Alt letters; its entries have their own.
+    Keyboard::applyMnemonics({{MainHelp, QLatin1Char('H')},
+                              {cmdNext, QLatin1Char('N')},
+                              {cmdPrevious, QLatin1Char('P')},
+                              {cmdExit, QLatin1Char('x')},
+                              {cmdHelp},
+                              {optSubscriberDeleteOnlyOrvaneInfoCaption},
+                              {optSubscriberDeleteAllCaption}});
+    Keyboard::applyMnemonics({{mnuHelp, QLatin1Char('H')},
+                              {About, QLatin1Char('A')},
+                              {mnuCheckForUpdatedVersion, QLatin1Char('C')}});
     fitMinimumHeightToTexts();
 }
 

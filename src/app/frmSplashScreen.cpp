@@ -8,7 +8,8 @@
 #include <QVBoxLayout>
 
 frmSplashScreen::frmSplashScreen(QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    // Shown as a tip is: on top, and never taking the keyboard from the page under it.
+    : QWidget(parent, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
     setObjectName(QStringLiteral("frmSplashScreen"));
     Label1 = new QLabel(this);
@@ -22,6 +23,7 @@ frmSplashScreen::frmSplashScreen(QWidget* parent)
     layout->addWidget(Label1);
     setStyleSheet(QStringLiteral("frmSplashScreen { border: 1px solid palette(dark); }"));
     setAttribute(Qt::WA_StyledBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating);
     frmSplashScreen_Auto_Init();
 }
 

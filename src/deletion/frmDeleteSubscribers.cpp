@@ -2,6 +2,7 @@
 
 #include "app/frmHelp.h"
 #include "deletion/Logging.h"
+#include "localize/Keyboard.h"
 #include "localize/LanguageFonts.h"
 #include "localize/StringIds.h"
 #include "localize/modLocalize.h"
@@ -85,6 +86,8 @@ frmDeleteSubscribers::frmDeleteSubscribers(QWidget* parent) : QWidget(parent, Qt
     txtRunLog->setLineWrapMode(QPlainTextEdit::NoWrap);
     // The file has every line; the view keeps the latest ones, so a run of thousands stays light.
     txtRunLog->setMaximumBlockCount(5000);
+    // A Tab stop for scrolling the log by keys; Tab itself moves on.
+    txtRunLog->setTabChangesFocus(true);
     lblRunLog->setBuddy(txtRunLog);
     // The view follows the newest line unless the person has scrolled back, and keeps doing so when the
     // page is resized, which moves the bottom line away.
@@ -122,6 +125,11 @@ frmDeleteSubscribers::frmDeleteSubscribers(QWidget* parent) : QWidget(parent, Qt
     m_clock->setInterval(1000);
     connect(m_clock, &QTimer::timeout, this, &frmDeleteSubscribers::showTimes);
 
+    new Keyboard::PageKeys(
+        *this, [this] { return cmdDeleteSubscribers; }, cmdHelp);
+    cmdDeleteSubscribers->setDefault(true);
+    cmdDeleteSubscribers->setFocus();
+
     resize(760, 560);
 }
 
@@ -150,6 +158,13 @@ void frmDeleteSubscribers::frmDeleteSubscribers_Auto_Init()
     cmdNext->setText(mymyLoadString(StringIds::Next));
     cmdHelp->setText(mymyLoadString(StringIds::Help));
     cmdExit->setText(mymyLoadString(StringIds::Exit));
+    Keyboard::applyMnemonics({{cmdNext, QLatin1Char('N')},
+                              {cmdPrevious, QLatin1Char('P')},
+                              {cmdDeleteSubscribers, QLatin1Char('D')},
+                              {cmdStop, QLatin1Char('S')},
+                              {cmdExit, QLatin1Char('x')},
+                              {cmdHelp, QLatin1Char('H')},
+                              {lblRunLog, QLatin1Char('L')}});
 }
 
 bool frmDeleteSubscribers::confirmed(bool deleteAll, qint32 checked)
@@ -206,6 +221,7 @@ void frmDeleteSubscribers::cmdDeleteSubscribers_Click()
         cmdPrevious->setEnabled(previousWasEnabled);
         cmdDeleteSubscribers->setEnabled(deleteWasEnabled);
         cmdExit->setEnabled(exitWasEnabled);
+        cmdDeleteSubscribers->setFocus();
         return;
     }
 
@@ -232,6 +248,8 @@ void frmDeleteSubscribers::cmdDeleteSubscribers_Click()
         !Launcher::start(TextViewer, {Logging::RunLogPath()}))
         MsgBox::show(mymyLoadString(StringIds::NoTextViewer).arg(Logging::RunLogPath()));
     cmdExit->setEnabled(true);
+    // The run's buttons stay disabled: Exit is what is left to do.
+    cmdExit->setFocus();
 }
 
 void frmDeleteSubscribers::closeEvent(QCloseEvent* event)

@@ -5,6 +5,7 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QStyle>
 
 #include <algorithm>
@@ -15,6 +16,41 @@ SubscriberGridView::SubscriberGridView(SubscriberFilterModel& filter, QWidget* p
     attachSubscriberGrid(*this, filter.grid(), filter);
     horizontalHeader()->setSectionsClickable(true);
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &SubscriberGridView::headingClicked);
+    // Arrow keys move inside the grid; Tab leaves it.
+    setTabKeyNavigation(false);
+    // The current row is the one selected row, so it stands out wherever the current cell is.
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+}
+
+void SubscriberGridView::keyPressEvent(QKeyEvent* event)
+{
+    const QModelIndex current = currentIndex();
+    if (event->key() == Qt::Key_Space && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+        current.isValid()) {
+        SubscriberGridModel& grid = m_filter.grid();
+        const qint32 row = SubscriberGridModel::gridRowFromViewRow(m_filter.mapToSource(current).row());
+        grid.setChecked(row, !grid.isChecked(row));
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+void SubscriberGridView::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    QTableView::currentChanged(current, previous);
+    if (current.isValid())
+        selectionModel()->select(current, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void SubscriberGridView::focusInEvent(QFocusEvent* event)
+{
+    QTableView::focusInEvent(event);
+    // Coming in by Tab makes the first row current without selecting it.
+    if (currentIndex().isValid())
+        selectionModel()->select(currentIndex(),
+                                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 SubscriberGridView::~SubscriberGridView() = default;

@@ -22,6 +22,10 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    // Space toggles the current row whichever of its cells is current, as a click does.
+    void keyPressEvent(QKeyEvent* event) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     SubscriberFilterModel& m_filter;

@@ -1,6 +1,7 @@
 #include "selection/frmChooseSubscribers.h"
 
 #include "app/frmHelp.h"
+#include "localize/Keyboard.h"
 #include "localize/LanguageFonts.h"
 #include "localize/StringIds.h"
 #include "localize/modLocalize.h"
@@ -23,6 +24,7 @@
 #include "server/modOrvaneDB.h"
 #include "server/modSwitchInfo.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
@@ -33,6 +35,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -80,7 +83,8 @@ template <class Row> void walkRecords(Recordset& records, const ErrorReport& rep
 
 class frmChooseSubscribers::FillLock {
 public:
-    explicit FillLock(frmChooseSubscribers& page) : m_page(page)
+    explicit FillLock(frmChooseSubscribers& page)
+        : m_page(page), m_focus(page.focusWidget()), m_wasActive(page.isActiveWindow())
     {
         m_page.m_filling = true;
         // Help only shows a window of its own, so it stays usable as during a deletion run.
@@ -105,6 +109,19 @@ public:
     {
         for (QWidget* control : std::as_const(m_locked))
             control->setEnabled(true);
+        // Locking moved the focus on to whatever stayed enabled; it goes back to where the user left it.
+        if (m_focus && m_focus->isEnabled() && m_focus->isVisible())
+            m_focus->setFocus(Qt::OtherFocusReason);
+        // The "please wait" window or a message box of the fill may have taken the keyboard, and the window
+        // system may say so only once the fill has returned: the page takes it back after that.
+        if (m_wasActive)
+            QMetaObject::invokeMethod(
+                &m_page,
+                [page = QPointer<QWidget>(&m_page)] {
+                    if (page && page->isVisible() && !page->isActiveWindow())
+                        page->activateWindow();
+                },
+                Qt::QueuedConnection);
         m_page.m_filling = false;
     }
     FillLock(const FillLock&) = delete;
@@ -112,6 +129,8 @@ public:
 
 private:
     frmChooseSubscribers& m_page;
+    QPointer<QWidget> m_focus;
+    bool m_wasActive = false;
     QList<QWidget*> m_locked;
 };
 
@@ -175,12 +194,12 @@ frmChooseSubscribers::frmChooseSubscribers(QWidget* parent) : QWidget(parent, Qt
     txtFilter = named(new QLineEdit(this), "txtFilter");
     txtFilter->setClearButtonEnabled(true);
     lblFilter->setBuddy(txtFilter);
+    lblExtensionRangeTo->setBuddy(txtSubscriberExtensionRangeHigh);
     filterRow->addWidget(lblFilter);
     filterRow->addWidget(txtFilter, 1);
     page->addLayout(filterRow);
 
     myGrid = named(new SubscriberGridView(*m_filter, this), "myGrid");
-    myGrid->setSelectionMode(QAbstractItemView::NoSelection);
     myGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     myGrid->horizontalHeader()->setStretchLastSection(false);
     myGrid->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -197,6 +216,7 @@ frmChooseSubscribers::frmChooseSubscribers(QWidget* parent) : QWidget(parent, Qt
     lblTotalGridRows = named(new QLabel(this), "lblTotalGridRows");
     txtUsersInGrid = named(new QLineEdit(QStringLiteral("0"), this), "txtUsersInGrid");
     txtUsersInGrid->setReadOnly(true);
+    txtUsersInGrid->setFocusPolicy(Qt::NoFocus); // a short number: nothing to scroll to
     txtUsersInGrid->setMaximumWidth(80);
     cmdPrevious = named(new QPushButton(this), "cmdPrevious");
     cmdNext = named(new QPushButton(this), "cmdNext");
@@ -240,6 +260,20 @@ frmChooseSubscribers::frmChooseSubscribers(QWidget* parent) : QWidget(parent, Qt
     connect(mnuUncheckVisibleRows, &QAction::triggered, this,
             &frmChooseSubscribers::mnuUncheckVisibleRows_Click);
 
+    // Return runs the criterion while one of its inputs has the focus, else it moves on.
+    const auto inCriteria = [this] {
+        QWidget* focused = focusWidget();
+        return focused && frameSelectSubscribers->isAncestorOf(focused);
+    };
+    new Keyboard::PageKeys(
+        *this, [this, inCriteria] { return inCriteria() ? cmdView : cmdNext; }, cmdHelp);
+    cmdNext->setDefault(true);
+    connect(qApp, &QApplication::focusChanged, this, [this, inCriteria] {
+        const bool running = inCriteria();
+        cmdView->setDefault(running);
+        cmdNext->setDefault(!running);
+    });
+
     resize(1000, 700);
 }
 
@@ -279,6 +313,22 @@ void frmChooseSubscribers::frmChooseSubscribers_Auto_Init()
     caption(mnuCheckVisibleRows, StringIds::CheckVisibleRows);
     caption(mnuUncheckVisibleRows, StringIds::UncheckVisibleRows);
     report.step([&] { setWindowTitle(mymyLoadString(StringIds::AppTitle)); });
+    report.step([&] {
+        Keyboard::applyMnemonics({{cmdNext, QLatin1Char('N')},
+                                  {cmdPrevious, QLatin1Char('P')},
+                                  {lblFilter, QLatin1Char('F')},
+                                  {cmdExit, QLatin1Char('x')},
+                                  {cmdHelp, QLatin1Char('H')},
+                                  {cmdView, QLatin1Char('A')},
+                                  {cmdSelectAll, QLatin1Char('S')},
+                                  {cmdUnselectAll, QLatin1Char('d')},
+                                  {cmdClearGrid, QLatin1Char('C')},
+                                  {cmdExport, QLatin1Char('E')},
+                                  {cmdBrowseForCSV, QLatin1Char('B')},
+                                  {lblExtensionRangeTo, QLatin1Char('T')},
+                                  {frameSelectSubscribers}});
+        Keyboard::applyMnemonics({{mnuCheckVisibleRows}, {mnuUncheckVisibleRows}});
+    });
 
     const std::pair<const char*, int> headings[] = {{"Alias", StringIds::ColumnAlias},
                                                     {"DisplayName", StringIds::ColumnDisplayName},

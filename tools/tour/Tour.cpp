@@ -8,6 +8,7 @@
 #include "deletion/Logging.h"
 #include "deletion/RunResultsFile.h"
 #include "deletion/frmDeleteSubscribers.h"
+#include "localize/Keyboard.h"
 #include "localize/StringIds.h"
 #include "localize/modLocalize.h"
 #include "ports/ExitApplication.h"
@@ -374,9 +375,9 @@ void Tour::press(QWidget* window, const char* button)
     auto* target = control<QAbstractButton>(window, button);
     require(target->isVisible() && target->isEnabled(),
             QStringLiteral("%1 \"%2\" of %3 cannot be pressed (%4)")
-                .arg(QLatin1String(button), target->text(), window->objectName(),
+                .arg(QLatin1String(button), Keyboard::shownText(target->text()), window->objectName(),
                      target->isVisible() ? QStringLiteral("disabled") : QStringLiteral("hidden")));
-    say(QStringLiteral("    press \"%1\"").arg(target->text()));
+    say(QStringLiteral("    press \"%1\"").arg(Keyboard::shownText(target->text())));
     QTest::mouseClick(target, Qt::LeftButton);
 }
 
@@ -790,7 +791,8 @@ void Tour::chooseByFilter()
 
     auto* check = control<QAction>(&page, "mnuCheckVisibleRows");
     auto* menu = qobject_cast<QMenu*>(check->parent());
-    require(menu != nullptr, QStringLiteral("\"%1\" is not in a menu").arg(check->text()));
+    require(menu != nullptr,
+            QStringLiteral("\"%1\" is not in a menu").arg(Keyboard::shownText(check->text())));
     // A right click on the grid, as the window system reports it.
     const QPoint at = view->viewport()->rect().center();
     QContextMenuEvent click(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
@@ -798,7 +800,7 @@ void Tour::chooseByFilter()
     require(waitUntil([&] { return menu->isVisible(); }),
             QStringLiteral("the grid's context menu did not open"));
     picture(&page, QStringLiteral("grid-context-menu"), menu);
-    say(QStringLiteral("    choose \"%1\"").arg(check->text()));
+    say(QStringLiteral("    choose \"%1\"").arg(Keyboard::shownText(check->text())));
     QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(check).center());
     require(waitUntil([&] { return !menu->isVisible(); }), QStringLiteral("the context menu stayed open"));
 
@@ -849,7 +851,8 @@ void Tour::deleteAndStop()
             failLater(QStringLiteral("\"Stop\" cannot be pressed during the run"));
             return;
         }
-        say(QStringLiteral("    press \"%1\" during the second subscriber").arg(stop->text()));
+        say(QStringLiteral("    press \"%1\" during the second subscriber")
+                .arg(Keyboard::shownText(stop->text())));
         QTest::mouseClick(stop, Qt::LeftButton);
         pressed = true;
         picture(page, QStringLiteral("stop-pressed"));
@@ -932,7 +935,7 @@ void Tour::aboutInGerman()
     });
     auto* aboutEntry = m_main->findChild<QAction*>(QStringLiteral("About"));
     require(aboutEntry != nullptr, QStringLiteral("the Help menu has no About"));
-    say(QStringLiteral("    Help menu: \"%1\"").arg(aboutEntry->text()));
+    say(QStringLiteral("    Help menu: \"%1\"").arg(Keyboard::shownText(aboutEntry->text())));
     aboutEntry->trigger();
     require(seen, QStringLiteral("About did not appear"));
     require(m_laterFailure.isEmpty(), m_laterFailure);
