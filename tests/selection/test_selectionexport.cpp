@@ -4,6 +4,7 @@
 #include "common/NamedChild.h"
 #include "common/ScriptedPorts.h"
 #include "common/StandinFixture.h"
+#include "localize/Keyboard.h"
 #include "localize/StringIds.h"
 #include "localize/modLocalize.h"
 #include "selection/CsvText.h"
@@ -125,7 +126,7 @@ void TestSelectionExport::exportClearAndImportGiveTheSameSubscribers()
     // The button stands right after "Clear Grid" and speaks the page's language.
     auto* exportButton = child<QPushButton>("cmdExport");
     auto* clearGrid = child<QPushButton>("cmdClearGrid");
-    QCOMPARE(exportButton->text(), caption);
+    QCOMPARE(Keyboard::shownText(exportButton->text()), caption);
     const QBoxLayout* row = nullptr;
     for (auto* layout : m_page->findChildren<QBoxLayout*>()) {
         if (layout->indexOf(clearGrid) >= 0)

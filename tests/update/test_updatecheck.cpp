@@ -1,5 +1,6 @@
 #include "app/frmMain.h"
 #include "common/ScriptedPorts.h"
+#include "localize/Keyboard.h"
 #include "localize/modLocalize.h"
 #include "update/modUpdateCheck.h"
 
@@ -203,7 +204,7 @@ void TestUpdateCheck::menuEntryRunsTheCheckWithTheWaitCursor()
     page.frmMain_Auto_Init();
     auto* entry = page.findChild<QAction*>(QStringLiteral("mnuCheckForUpdatedVersion"));
     QVERIFY(entry && entry->isEnabled());
-    QCOMPARE(entry->text(), QStringLiteral("Check for updated version"));
+    QCOMPARE(Keyboard::shownText(entry->text()), QStringLiteral("Check for updated version"));
     Qt::CursorShape whileFetching = Qt::ArrowCursor;
     site->onRequest = [&] { whileFetching = page.cursor().shape(); };
     site->body = downloadList("4.0.23");
