@@ -268,7 +268,7 @@ frmChooseSubscribers::frmChooseSubscribers(QWidget* parent) : QWidget(parent, Qt
     new Keyboard::PageKeys(
         *this, [this, inCriteria] { return inCriteria() ? cmdView : cmdNext; }, cmdHelp);
     cmdNext->setDefault(true);
-    connect(qApp, &QApplication::focusChanged, this, [this, inCriteria] {
+    m_focusWatch = connect(qApp, &QApplication::focusChanged, this, [this, inCriteria] {
         const bool running = inCriteria();
         cmdView->setDefault(running);
         cmdNext->setDefault(!running);
@@ -277,7 +277,11 @@ frmChooseSubscribers::frmChooseSubscribers(QWidget* parent) : QWidget(parent, Qt
     resize(1000, 700);
 }
 
-frmChooseSubscribers::~frmChooseSubscribers() = default;
+frmChooseSubscribers::~frmChooseSubscribers()
+{
+    // Closing a window moves the focus; by then this page is no longer one to ask about its own.
+    disconnect(m_focusWatch);
+}
 
 void frmChooseSubscribers::closeEvent(QCloseEvent* event)
 {

@@ -49,6 +49,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The application's focus changes move the default button; watched only while the page is whole.
+    QMetaObject::Connection m_focusWatch;
     void cmbSubscriberSelectType_Click();
     void cmdSelectAll_Click();
     void cmdUnselectAll_Click();
