@@ -20,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QSet>
 #include <QSqlQuery>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -156,6 +157,9 @@ int main(int argc, char** argv)
     double bestBare = std::numeric_limits<double>::infinity();
     double bestImport = std::numeric_limits<double>::infinity();
     std::size_t bareRows = 0;
+    // The import takes each subscriber once however often the file names it: the bare rows, counted by
+    // their subscriber's ObjectID (the eighth column of both lookups).
+    std::size_t bareSubscribers = 0;
     qint32 importRows = 0;
     const auto importOnce = [&] {
         grid.clear();
@@ -185,8 +189,13 @@ int main(int argc, char** argv)
                 fetchInto(db, Statements::csvByAlias(Statements::quoted(alias)), rows);
             }
         }
+        const double elapsed = msSince(timer);
         bareRows = rows.size();
-        return msSince(timer);
+        QSet<QString> subscribers;
+        for (const RawRow& row : rows)
+            subscribers.insert(row[7]);
+        bareSubscribers = std::size_t(subscribers.size());
+        return elapsed;
     };
     // Whichever of the two runs second finds the heap as the first left it (the grid hands its freed pages
     // back when drawing resumes, the bare rows free theirs in place), which alone moves the ratio by a
@@ -207,8 +216,8 @@ int main(int argc, char** argv)
         }
     }
     const double csvRatio = bestImport / bestBare;
-    std::printf("CSV import: %zu lines, %zu rows found bare, %d in the grid\n", lines.size(), bareRows,
-                int(importRows));
+    std::printf("CSV import: %zu lines, %zu rows found bare (%zu subscribers), %d in the grid\n",
+                lines.size(), bareRows, bareSubscribers, int(importRows));
     std::printf("  bare lookups, one connection: %8.2f ms\n", bestBare);
     std::printf("  import + grid fill:           %8.2f ms\n", bestImport);
     std::printf("  ratio:                        %8.2f (limit %.1f)\n", csvRatio, kMaxCsvRatio);
@@ -223,8 +232,8 @@ int main(int argc, char** argv)
         ok = false;
     }
     // The summary is one more message than the rows the grid refused.
-    if (std::size_t(importRows) + std::size_t(refused) != bareRows + 1) {
-        std::printf("FAIL: the import found fewer rows than the bare lookups\n");
+    if (std::size_t(importRows) + std::size_t(refused) != bareSubscribers + 1) {
+        std::printf("FAIL: the import found fewer subscribers than the bare lookups\n");
         ok = false;
     }
     if (csvRatio > kMaxCsvRatio) {
