@@ -60,25 +60,6 @@ void applyTestTimeouts()
         DbConnection::setTimeoutsForTests({connect, command});
 }
 
-// What ended a run, in the summary line: completed, ctrl-c, sigterm, sighup, sigpipe or unreachable.
-QString endedWord(bool stopped, bool unreachable)
-{
-    if (unreachable)
-        return QStringLiteral("unreachable");
-    if (!stopped)
-        return QStringLiteral("completed");
-    switch (RunInterrupt::endingSignal()) {
-    case SIGTERM:
-        return QStringLiteral("sigterm");
-    case SIGHUP:
-        return QStringLiteral("sighup");
-    case SIGPIPE:
-        return QStringLiteral("sigpipe");
-    default:
-        return QStringLiteral("ctrl-c");
-    }
-}
-
 // What stopped a run, for its last lines.
 const char* stopCause()
 {
@@ -92,6 +73,14 @@ const char* stopCause()
     default:
         return "Ctrl-C";
     }
+}
+
+// What ended a run, in the summary line: completed, ctrl-c, sigterm, sighup, sigpipe or unreachable.
+QString endedWord(bool stopped, bool unreachable)
+{
+    if (unreachable)
+        return QStringLiteral("unreachable");
+    return stopped ? QString::fromLatin1(stopCause()).toLower() : QStringLiteral("completed");
 }
 
 // What the run tells the console, and what the console tells the run: Ctrl-C and the ending signals.

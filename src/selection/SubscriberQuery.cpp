@@ -43,10 +43,11 @@ void openMain(Recordset& records, const QString& statement, const QString& conne
         records.Open(statement, connection, Recordset::adOpenForwardOnly, Recordset::adLockReadOnly,
                      Recordset::adCmdUnspecified);
     });
-    if (error)
-        sink.queryFailed(*error);
+    // A caller that takes the failure reports it, and the sink hears of it there.
     if (failure)
         *failure = std::move(error);
+    else if (error)
+        sink.queryFailed(*error);
 }
 
 int recordCount(const Recordset& records)
