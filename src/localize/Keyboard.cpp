@@ -116,6 +116,10 @@ PageKeys::PageKeys(QWidget& page, std::function<QPushButton*()> defaultButton, Q
 
 bool PageKeys::eventFilter(QObject* watched, QEvent* event)
 {
+    // Qt draws the focus only after the first Tab, and forgets that when a window shows; a page worked from
+    // the keyboard shows it from the start.
+    if (watched == &m_page && (event->type() == QEvent::Show || event->type() == QEvent::WindowActivate))
+        m_page.setAttribute(Qt::WA_KeyboardFocusChange);
     // Keys the focused control leaves alone reach the page.
     if (watched != &m_page || event->type() != QEvent::KeyPress)
         return QObject::eventFilter(watched, event);

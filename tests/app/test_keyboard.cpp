@@ -80,6 +80,18 @@ QChar mnemonicOf(const QString& caption)
     return QChar();
 }
 
+// Whether the control looks different with the focus than without: the focus can be seen.
+bool focusShows(QWidget* control)
+{
+    if (!control)
+        return false;
+    const QImage focused = control->grab().toImage();
+    control->clearFocus();
+    const QImage unfocused = control->grab().toImage();
+    control->setFocus(Qt::OtherFocusReason);
+    return focused != unfocused;
+}
+
 // Every letter taken on a window by its buttons, labels, group boxes and menu titles; fails on a repeat.
 QString lettersOf(const QWidget& window)
 {
@@ -218,11 +230,16 @@ void TestKeyboard::wholeDeletionByKeysAlone()
     ScriptedMessageBoxes boxes;
     CountingSleeper sleeper;
     RecordingLauncher launcher;
-    startFirstPage(3);
+    frmMain& first = startFirstPage(3);
+    // Each page shows its first control's focus before any key was pressed (the deletion page's first
+    // control is its default button, outlined either way).
+    QCOMPARE(focused(), namedChild<QWidget>(first, "optSubscriberDeleteOnlyOrvaneInfo"));
+    QVERIFY(focusShows(focused()));
     frmChooseSubscribers* shown = selectionPageByKeys();
     QVERIFY(shown);
     frmChooseSubscribers& selection = *shown;
     QCOMPARE(focused(), namedChild<QComboBox>(selection, "cmbSubscriberSelectType"));
+    QVERIFY(focusShows(focused()));
     boxes.clear(); // what the page's loading said
 
     // "All subscribers" is chosen; Return in the criterion row fills the grid.
@@ -278,6 +295,20 @@ void TestKeyboard::helpMenuF10AndF1()
     QTRY_VERIFY(menu->isVisible());
     key(Qt::Key_Escape);
     QTRY_VERIFY(!menu->isVisible());
+
+    // Alt pressed and released alone selects the menu bar; Down opens the menu, Escape twice leaves both.
+    QMenuBar* bar = first.menuBar();
+    key(Qt::Key_Escape);
+    QTRY_VERIFY(!bar->activeAction());
+    QTest::keyPress(static_cast<QWidget*>(nullptr), Qt::Key_Alt, Qt::AltModifier);
+    QTest::keyRelease(static_cast<QWidget*>(nullptr), Qt::Key_Alt);
+    QTRY_COMPARE(bar->activeAction(), menu->menuAction());
+    key(Qt::Key_Down);
+    QTRY_VERIFY(menu->isVisible());
+    key(Qt::Key_Escape);
+    QTRY_VERIFY(!menu->isVisible());
+    key(Qt::Key_Escape);
+    QTRY_VERIFY(!bar->activeAction());
 
     key(Qt::Key_F1);
     frmHelp* help = frmHelp::instance();
