@@ -21,7 +21,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QShortcut>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -164,13 +166,25 @@ void frmMain::fitMinimumHeightToTexts()
         setMinimumHeight(needed);
 }
 
-void frmMain::fitStartSizeToTexts()
+void frmMain::fitStartSizeTo(const QRect& available)
 {
-    // The designed size where the texts fit in it; larger where a larger font or a longer language needs
-    // it, so that nothing starts clipped.
     centralWidget()->layout()->activate();
-    const int width = std::max(DesignedWidth, minimumSizeHint().width());
-    resize(width, std::max(DesignedHeight, heightForTextsAt(width)));
+    // The window manager's frame is not known before the window first shows: room for a title bar of two
+    // lines' height and a border.
+    const int frame =
+        std::max(style()->pixelMetric(QStyle::PM_TitleBarHeight), 2 * fontMetrics().height()) + 8;
+    const int roomWidth = std::max(0, available.width() - 8);
+    const int roomHeight = std::max(0, available.height() - frame);
+    int width = std::max(DesignedWidth, minimumSizeHint().width());
+    // Texts that wrap taller than the screen at the designed width (a large font, a small or scaled
+    // screen) are given the screen's width, a step at a time, until they fit its height.
+    const int step = std::max(1, fontMetrics().averageCharWidth() * 4);
+    while (heightForTextsAt(width) > roomHeight && width < roomWidth)
+        width = std::min(roomWidth, width + step);
+    const int height = std::max(std::min(DesignedHeight, roomHeight), heightForTextsAt(width));
+    // A shown page keeps the minimum of its old width until told otherwise.
+    setMinimumHeight(heightForTextsAt(width));
+    resize(width, height);
     fitMinimumHeightToTexts();
 }
 
@@ -184,7 +198,9 @@ void frmMain::resizeEvent(QResizeEvent* event)
 void frmMain::Form_Load()
 {
     frmMain_Auto_Init();
-    fitStartSizeToTexts();
+    const QScreen* shownOn = screen();
+    fitStartSizeTo(shownOn ? shownOn->availableGeometry()
+                           : QRect(0, 0, 4 * DesignedWidth, 4 * DesignedHeight));
     const ErrorReport report = modLocalize::localizedReport(StringIds::InFrmMainFormLoad);
 
     StartupChecks::Steps steps;

@@ -39,6 +39,10 @@ public:
     // The About window while it is loaded, else null.
     frmAbout* aboutWindow() const;
 
+    // The start size: the designed one where the texts fit in it, else wider or taller as they need, within
+    // `available` (a screen's available area) where the texts allow. Form_Load fits the page to its screen.
+    void fitStartSizeTo(const QRect& available);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -49,7 +53,6 @@ private:
 
     int heightForTextsAt(int width) const;
     void fitMinimumHeightToTexts();
-    void fitStartSizeToTexts();
     void cmdNext_Click();
     void cmdExit_Click();
     void cmdHelp_Click();

@@ -1230,6 +1230,22 @@ void TestChooseSubscribers::firstPageFitsItsTextsAtAnySizeAndFont()
         QVERIFY(QTest::qWaitForWindowExposed(&first));
         const QString where = QStringLiteral("font x%1").arg(scale);
         verifyTextsWhole(first, where + QStringLiteral(" at the start"));
+        // No taller than its screen: wider where the designed width would wrap the texts too often. A
+        // 1366x768 screen at 1.5 times the pixels is 911x512; the same with a task bar, and a 1024x600 one;
+        // the larger font on a 1366x768 screen with a task bar.
+        const QList<QRect> areas =
+            scale == 1.0 ? QList<QRect>{QRect(0, 0, 911, 512), QRect(0, 40, 911, 472), QRect(0, 0, 1024, 600)}
+                         : QList<QRect>{QRect(0, 0, 1366, 728)};
+        for (const QRect& area : areas + QList<QRect>{first.screen()->availableGeometry()}) {
+            first.fitStartSizeTo(area);
+            const QString on = where + QStringLiteral(" on %1x%2: %3x%4")
+                                           .arg(area.width())
+                                           .arg(area.height())
+                                           .arg(first.width())
+                                           .arg(first.height());
+            QVERIFY2(first.width() <= area.width() && first.height() + 30 <= area.height(), qPrintable(on));
+            verifyTextsWhole(first, on);
+        }
         // Narrowed as far as the page lets itself be: the wrapped texts grow taller instead of overlapping.
         first.resize(1, 1);
         verifyTextsWhole(first, where + QStringLiteral(" at its smallest"));
