@@ -214,8 +214,14 @@ class SignInTest(unittest.TestCase):
         self.assertIn('Msg 297 (severity 16, state 1)', output)
         self.assertIn(LOGIN, tsql('denying', LOGIN, PASSWORD, 'SELECT SUSER_SNAME()'))
 
-    def test_kerberos_failures(self):
+    def test_kerberos_names_and_failures(self):
         dump = os.path.join(world.folder, 'dump-kerberos')
+        # A host name without a dot: FreeTDS asks for the service of its canonical name.
+        port = world.ports['main']
+        run = subprocess.run(['tsql', '-H', 'sql', '-p', str(port)], input=WHO + '\ngo\nexit\n', capture_output=True,
+                             text=True, env=dict(world.env, TDSDUMP=dump), timeout=30)
+        self.assertEqual(row_of(run.stdout), (world.realm['TEST_REALM_USER'], 'KERBEROS', 'FALSE'))
+        self.assertIn('using kerberos name MSSQLSvc/sql.culvane.test:%d' % port, read(dump))
         # No ticket at all: FreeTDS gives up before it signs in.
         output = tsql('plain', env=dict(world.env, KRB5CCNAME='FILE:' + os.path.join(world.folder, 'none')),
                       dump=dump)
