@@ -49,18 +49,27 @@ world = World()
 def setUpModule():
     if not os.path.exists('/usr/sbin/krb5kdc') or not any(os.path.exists(d) for d in TDS_DRIVERS):
         raise unittest.SkipTest('krb5-kdc or tdsodbc missing; run scripts/install-deps')
+    try:
+        set_up()
+    except BaseException:
+        tearDownModule()  # unittest skips it when this fails; the KDC and servers must not outlive the test
+        raise
+
+
+def set_up():
     w = world
+    w.servers = {}
     w.work = tempfile.TemporaryDirectory(prefix='tds-signin-test.')
     w.folder = w.work.name
     w.ports = {name: free_port() for name in ('main', 'forced', 'rogue', 'foreign', 'denying')}
     realm_dir = os.path.join(w.folder, 'realm')
+    w.realm_dir = realm_dir
     started = subprocess.run([REALM, 'start', realm_dir, '--service', 'sql.culvane.test:%d' % w.ports['main'],
                               '--service', 'sql.culvane.test:%d' % w.ports['forced'],
                               '--service', 'sql.culvane.test:%d' % w.ports['foreign']],
                              capture_output=True, text=True)
     if started.returncode != 0:
         raise AssertionError('test-realm: %s' % started.stderr)
-    w.realm_dir = realm_dir
     w.realm = dict(line.split('=', 1) for line in started.stdout.splitlines())
     r = w.realm
     w.env = dict(os.environ, LC_ALL='C', LANG='C', FREETDSCONF=os.path.join(w.folder, 'freetds.conf'),
@@ -85,13 +94,13 @@ def setUpModule():
     everyone = ['--password-file', w.password_file, '--ntlm-user', r['TEST_NTLM_USER'], '--ntlm-password-file',
                 r['TEST_NTLM_PASSWORD_FILE'], '--keytab', r['KRB5_KTNAME']]
     certificate = ['--cert', r['TEST_REALM_CERT'], '--key', r['TEST_REALM_KEY']]
-    w.servers = {
-        'main': Server('main', *everyone, *certificate, '--service-host', 'sql.culvane.test'),
-        'forced': Server('forced', *everyone, *certificate, '--force-encryption'),
-        'rogue': Server('rogue', *everyone, '--cert', r['TEST_REALM_ROGUE_CERT'], '--key', r['TEST_REALM_ROGUE_KEY']),
-        'foreign': Server('foreign', '--keytab', w.foreign_keytab),
-        'denying': Server('denying', '--password-file', w.password_file, '--deny-view-server-state'),
-    }
+    for name, options in (
+        ('main', everyone + certificate + ['--service-host', 'sql.culvane.test']),
+        ('forced', everyone + certificate + ['--force-encryption']),
+        ('rogue', everyone + ['--cert', r['TEST_REALM_ROGUE_CERT'], '--key', r['TEST_REALM_ROGUE_KEY']]),
+        ('foreign', ['--keytab', w.foreign_keytab]),
+        ('denying', ['--password-file', w.password_file, '--deny-view-server-state'])):
+        w.servers[name] = Server(name, *options)
 
     sections = {'plain': ('main', 'off'), 'login': ('main', 'request'), 'full': ('main', 'require'),
                 'forced-off': ('forced', 'off'), 'forced-request': ('forced', 'request'),
