@@ -13,6 +13,8 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+
 #include <optional>
 
 namespace {
@@ -76,14 +78,23 @@ QString DeletionRun::unreachableStopLine(qint32 processed, qint32 checked, const
         .arg(reason);
 }
 
+QString DeletionRun::requestSentLine(const QString& alias, const QString& ticket)
+{
+    return QStringLiteral("    Request sent for alias= ") + alias +
+           QStringLiteral(", waiting for directory sync (ticket ") + ticket + QLatin1Char(')');
+}
+
 namespace {
 
-// One checked subscriber's deletion: its request, its wait, its lines in the log. No widget, no counters.
+// One checked subscriber's deletion: its request, the end of its wait, its lines in the log. No widget, no
+// counters. One at a time (`together`), the lines are written as the steps go, as they always were; with
+// several in flight, a line when the request went out and the whole block once the outcome is known, so
+// that a subscriber's lines stand together.
 class SubscriberDeletion {
 public:
-    SubscriberDeletion(const ErrorReport& report, bool deleteAll, bool setForceRemoveEAdmin,
-                       DeletionRunSink& sink)
-        : m_report(report), m_deleteAll(deleteAll), m_setForceRemoveEAdmin(setForceRemoveEAdmin), m_sink(sink)
+    SubscriberDeletion(const ErrorReport& report, bool deleteAll, bool setForceRemoveEAdmin, bool together)
+        : m_report(report), m_deleteAll(deleteAll), m_setForceRemoveEAdmin(setForceRemoveEAdmin),
+          m_together(together)
     {
     }
 
@@ -95,16 +106,20 @@ public:
         QString unreachedReason;
     };
 
-    Done run(RunResultsFile::Row subscriber)
+    // A request whose ticket is waited for.
+    struct Sent {
+        RunResultsFile::Row row;
+        // The request failed on this side after it was sent.
+        std::optional<CulvaneError> failure;
+    };
+
+    // Sends the request. True: its ticket is to be waited for (`sent`); false: the subscriber is done.
+    bool send(RunResultsFile::Row subscriber, Done& done, Sent& sent)
     {
-        Done done;
-        done.row = std::move(subscriber);
-        RunResultsFile::Row& result = done.row;
+        RunResultsFile::Row result = std::move(subscriber);
         result.started = QDateTime::currentDateTime();
-        const QString& alias = result.alias;
-        Logging::WriteLogLine(DeletionRun::DeletingLine);
-        Logging::WriteLogLine(QStringLiteral("    Alias=") + alias);
-        Logging::WriteLogLine(QStringLiteral("    ObjectID=") + result.objectId);
+        if (m_together)
+            writeHeading(result);
 
         std::optional<Command> request;
         QString ticket;
@@ -125,76 +140,107 @@ public:
             failure ? failure->statement() : CulvaneError::Statement::None;
         if (answered == CulvaneError::Statement::NotSent) {
             // It never left this machine: there is no ticket to wait for, and the subscriber is as it was.
+            if (!m_together)
+                writeHeading(result);
             Logging::WriteLogLine(
-                DeletionRun::requestNotSentLine(alias, failure->number(), failure->description()));
+                DeletionRun::requestNotSentLine(result.alias, failure->number(), failure->description()));
             result.outcome = RunResultsFile::Outcome::NotSent;
             result.detail = failure->description();
-            done.unreached = true;
-            done.unreachedReason = failure->description();
-        } else if (answered == CulvaneError::Statement::Refused) {
+            result.finished = QDateTime::currentDateTime();
+            done = Done{result, true, failure->description()};
+            return false;
+        }
+        ++m_sentRequests;
+        if (answered == CulvaneError::Statement::Refused) {
             // The database answered with its refusal, so no ticket was registered: waiting for it would
             // only end in a time-out that blames the directory synchronisation.
+            if (!m_together)
+                writeHeading(result);
             Logging::WriteLogLine(
-                DeletionRun::requestRejectedLine(alias, failure->number(), failure->description()));
+                DeletionRun::requestRejectedLine(result.alias, failure->number(), failure->description()));
             result.outcome = RunResultsFile::Outcome::Rejected;
             result.detail = failure->description();
             result.ticket = ticket;
-        } else {
-            // A request that failed on this side after it was sent (a timeout, a lost connection) may have
-            // reached the database and been carried out: its ticket tells.
-            result.ticket = ticket;
+            result.finished = QDateTime::currentDateTime();
+            done = Done{result, false, QString()};
+            return false;
+        }
+        // A request that failed on this side after it was sent (a timeout, a lost connection) may have
+        // reached the database and been carried out: its ticket tells.
+        result.ticket = ticket;
+        if (m_together && failure)
+            Logging::WriteLogLine(
+                DeletionRun::requestFailedLine(result.alias, failure->number(), failure->description()));
+        if (!m_together)
+            Logging::WriteLogLine(DeletionRun::requestSentLine(result.alias, ticket));
+        sent = Sent{result, failure};
+        return true;
+    }
+
+    // The wait for a sent request's ticket has ended.
+    Done finish(const Sent& sent, const Module1::SyncTicketGroup::Ended& wait)
+    {
+        Done done;
+        done.row = sent.row;
+        RunResultsFile::Row& result = done.row;
+        const std::optional<CulvaneError>& failure = sent.failure;
+        if (!m_together) {
+            writeHeading(result);
             if (failure)
                 Logging::WriteLogLine(
-                    DeletionRun::requestFailedLine(alias, failure->number(), failure->description()));
-            wait(ticket, !failure, result);
-            if (failure) {
-                result.detail = RunResultsFile::requestFailedDetail(failure->description(), result.outcome,
-                                                                    result.detail);
-                result.outcome = RunResultsFile::Outcome::RequestFailed;
-                // The request's line counted this subscriber's error; the wait only says what it found.
+                    DeletionRun::requestFailedLine(result.alias, failure->number(), failure->description()));
+        }
+        if (!wait.logLine.isEmpty())
+            Logging::WriteLogLine(wait.logLine);
+        // The request went through, so a failed wait is this subscriber's one error; otherwise the request's
+        // line counted it and the wait only says what it found.
+        const bool requestAnswered = !failure;
+        if (wait.outcome) {
+            Logging::WriteLogLine(DeletionRun::SyncCompleteLine);
+            result.outcome = RunResultsFile::Outcome::Deleted;
+        } else {
+            const QString failed = DeletionRun::syncFailedLine(result.alias);
+            Logging::WriteLogLine(requestAnswered ? failed : failed.mid(kErrorMarker.size()));
+            const Module1::SyncWaitDetail& ended = wait.detail;
+            switch (ended.ending) {
+            case Module1::SyncWaitDetail::TimedOut:
+                result.outcome = RunResultsFile::Outcome::SyncTimedOut;
+                break;
+            case Module1::SyncWaitDetail::Abandoned:
+                // The request was sent: the subscriber may be gone or not.
+                result.outcome = RunResultsFile::Outcome::OutcomeUnknown;
+                result.detail = ended.failure;
+                break;
+            case Module1::SyncWaitDetail::ResultRead:
+                result.outcome = RunResultsFile::Outcome::SyncFailed;
+                result.detail = ended.result;
+                break;
+            case Module1::SyncWaitDetail::Unreadable:
+                result.outcome = RunResultsFile::Outcome::SyncFailed;
+                result.detail = ended.failure;
+                done.unreached = ended.failureStatement == CulvaneError::Statement::NotSent ||
+                                 ended.failureStatement == CulvaneError::Statement::Unanswered;
+                done.unreachedReason = ended.failure;
+                break;
             }
-            done.unreached = m_waitUnreached;
-            done.unreachedReason = m_waitFailure;
+        }
+        if (failure) {
+            result.detail =
+                RunResultsFile::requestFailedDetail(failure->description(), result.outcome, result.detail);
+            result.outcome = RunResultsFile::Outcome::RequestFailed;
         }
         result.finished = QDateTime::currentDateTime();
         return done;
     }
 
+    qint32 sentRequests() const { return m_sentRequests; }
+
 private:
-    // requestAnswered: the request went through, so a failed wait is this subscriber's one error.
-    void wait(const QString& ticket, bool requestAnswered, RunResultsFile::Row& result)
+    static void writeHeading(const RunResultsFile::Row& subscriber)
     {
-        Module1::SyncWaitDetail wait;
-        m_waitUnreached = false;
-        m_waitFailure.clear();
-        if (Module1::WaitForSyncToFinished(ticket, &wait, m_sink.syncSchedule())) {
-            Logging::WriteLogLine(DeletionRun::SyncCompleteLine);
-            result.outcome = RunResultsFile::Outcome::Deleted;
-            return;
-        }
-        const QString failed = DeletionRun::syncFailedLine(result.alias);
-        Logging::WriteLogLine(requestAnswered ? failed : failed.mid(kErrorMarker.size()));
-        switch (wait.ending) {
-        case Module1::SyncWaitDetail::TimedOut:
-            result.outcome = RunResultsFile::Outcome::SyncTimedOut;
-            break;
-        case Module1::SyncWaitDetail::Abandoned:
-            // The request was sent: the subscriber may be gone or not.
-            result.outcome = RunResultsFile::Outcome::OutcomeUnknown;
-            result.detail = wait.failure;
-            break;
-        case Module1::SyncWaitDetail::ResultRead:
-            result.outcome = RunResultsFile::Outcome::SyncFailed;
-            result.detail = wait.result;
-            break;
-        case Module1::SyncWaitDetail::Unreadable:
-            result.outcome = RunResultsFile::Outcome::SyncFailed;
-            result.detail = wait.failure;
-            m_waitUnreached = wait.failureStatement == CulvaneError::Statement::NotSent ||
-                              wait.failureStatement == CulvaneError::Statement::Unanswered;
-            m_waitFailure = wait.failure;
-            break;
-        }
+        Logging::WriteLogLine(DeletionRun::DeletingLine);
+        Logging::WriteLogLine(QStringLiteral("    Alias=") + subscriber.alias);
+        Logging::WriteLogLine(QStringLiteral("    ObjectID=") + subscriber.objectId);
     }
 
     static inline const QString kErrorMarker = QStringLiteral("(error)");
@@ -202,18 +248,18 @@ private:
     const ErrorReport& m_report;
     bool m_deleteAll;
     bool m_setForceRemoveEAdmin;
-    DeletionRunSink& m_sink;
-    bool m_waitUnreached = false;
-    QString m_waitFailure;
+    bool m_together;
+    qint32 m_sentRequests = 0;
 };
 
 } // namespace
 
 DeletionRun::Outcome DeletionRun::run(const SubscriberGridModel& grid, bool deleteAll, DeletionRunSink& sink,
-                                      const QString& resultsPath)
+                                      const QString& resultsPath, int inFlight)
 {
     const ErrorReport report = modLocalize::localizedReport(StringIds::InCmdDeleteSubscribersClick);
     Outcome outcome;
+    const int limit = std::clamp(inFlight, 1, MaxInFlight);
 
     report.step([&] { outcome.logPath = Logging::GenerateNewLogFileName(); });
     report.step([&] { Logging::OpenRunLog(outcome.logPath, false); });
@@ -231,9 +277,12 @@ DeletionRun::Outcome DeletionRun::run(const SubscriberGridModel& grid, bool dele
         outcome.resultsPath = results.path();
     else
         sink.resultsFileUnavailable(results.path(), results.failure());
-    const auto record = [&](const RunResultsFile::Row& row) {
-        results.write(row);
-        ++outcome.outcomes[std::size_t(row.outcome)];
+    // Each row as its outcome arrives, so that a run that is killed keeps them; by row once the run ends.
+    QList<std::pair<qint32, RunResultsFile::Row>> recorded;
+    const auto record = [&](qint32 row, const RunResultsFile::Row& result) {
+        results.write(result);
+        recorded.append({row, result});
+        ++outcome.outcomes[std::size_t(result.outcome)];
     };
 
     Logging::WriteLogLine(kCrLf + (deleteAll ? FullRemovalLine : OrvaneDataOnlyLine));
@@ -246,7 +295,8 @@ DeletionRun::Outcome DeletionRun::run(const SubscriberGridModel& grid, bool dele
 
     bool setForceRemoveEAdmin = true;
     report.step([&] { setForceRemoveEAdmin = OrvaneVersion::bIsVersionGreaterThanOrEqualTo(5, 0, 0, 0); });
-    SubscriberDeletion deletion(report, deleteAll, setForceRemoveEAdmin, sink);
+    SubscriberDeletion deletion(report, deleteAll, setForceRemoveEAdmin, limit == 1);
+    Module1::SyncTicketGroup waits(sink.syncSchedule());
 
     // A check box that cannot be read counts as checked, as every failed condition does.
     const auto checkedRow = [&](qint32 row) {
@@ -268,70 +318,144 @@ DeletionRun::Outcome DeletionRun::run(const SubscriberGridModel& grid, bool dele
         return subscriber;
     };
 
+    struct Pending {
+        qint32 row;
+        SubscriberDeletion::Sent sent;
+    };
+    // In the order sent, which is the order of the waits.
+    QList<Pending> pending;
     qint32 processed = 0;
-    // Subscribers in a row for whom the database could not be reached.
+    // Subscribers in a row, by outcome, for whom the database could not be reached.
     qint32 unreached = 0;
     QString unreachedAlias;
     QString unreachedReason;
-    qint32 row = 1;
-    for (; row <= rows; ++row) {
-        if (checkedRow(row)) {
-            // The subscriber before has had its wait; this one is not begun.
+    // The next row to visit; the rows before it are done or in flight.
+    qint32 next = 1;
+    // The database could not be reached and the run ends: no further request, and no wait goes on.
+    bool ending = false;
+
+    const auto showProgress = [&] { sink.rowsVisited(next - 1 - qint32(pending.size())); };
+    const auto showInFlight = [&] {
+        QStringList aliases;
+        for (const Pending& waiting : std::as_const(pending))
+            aliases.append(waiting.sent.row.alias);
+        sink.inFlight(aliases);
+    };
+    enum class After { GoOn, Retry, Stop };
+    // A subscriber's outcome has arrived: recorded, unless the database's absence asks to send it again.
+    const auto arrived = [&](qint32 row, const SubscriberDeletion::Done& done) {
+        unreached = done.unreached ? unreached + 1 : 0;
+        if (unreached >= UnreachableInARow) {
+            const bool notSent = done.row.outcome == RunResultsFile::Outcome::NotSent;
+            const bool more = [&] {
+                for (qint32 later = next; later <= rows; ++later) {
+                    if (checkedRow(later))
+                        return true;
+                }
+                return false;
+            }();
+            // Nothing to try again and nothing left to stop: the run ends here all the same.
+            using Unreachable = DeletionRunSink::Unreachable;
+            const Unreachable answer =
+                notSent || more
+                    ? sink.databaseUnreachable(unreached, done.row.alias, done.unreachedReason, notSent)
+                    : Unreachable::Stop;
+            if (answer == Unreachable::Retry && notSent) {
+                // The same subscriber again; its failed attempt stays in the log, its row waits, and it
+                // counts once in the row however often it is tried.
+                --unreached;
+                return After::Retry;
+            }
+            if (answer == Unreachable::Stop) {
+                record(row, done.row);
+                sink.subscribersProcessed(++processed);
+                outcome.stopped = outcome.unreachable = true;
+                unreachedAlias = done.row.alias;
+                unreachedReason = done.unreachedReason;
+                return After::Stop;
+            }
+        }
+        record(row, done.row);
+        sink.subscribersProcessed(++processed);
+        return After::GoOn;
+    };
+    const auto waitEnded = [&](const Module1::SyncTicketGroup::Ended& wait) {
+        const auto at = std::find_if(pending.begin(), pending.end(), [&](const Pending& waiting) {
+            return waiting.sent.row.ticket == wait.ticket;
+        });
+        if (at == pending.end())
+            return;
+        const Pending done = *at;
+        pending.erase(at);
+        if (wait.detail.ending == Module1::SyncWaitDetail::ResultRead)
+            ++outcome.ticketRemovals;
+        const SubscriberDeletion::Done finished = deletion.finish(done.sent, wait);
+        if (ending) {
+            // The run is stopping already: this outcome is only recorded.
+            record(done.row, finished.row);
+            sink.subscribersProcessed(++processed);
+        } else if (arrived(done.row, finished) == After::Stop) {
+            ending = true;
+        }
+    };
+
+    for (;;) {
+        while (!ending && !outcome.stopped && pending.size() < limit && next <= rows) {
+            const qint32 row = next;
+            if (!checkedRow(row)) {
+                ++next;
+                showProgress();
+                continue;
+            }
+            // The subscribers before have been sent; this one is not begun.
             if (sink.stopRequested()) {
                 outcome.stopped = true;
                 break;
             }
             const RunResultsFile::Row subscriber = subscriberAt(row);
             sink.subscriberStarted(subscriber.alias);
-            SubscriberDeletion::Done done = deletion.run(subscriber);
-            unreached = done.unreached ? unreached + 1 : 0;
-            if (unreached >= UnreachableInARow) {
-                const bool notSent = done.row.outcome == RunResultsFile::Outcome::NotSent;
-                const bool more = [&] {
-                    for (qint32 next = row + 1; next <= rows; ++next) {
-                        if (checkedRow(next))
-                            return true;
-                    }
-                    return false;
-                }();
-                // Nothing to try again and nothing left to stop: the run ends here all the same.
-                using Unreachable = DeletionRunSink::Unreachable;
-                const Unreachable answer =
-                    notSent || more
-                        ? sink.databaseUnreachable(unreached, done.row.alias, done.unreachedReason, notSent)
-                        : Unreachable::Stop;
-                if (answer == Unreachable::Retry && notSent) {
-                    // The same subscriber again; its failed attempt stays in the log, its row waits, and it
-                    // counts once in the row however often it is tried.
-                    --unreached;
-                    --row;
-                    continue;
-                }
-                if (answer == Unreachable::Stop) {
-                    record(done.row);
-                    sink.subscribersProcessed(++processed);
-                    sink.rowsVisited(row);
-                    outcome.stopped = outcome.unreachable = true;
-                    unreachedAlias = done.row.alias;
-                    unreachedReason = done.unreachedReason;
-                    ++row;
-                    break;
-                }
+            ++next;
+            SubscriberDeletion::Done done;
+            SubscriberDeletion::Sent sent;
+            if (deletion.send(subscriber, done, sent)) {
+                waits.add(sent.row.ticket);
+                pending.append({row, sent});
+                showInFlight();
+                continue;
             }
-            record(done.row);
-            sink.subscribersProcessed(++processed);
+            const After after = arrived(row, done);
+            if (after == After::Retry) {
+                next = row;
+                continue;
+            }
+            showProgress();
+            ending = after == After::Stop;
         }
-        sink.rowsVisited(row);
+        if (pending.isEmpty())
+            break;
+        if (ending) {
+            // The database is out of reach: the waits still going end at once, their outcomes unknown.
+            for (const Module1::SyncTicketGroup::Ended& wait :
+                 waits.abandonAll(Module1::SyncTicketGroup::Abandon::Unreachable))
+                waitEnded(wait);
+        } else {
+            for (const Module1::SyncTicketGroup::Ended& wait : waits.next())
+                waitEnded(wait);
+        }
+        showInFlight();
+        showProgress();
     }
     outcome.processed = processed;
+    outcome.requests = deletion.sentRequests();
+    outcome.polls = waits.polls();
 
     if (outcome.stopped) {
         // The rows left stay checked in the grid; the results file names each of them.
-        for (; row <= rows; ++row) {
+        for (qint32 row = next; row <= rows; ++row) {
             if (!checkedRow(row))
                 continue;
             ++outcome.notAttempted;
-            record(subscriberAt(row));
+            record(row, subscriberAt(row));
         }
         const qint32 checked = processed + outcome.notAttempted;
         if (outcome.unreachable)
@@ -339,6 +463,15 @@ DeletionRun::Outcome DeletionRun::run(const SubscriberGridModel& grid, bool dele
                 unreachableStopLine(processed, checked, unreachedAlias, unreached, unreachedReason));
         else
             Logging::WriteLogLine(stoppedLine(processed, checked));
+    }
+    const auto byRow = [](const auto& left, const auto& right) { return left.first < right.first; };
+    if (!std::is_sorted(recorded.cbegin(), recorded.cend(), byRow)) {
+        std::stable_sort(recorded.begin(), recorded.end(), byRow);
+        QList<RunResultsFile::Row> inOrder;
+        inOrder.reserve(recorded.size());
+        for (const auto& row : std::as_const(recorded))
+            inOrder.append(row.second);
+        results.rewrite(inOrder);
     }
     outcome.resultsWriteFailure = results.writeFailure();
     results.close();

@@ -5,6 +5,7 @@
 #include "deletion/RunResultsFile.h"
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <array>
@@ -23,6 +24,8 @@ public:
     virtual void subscribersProcessed(qint32 processed) = 0;
     // A checked row's deletion steps begin.
     virtual void subscriberStarted(const QString& /*alias*/) {}
+    // The subscribers whose requests were sent and whose directory sync is waited for, in the order sent.
+    virtual void inFlight(const QStringList& /*aliases*/) {}
     // Asked before each checked row: true ends the run there, the rows left not attempted.
     virtual bool stopRequested() { return false; }
     // The results file could not be created; the run goes on without it.
@@ -65,15 +68,25 @@ public:
         // How many subscribers ended with each outcome, not attempted included.
         std::array<qint32, RunResultsFile::OutcomeCount> outcomes{};
         qint32 count(RunResultsFile::Outcome outcome) const { return outcomes[std::size_t(outcome)]; }
+        // The statements the run sent: deletion requests that left this machine, ticket polls, removals.
+        qint32 requests = 0;
+        qint32 polls = 0;
+        qint32 ticketRemovals = 0;
     };
+
+    // How many subscribers' directory syncs may be waited for at once: the next request goes out as soon as
+    // fewer wait. 1 is one subscriber after the other.
+    static constexpr int MaxInFlight = 16;
 
     // Subscribers in a row for whom the database could not be reached before the run stops.
     static constexpr qint32 UnreachableInARow = 3;
 
     // deleteAll: full removal (directory account and mailbox too) rather than Orvane data only. The results
-    // file goes to resultsPath, or beside the run log when it is empty.
+    // file goes to resultsPath, or beside the run log when it is empty. inFlight: 1 to MaxInFlight. With
+    // more than one, the requests still go one at a time, in order, on the one connection; a subscriber's
+    // lines stand together in the log once its outcome is known, after one line when its request went out.
     static Outcome run(const SubscriberGridModel& grid, bool deleteAll, DeletionRunSink& sink,
-                       const QString& resultsPath = QString());
+                       const QString& resultsPath = QString(), int inFlight = 1);
 
     // The run's fixed log texts.
     static const QString FullRemovalLine;
@@ -90,6 +103,8 @@ public:
     // The run ended because the database could not be reached for `inARow` subscribers up to `alias`.
     static QString unreachableStopLine(qint32 processed, qint32 checked, const QString& alias, qint32 inARow,
                                        const QString& reason);
+    // With several in flight: the request went out and its ticket is waited for.
+    static QString requestSentLine(const QString& alias, const QString& ticket);
     // `processed` of the `checked` subscribers had their deletion steps when Stop ended the run.
     static QString stoppedLine(qint32 processed, qint32 checked);
 };

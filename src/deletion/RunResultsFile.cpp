@@ -7,6 +7,7 @@
 #include <QDate>
 #include <QDir>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStringList>
 #include <QTime>
 
@@ -51,19 +52,44 @@ QStringList RunResultsFile::headingFields()
 
 void RunResultsFile::write(const Row& row)
 {
-    writeLine({row.alias, row.objectId, row.extension, outcomeText(row.outcome), row.detail, row.ticket,
-               isoLocal(row.started), isoLocal(row.finished)});
+    writeLine(fieldsOf(row));
+}
+
+QByteArray RunResultsFile::lineOf(const QStringList& fields)
+{
+    QStringList quoted;
+    quoted.reserve(fields.size());
+    for (const QString& field : fields)
+        quoted.append(csvField(field));
+    return (quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n")).toUtf8();
+}
+
+QStringList RunResultsFile::fieldsOf(const Row& row)
+{
+    return {row.alias,  row.objectId, row.extension,         outcomeText(row.outcome),
+            row.detail, row.ticket,   isoLocal(row.started), isoLocal(row.finished)};
+}
+
+void RunResultsFile::rewrite(const QList<Row>& rows)
+{
+    if (!m_file.isOpen() || !m_writeFailure.isEmpty())
+        return;
+    QByteArray bytes("\xEF\xBB\xBF");
+    bytes += lineOf(headingFields());
+    for (const Row& row : rows)
+        bytes += lineOf(fieldsOf(row));
+    QSaveFile ordered(m_file.fileName());
+    if (!ordered.open(QIODevice::WriteOnly) || ordered.write(bytes) != bytes.size() || !ordered.commit())
+        // The rows as they came are all there still.
+        qWarning("cannot put the results file %s in the order of the rows: %s", qPrintable(m_file.fileName()),
+                 qPrintable(ordered.errorString()));
 }
 
 void RunResultsFile::writeLine(const QStringList& fields)
 {
     if (!m_file.isOpen())
         return;
-    QStringList quoted;
-    quoted.reserve(fields.size());
-    for (const QString& field : fields)
-        quoted.append(csvField(field));
-    const QByteArray line = (quoted.join(QLatin1Char(',')) + QStringLiteral("\r\n")).toUtf8();
+    const QByteArray line = lineOf(fields);
     // One write per row on an unbuffered file: the row is with the system when this returns.
     const qint64 written = m_file.write(line);
     if (written != line.size() && m_writeFailure.isEmpty()) {

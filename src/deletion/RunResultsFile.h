@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -55,6 +56,10 @@ public:
 
     // Without an open file the row goes nowhere.
     void write(const Row& row);
+    // The whole file again with these rows, in this order, in place of the rows written so far: written
+    // aside and then put in the file's place, so that the file holds either every row or the rows as they
+    // came. Nothing when no file is open or a row could not be written before.
+    void rewrite(const QList<Row>& rows);
     void close() { m_file.close(); }
 
     static QString outcomeText(Outcome outcome);
@@ -71,6 +76,8 @@ public:
 
 private:
     void writeLine(const QStringList& fields);
+    static QByteArray lineOf(const QStringList& fields);
+    static QStringList fieldsOf(const Row& row);
 
     QFile m_file;
     QString m_failure;

@@ -60,4 +60,59 @@ struct SyncPollSchedule {
 // The wait above, polling on the given schedule.
 bool WaitForSyncToFinished(const QString& ticket, SyncWaitDetail* detail, const SyncPollSchedule& schedule);
 
+// Several waits at once, each from its own request on, with one statement polling every waiting ticket.
+// Each ticket keeps its own bound. The polls follow the schedule of the ticket that has waited longest:
+// since a schedule's pauses never shrink as the time waited grows, the database sees no more polls than
+// one ticket's wait would send, however many tickets wait. A ticket whose bound comes between two such
+// polls gets a poll of its own at its bound. With one ticket this is WaitForSyncToFinished's wait, pause
+// for pause and statement for statement.
+class SyncTicketGroup {
+public:
+    explicit SyncTicketGroup(SyncPollSchedule schedule);
+
+    // The ticket's wait begins now.
+    void add(const QString& ticket);
+    qsizetype waiting() const { return m_waiting.size(); }
+    bool isEmpty() const { return m_waiting.isEmpty(); }
+
+    struct Ended {
+        QString ticket;
+        bool outcome = false;
+        SyncWaitDetail detail;
+        // What the wait leaves in the run log (its time-out, the poll that failed, the end by the user),
+        // or nothing; the caller writes it where the subscriber's lines stand.
+        QString logLine;
+    };
+
+    // Pauses until the next poll is due and polls. The waits that ended, in the order their tickets were
+    // added; often none. A poll that fails ends every wait it covered (Unreadable), reported once.
+    QList<Ended> next();
+
+    // Why every wait still going is ended at once: the schedule's caller (a second Ctrl-C, a signal), or
+    // the run's stop when the database could not be reached.
+    enum class Abandon { ByUser, Unreachable };
+    QList<Ended> abandonAll(Abandon why);
+
+    // Poll statements sent so far.
+    int polls() const { return m_polls; }
+
+private:
+    struct Waiting {
+        QString ticket;
+        qint64 sinceMs;
+    };
+    qint64 nextPollMs() const;
+    bool abandoned(QList<Ended>& ended);
+
+    SyncPollSchedule m_schedule;
+    // Each poll's moment after the request, in ms: the running sums of the schedule's pauses.
+    QList<qint64> m_dueMs;
+    qint64 m_boundMs = 0;
+    // The group's own clock: the pauses taken so far. The statements' own time does not count, as it does
+    // not in a wait's bound.
+    qint64 m_nowMs = 0;
+    QList<Waiting> m_waiting;
+    int m_polls = 0;
+};
+
 } // namespace Module1

@@ -21,6 +21,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -48,9 +49,17 @@ frmDeleteSubscribers::frmDeleteSubscribers(QWidget* parent) : QWidget(parent, Qt
     cmdDeleteSubscribers = named(new QPushButton(this), "cmdDeleteSubscribers");
     cmdStop = named(new QPushButton(this), "cmdStop");
     cmdStop->setVisible(false); // only during a run
+    lblInFlight = named(new QLabel(this), "lblInFlight");
+    spnInFlight = named(new QSpinBox(this), "spnInFlight");
+    spnInFlight->setRange(1, DeletionRun::MaxInFlight);
+    spnInFlight->setValue(1);
+    lblInFlight->setBuddy(spnInFlight);
     action->addStretch(1);
     action->addWidget(cmdDeleteSubscribers);
     action->addWidget(cmdStop);
+    action->addSpacing(16);
+    action->addWidget(lblInFlight);
+    action->addWidget(spnInFlight);
     action->addStretch(1);
     page->addLayout(action);
 
@@ -148,10 +157,11 @@ void frmDeleteSubscribers::frmDeleteSubscribers_Auto_Init()
     lblRemoveSubscribers->setText(mymyLoadString(StringIds::DeletePageExplanation));
     cmdDeleteSubscribers->setText(mymyLoadString(StringIds::DeleteSubscribers));
     cmdStop->setText(mymyLoadString(StringIds::Stop));
+    lblInFlight->setText(mymyLoadString(StringIds::SubscribersAtATime));
     frmProgress->setTitle(mymyLoadString(StringIds::Progress));
     lblRecordsDeleted->setText(mymyLoadString(StringIds::SubscribersDeleted));
     lblRunLog->setText(mymyLoadString(StringIds::RunLogView));
-    lblStopping->setText(mymyLoadString(StringIds::RunStopping));
+    lblStopping->setText(stoppingText());
     if (m_running || m_estimate.total() > 0)
         showTimes();
     cmdPrevious->setText(mymyLoadString(StringIds::Previous));
@@ -162,6 +172,7 @@ void frmDeleteSubscribers::frmDeleteSubscribers_Auto_Init()
                               {cmdPrevious, QLatin1Char('P')},
                               {cmdDeleteSubscribers, QLatin1Char('D')},
                               {cmdStop, QLatin1Char('S')},
+                              {lblInFlight, QLatin1Char('a')},
                               {cmdExit, QLatin1Char('x')},
                               {cmdHelp, QLatin1Char('H')},
                               {lblRunLog, QLatin1Char('L')}});
@@ -197,12 +208,15 @@ void frmDeleteSubscribers::cmdDeleteSubscribers_Click()
     cmdPrevious->setEnabled(false);
     cmdDeleteSubscribers->setEnabled(false);
     cmdExit->setEnabled(false);
+    // A run's pace is set once: a page allows one run.
+    spnInFlight->setEnabled(false);
 
     m_checked = grid->checkedRowCount();
     txtRunLog->clear();
     m_pendingLines.clear();
     m_running = true;
-    const DeletionRun::Outcome outcome = DeletionRun::run(*grid, deleteAll, *this);
+    const DeletionRun::Outcome outcome =
+        DeletionRun::run(*grid, deleteAll, *this, QString(), spnInFlight->value());
     m_running = false;
     m_endedMs = Clock::monotonicMs();
     m_clock->stop();
@@ -221,6 +235,7 @@ void frmDeleteSubscribers::cmdDeleteSubscribers_Click()
         cmdPrevious->setEnabled(previousWasEnabled);
         cmdDeleteSubscribers->setEnabled(deleteWasEnabled);
         cmdExit->setEnabled(exitWasEnabled);
+        spnInFlight->setEnabled(true);
         cmdDeleteSubscribers->setFocus();
         return;
     }
@@ -266,11 +281,17 @@ void frmDeleteSubscribers::closeEvent(QCloseEvent* event)
     Module1::ExitApplication();
 }
 
+QString frmDeleteSubscribers::stoppingText() const
+{
+    return mymyLoadString(spnInFlight->value() > 1 ? StringIds::RunStoppingInFlight : StringIds::RunStopping);
+}
+
 void frmDeleteSubscribers::cmdStop_Click()
 {
     // Taken at once and for good: the run sees it before its next subscriber, whose wait may take 40 s.
     m_stopRequested = true;
     cmdStop->setEnabled(false);
+    lblStopping->setText(stoppingText());
     lblStopping->setVisible(true);
 }
 
@@ -335,6 +356,15 @@ void frmDeleteSubscribers::subscribersProcessed(qint32 processed)
 void frmDeleteSubscribers::subscriberStarted(const QString& alias)
 {
     m_inProgress = alias;
+    scheduleRunView();
+}
+
+void frmDeleteSubscribers::inFlight(const QStringList& aliases)
+{
+    // Between two subscribers the one before stays named until the next is sent.
+    if (aliases.isEmpty())
+        return;
+    m_inProgress = aliases.join(QStringLiteral(", "));
     scheduleRunView();
 }
 

@@ -13,6 +13,7 @@ class QPlainTextEdit;
 class QTimer;
 class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class SubscriberGridModel;
 
 // The third wizard page: deletes the subscribers checked on the selection page, once per page. The page
@@ -54,11 +55,14 @@ private:
     void cmdExit_Click();
     void cmdHelp_Click();
     bool confirmed(bool deleteAll, qint32 checked);
+    // What the page says once Stop is pressed: after the subscriber in progress, or those in flight.
+    QString stoppingText() const;
 
     void runStarted(qint32 rows) override;
     void rowsVisited(qint32 visited) override;
     void subscribersProcessed(qint32 processed) override;
     void subscriberStarted(const QString& alias) override;
+    void inFlight(const QStringList& aliases) override;
     void showRunLogLine(const QString& line);
     void scheduleRunView();
     // The log lines, the subscriber in progress and the times as they stand.
@@ -85,6 +89,9 @@ private:
     QLabel* lblRemoveSubscribers = nullptr;
     QPushButton* cmdDeleteSubscribers = nullptr;
     QPushButton* cmdStop = nullptr;
+    // How many subscribers' directory syncs are waited for at once; 1, one after the other, by default.
+    QLabel* lblInFlight = nullptr;
+    QSpinBox* spnInFlight = nullptr;
     QGroupBox* frmProgress = nullptr;
     QProgressBar* ProgressBar = nullptr;
     QLabel* lblRecordsDeleted = nullptr;

@@ -161,5 +161,7 @@ constexpr int ResultsFileIncomplete = 485; // %1 the results file, %2 the reason
 constexpr int CloseDuringRun = 490;
 // A subscriber query that broke off part-way.
 constexpr int SubscriberQueryFailed = 491; // %1 the error number, %2 its description
+constexpr int SubscribersAtATime = 492;
+constexpr int RunStoppingInFlight = 493; // shown once Stop is pressed with several subscribers in flight
 
 } // namespace StringIds

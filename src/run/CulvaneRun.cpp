@@ -86,8 +86,8 @@ QString endedWord(bool stopped, bool unreachable)
 // What the run tells the console, and what the console tells the run: Ctrl-C and the ending signals.
 class ConsoleSink : public DeletionRunSink {
 public:
-    ConsoleSink(RunConsole& console, Poll poll, std::function<int()> errors)
-        : m_console(console), m_poll(poll), m_errors(std::move(errors))
+    ConsoleSink(RunConsole& console, Poll poll, int inFlight, std::function<int()> errors)
+        : m_console(console), m_poll(poll), m_inFlight(inFlight), m_errors(std::move(errors))
     {
     }
 
@@ -132,23 +132,34 @@ public:
     void noticeInterrupts()
     {
         const int count = RunInterrupt::count();
+        const bool several = m_inFlight > 1;
         if (RunInterrupt::endingSignal() != 0 && m_announced < 2) {
-            m_console.message(QStringLiteral("%1: stopping now; the current wait ends, its outcome unknown")
+            m_console.message((several
+                                   ? QStringLiteral("%1: stopping now; the waits in flight end, their "
+                                                    "outcomes unknown")
+                                   : QStringLiteral("%1: stopping now; the current wait ends, its outcome "
+                                                    "unknown"))
                                   .arg(QLatin1String(stopCause())));
             m_announced = 2;
         }
         if (count >= 1 && m_announced < 1)
-            m_console.message(
-                QStringLiteral("Ctrl-C: stopping after the current subscriber (Ctrl-C again ends "
-                               "its wait at once)"));
+            m_console.message(several ? QStringLiteral("Ctrl-C: no further request; stopping once the "
+                                                       "subscribers in flight are done (Ctrl-C again ends "
+                                                       "their waits at once)")
+                                      : QStringLiteral("Ctrl-C: stopping after the current subscriber "
+                                                       "(Ctrl-C again ends its wait at once)"));
         if (count >= 2 && m_announced < 2)
-            m_console.message(QStringLiteral("Ctrl-C again: the current wait ends now, its outcome unknown"));
+            m_console.message(several ? QStringLiteral("Ctrl-C again: the waits in flight end now, their "
+                                                       "outcomes unknown")
+                                      : QStringLiteral("Ctrl-C again: the current wait ends now, its outcome "
+                                                       "unknown"));
         m_announced = std::max(m_announced, std::min(count, 2));
     }
 
 private:
     RunConsole& m_console;
     Poll m_poll;
+    int m_inFlight;
     std::function<int()> m_errors;
     qint32 m_checked = 0;
     int m_announced = 0;
@@ -344,7 +355,7 @@ int deleteSubscribers(const Options& options, const SubscriberGridModel& grid, R
     const RunInterrupt::Scope interrupts;
     // A dry run's errors are the subscribers it would not delete.
     int wouldNot = 0;
-    ConsoleSink sink(console, options.poll, [&options, &wouldNot] {
+    ConsoleSink sink(console, options.poll, options.inFlight, [&options, &wouldNot] {
         return options.dryRun ? wouldNot : int(Logging::RunLogErrorCount());
     });
     sink.setChecked(checked);
@@ -352,9 +363,24 @@ int deleteSubscribers(const Options& options, const SubscriberGridModel& grid, R
     if (options.dryRun)
         return dryRun(options, grid, sink, console, wouldNot);
 
+    const qint64 startedMs = Clock::monotonicMs();
     const DeletionRun::Outcome outcome =
-        DeletionRun::run(grid, options.mode == Mode::All, sink, options.results);
+        DeletionRun::run(grid, options.mode == Mode::All, sink, options.results, options.inFlight);
+    const qint64 tookMs = std::max<qint64>(Clock::monotonicMs() - startedMs, 1);
     console.endProgress();
+    if (options.verbose) {
+        // What the run asked of the database, for whoever watches its load.
+        const qint32 statements = outcome.requests + outcome.polls + outcome.ticketRemovals;
+        console.message(QStringLiteral("%1 statements in %2 s, %3 a second: %4 deletion requests, %5 ticket "
+                                       "polls (%6 a second), %7 ticket removals")
+                            .arg(statements)
+                            .arg(double(tookMs) / 1000.0, 0, 'f', 1)
+                            .arg(statements * 1000.0 / double(tookMs), 0, 'f', 2)
+                            .arg(outcome.requests)
+                            .arg(outcome.polls)
+                            .arg(outcome.polls * 1000.0 / double(tookMs), 0, 'f', 2)
+                            .arg(outcome.ticketRemovals));
+    }
     // The deletion page's own messages.
     if (outcome.logFailed) {
         console.message(mymyLoadString(StringIds::RunLogNotCreated)

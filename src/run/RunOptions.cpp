@@ -120,7 +120,7 @@ QString unknownOption(const QString& name, const QString& command)
         QStringLiteral("--password-file"), QStringLiteral("--output"),  QStringLiteral("-o"),
         QStringLiteral("--results"),       QStringLiteral("--verbose"), QStringLiteral("-v"),
         QStringLiteral("--mode"),          QStringLiteral("--poll"),    QStringLiteral("--dry-run"),
-        QStringLiteral("--yes"),           QStringLiteral("-y")};
+        QStringLiteral("--yes"),           QStringLiteral("-y"),        QStringLiteral("--in-flight")};
     if (known.contains(name))
         return QStringLiteral("%1 is no option of %2").arg(name, command);
     return QStringLiteral("an unknown option for %1 (not repeated here); see --help").arg(command);
@@ -254,6 +254,15 @@ Parsed parse(const QStringList& arguments)
                 options.poll = Poll::Wizard;
             else
                 return fail(QStringLiteral("--poll takes fast or standard"));
+        } else if (name == QLatin1String("--in-flight") && deleting) {
+            const std::optional<QString> value = valueOf("--in-flight");
+            if (!value)
+                return parsed;
+            bool number = false;
+            const int count = value->toInt(&number);
+            if (!number || count < 1 || count > 16)
+                return fail(QStringLiteral("--in-flight takes a whole number from 1 to 16"));
+            options.inFlight = count;
         } else if (name == QLatin1String("--dry-run") && deleting) {
             if (!flag(options.dryRun))
                 return parsed;
@@ -280,8 +289,8 @@ QString helpText()
     return QStringLiteral(
         "Usage: culvane-run select CRITERION [--output FILE] [--password-file FILE] [--verbose]\n"
         "       culvane-run delete (CRITERION | --from FILE.csv) --mode data|all [--dry-run] [--yes]\n"
-        "                          [--poll fast|standard] [--results FILE] [--password-file FILE]\n"
-        "                          [--verbose]\n"
+        "                          [--poll fast|standard] [--in-flight N] [--results FILE]\n"
+        "                          [--password-file FILE] [--verbose]\n"
         "       culvane-run --help | --version\n"
         "\n"
         "Selects and deletes Orvane subscribers as the Culvane wizard does, from a shell, without a window.\n"
@@ -324,17 +333,23 @@ QString helpText()
         "  --poll fast         poll each ticket after a quarter of the time waited so far, from 50 ms\n"
         "                      to 2 s, within the same 40 s; the default (standard) is the wizard's 20\n"
         "                      polls 2 s apart\n"
+        "  --in-flight N       wait for up to N subscribers' directory syncs at once (1 to 16, default 1:\n"
+        "                      one after the other): the next request goes out as soon as fewer than N\n"
+        "                      tickets wait; the requests still go one at a time, in order, on one\n"
+        "                      connection, and one statement polls every ticket waiting\n"
         "  --password-file F   the password for the data source's UID, from the first line of F (never\n"
         "                      give a password on the command line); on a terminal it is asked for\n"
         "  --output FILE, -o   select only: write the CSV to FILE instead of standard output\n"
         "  --results FILE      delete only: write the results file to FILE (never over an existing\n"
         "                      one) instead of beside the run log\n"
-        "  --verbose, -v       also say which data source is used, how many subscribers were selected and\n"
-        "                      what the CSV import read\n"
+        "  --verbose, -v       also say which data source is used, how many subscribers were selected,\n"
+        "                      what the CSV import read and the statements a deletion sent\n"
         "\n"
-        "Ctrl-C during a deletion stops after the current subscriber; a second Ctrl-C ends the current\n"
-        "wait at once and logs that its outcome is unknown. SIGTERM, SIGHUP and SIGPIPE (a time limit,\n"
-        "a closed terminal or ssh session) do both at once; a wait ended so is 'outcome unknown'.\n"
+        "Ctrl-C during a deletion stops after the current subscriber (with --in-flight, no further\n"
+        "request is sent and the run waits for the tickets in flight); a second Ctrl-C ends the current\n"
+        "waits at once and logs that their outcome is unknown. SIGTERM, SIGHUP and SIGPIPE (a time\n"
+        "limit, a closed terminal or ssh session) do both at once; a wait ended so is 'outcome\n"
+        "unknown', as is every wait in flight when the run stops because the database is out of reach.\n"
         "When the database cannot be reached for 3 subscribers in a row (a request that found no\n"
         "connection is 'not sent'), the run stops there with status 75; resume it later with --from\n"
         "and its results file.\n"

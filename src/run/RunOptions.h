@@ -34,6 +34,8 @@ struct Options {
     bool dryRun = false;
     bool yes = false;
     Poll poll = Poll::Wizard;
+    // delete: how many subscribers' directory syncs are waited for at once (1 to 16).
+    int inFlight = 1;
     QString passwordFile;
     // delete: where the results file goes; empty, beside the run log.
     QString results;

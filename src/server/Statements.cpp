@@ -80,6 +80,16 @@ QString ticketPoll(const QString& ticket)
     return TicketPollStem + ticket + Apostrophe;
 }
 
+QString ticketsPoll(const QStringList& tickets)
+{
+    if (tickets.size() == 1)
+        return ticketPoll(tickets.constFirst());
+    QString text = TicketsPollStem;
+    for (qsizetype i = 0; i < tickets.size(); ++i)
+        text += (i > 0 ? QStringLiteral(",N'") : QStringLiteral("N'")) + tickets.at(i) + Apostrophe;
+    return text + QLatin1Char(')');
+}
+
 Command deleteSubscriberCommand(const QString& connection, const QString& subscriberObjectId,
                                 bool forceRemove, bool setForceRemoveEAdmin, const QString& ticket)
 {
@@ -134,6 +144,8 @@ QVector<SampleStatement> sampleStatements(const SampleValues& values)
         {QStringLiteral("CSV second extension"), csvByExtension(values.secondExtension), K::ExtensionRows},
         {QStringLiteral("CSV alias"), csvByAlias(doubledAlias), K::SubscriberRows},
         {QStringLiteral("ticket poll"), ticketPoll(values.ticket), K::TicketRows},
+        {QStringLiteral("tickets in flight poll"), ticketsPoll({values.ticket, values.secondTicket}),
+         K::TicketRows},
     };
 }
 

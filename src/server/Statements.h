@@ -3,6 +3,7 @@
 #include "server/Command.h"
 
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <cstdint>
@@ -132,6 +133,8 @@ constexpr int DirectorySyncFlags = 268435457; // 0x10000001
 
 // Directory sync ticket wait.
 inline const QString TicketPollStem = QStringLiteral("SELECT * FROM vw_DirectorySyncTicket WHERE Ticket=N'");
+inline const QString TicketsPollStem =
+    QStringLiteral("SELECT * FROM vw_DirectorySyncTicket WHERE Ticket IN (");
 inline const QString DeleteTicketProcedure = QStringLiteral("sp_DeleteDirectorySyncTicket");
 inline const QString TicketParameter = QStringLiteral("@Ticket");
 
@@ -155,6 +158,8 @@ QString remoteNode(const QString& node);           // criterion 9
 QString csvByExtension(const QString& extension);
 QString csvByAlias(const QString& aliasWithQuotesDoubled);
 QString ticketPoll(const QString& ticket);
+// Every ticket in one statement; one ticket alone is polled as ticketPoll polls it.
+QString ticketsPoll(const QStringList& tickets);
 
 // The deletion request for one subscriber; @ForceRemoveEAdmin only when asked for (servers from 5.0(0.0)).
 Command deleteSubscriberCommand(const QString& connection, const QString& subscriberObjectId,
@@ -181,6 +186,7 @@ struct SampleValues {
     QString remoteNode = QStringLiteral("101");
     QString alias = QStringLiteral("o'brien38");
     QString ticket = QStringLiteral("{6F1C0D2E-9A41-4B7E-8C55-0123456789AB}");
+    QString secondTicket = QStringLiteral("{0B7E4A19-3C2D-4F5E-9A6B-7C8D9E0F1A2B}");
 };
 
 struct SampleStatement {

@@ -31,6 +31,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -148,6 +149,7 @@ private slots:
     void failureMessagesFollowTheLanguage();
     void theRegistryFileChangedOrRemovedWhileRunning();
     void theRunShowsItsSubscriberTimesAndLog();
+    void severalSubscribersAtATime();
 
 private:
     frmDeleteSubscribers& loadPage();
@@ -1442,4 +1444,115 @@ void TestDeleteSubscribers::theRunShowsItsSubscriberTimesAndLog()
 }
 
 QTEST_MAIN(TestDeleteSubscribers)
+void TestDeleteSubscribers::severalSubscribersAtATime()
+{
+    // user1's synchronisation never finishes, user4's fails, the others are there at the first poll.
+    for (int n = 1; n <= 5; ++n) {
+        QVERIFY(addSubscriber(*m_standin, objectIdFor(n), QStringLiteral("user%1").arg(n),
+                              n == 4 ? QVariant(5) : QVariant(), n == 1));
+        addGridRow(*m_grid, QStringLiteral("user%1").arg(n), objectIdFor(n));
+    }
+    loadPage();
+    auto* spin = child<QSpinBox>("spnInFlight");
+    QCOMPARE(spin->value(), 1);
+    QCOMPARE(spin->minimum(), 1);
+    QCOMPARE(spin->maximum(), 16);
+    QCOMPARE(Keyboard::shownText(child<QLabel>("lblInFlight")->text()),
+             QStringLiteral("Subscribers at a time"));
+    QCOMPARE(child<QLabel>("lblInFlight")->buddy(), spin);
+    spin->setValue(3);
+
+    QStringList inProgress;
+    int pauses = 0;
+    const Clock::Sleeper previousSleeper = Clock::setSleeper([&](int) {
+        ++pauses;
+        QCoreApplication::processEvents();
+        inProgress.append(child<QLabel>("lblInProgress")->text());
+    });
+    ScriptedMessageBoxes boxes;
+    RecordingLauncher launcher;
+    runAndAnswer({MsgBox::vbYes, MsgBox::vbCancel}, boxes);
+    Clock::setSleeper(previousSleeper);
+
+    QCOMPARE(deletions(), 5);
+    // user1's twenty polls carry the others: no poll of their own.
+    QCOMPARE(pauses, 20);
+    QCOMPARE(inProgress.constFirst(), QStringLiteral("In progress: user1, user2, user3"));
+    QCOMPARE(inProgress.constLast(), QStringLiteral("In progress: user1"));
+    QVERIFY(!spin->isEnabled());
+    QCOMPARE(child<QLabel>("lblRecordsDeletedCount")->text(), QStringLiteral("5"));
+    QCOMPARE(child<QProgressBar>("ProgressBar")->value(), 5);
+    const QString log = logFrom(QStringLiteral("    Request sent"));
+    QCOMPARE(log.count(QStringLiteral("    Request sent for alias= ")), 5);
+    // Each block whole, in the order of the outcomes: user1's time-out last.
+    QVERIFY2(log.endsWith(
+                 QStringLiteral("** Deleting Subscriber **\r\n    Alias=user1\r\n    ObjectID=") +
+                 objectIdFor(1) +
+                 QStringLiteral("\r\nSyncronization process failed to complete in a timely fashion.  Check "
+                                "the ZAVEvedUda logs in the \\Orvane\\Logs directory\r\n") +
+                 DeletionRun::syncFailedLine(QStringLiteral("user1")) + QStringLiteral("\r\n")),
+             qPrintable(log));
+    QVERIFY2(log.contains(QStringLiteral("\r\n    Alias=user4\r\n    ObjectID=") + objectIdFor(4) +
+                          QStringLiteral("\r\n") + DeletionRun::syncFailedLine(QStringLiteral("user4")) +
+                          QStringLiteral("\r\n")),
+             qPrintable(log));
+    QCOMPARE(Logging::RunLogErrorCount(), 2);
+    const QStringList results =
+        readFile(resultsBesideTheLog()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(results.size(), 6);
+    for (int row = 1; row <= 5; ++row)
+        QVERIFY2(results.at(row).startsWith(QStringLiteral("user%1,%2,100,%3,")
+                                                .arg(row)
+                                                .arg(objectIdFor(row))
+                                                .arg(row == 1   ? QStringLiteral("sync timed out")
+                                                     : row == 4 ? QStringLiteral("sync failed")
+                                                                : QStringLiteral("deleted"))),
+                 qPrintable(results.at(row)));
+
+    // Again, the database gone once the first request is out: the next three find no connection, Stop at
+    // the question ends the wait still in flight, its outcome unknown.
+    cleanup();
+    init();
+    for (int n = 1; n <= 5; ++n) {
+        QVERIFY(addSubscriber(*m_standin, objectIdFor(n), QStringLiteral("user%1").arg(n), QVariant(), true));
+        addGridRow(*m_grid, QStringLiteral("user%1").arg(n), objectIdFor(n));
+    }
+    loadPage();
+    child<QSpinBox>("spnInFlight")->setValue(3);
+    const QString file = m_standin->databasePath();
+    const QMetaObject::Connection removal =
+        connect(&Logging::channel(), &Logging::RunLogChannel::lineWritten, this, [&](const QString& line) {
+            if (line.startsWith(QStringLiteral("    Request sent for alias= user1,")))
+                for (const char* suffix : {"", "-wal", "-shm"})
+                    QFile::remove(file + QLatin1String(suffix));
+        });
+    CountingSleeper sleeper;
+    ScriptedMessageBoxes lostBoxes;
+    runAndAnswer(
+        {MsgBox::vbYes, MsgBox::vbOK, MsgBox::vbOK, MsgBox::vbOK, MsgBox::vbCancel, MsgBox::vbCancel},
+        lostBoxes);
+    disconnect(removal);
+    QVERIFY2(lostBoxes.texts().size() == 6, qPrintable(lostBoxes.texts().join(QStringLiteral("\n---\n"))));
+    QVERIFY(lostBoxes.texts().at(4).startsWith(
+        QStringLiteral("The database could not be reached for 3 subscribers in a row (")));
+    QVERIFY(sleeper.pauses().isEmpty());
+    const QString lost = logFrom(QStringLiteral("    Request sent"));
+    QVERIFY2(
+        lost.contains(QStringLiteral("    Alias=user1\r\n    ObjectID=") + objectIdFor(1) +
+                      QStringLiteral("\r\nThe wait for the directory synchronisation was ended when the run "
+                                     "stopped, the database being out of reach: the outcome for this "
+                                     "subscriber is unknown.  Its ticket is {")),
+        qPrintable(lost));
+    const QStringList lostResults =
+        readFile(resultsBesideTheLog()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(lostResults.size(), 6);
+    QVERIFY2(
+        lostResults.at(1).contains(QStringLiteral(
+            ",outcome unknown,\"outcome unknown: the run stopped, the database could not be reached\",{")),
+        qPrintable(lostResults.at(1)));
+    for (int row : {2, 3, 4})
+        QVERIFY2(lostResults.at(row).contains(QStringLiteral(",not sent,")), qPrintable(lostResults.at(row)));
+    QVERIFY(lostResults.at(5).endsWith(QStringLiteral(",not attempted,,,,")));
+}
+
 #include "test_deletesubscribers.moc"

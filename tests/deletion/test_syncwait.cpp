@@ -6,6 +6,9 @@
 #include "localize/modLocalize.h"
 #include "server/modOrvaneDB.h"
 
+#include <QElapsedTimer>
+#include <QHash>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSet>
@@ -35,6 +38,7 @@ private slots:
     void anUnreadableDatabaseEndsTheWaitAfterOneReport();
     void aFastScheduleAndAnAbandonedWait();
     void aFastWaitReadsAResultWithinAQuarterOfItsTime();
+    void aGroupPollsItsTicketsTogetherAndTheServiceTakesTwoAtATime();
 
 private:
     bool addTicket(const QString& ticket, const QVariant& result, const QVariant& pending = QVariant());
@@ -310,4 +314,63 @@ void TestSyncWait::aFastWaitReadsAResultWithinAQuarterOfItsTime()
 }
 
 QTEST_GUILESS_MAIN(TestSyncWait)
+void TestSyncWait::aGroupPollsItsTicketsTogetherAndTheServiceTakesTwoAtATime()
+{
+    // Four tickets pending, finished by the stand-in's service one second after their turn comes: with two
+    // workers the second pair comes a turn after the first; with a worker per ticket all come together.
+    for (const int workers : {2, 0}) {
+        cleanup();
+        init();
+        QStringList tickets;
+        for (int n = 0; n < 4; ++n) {
+            tickets.append(Module1::NewTicketGuid());
+            QVERIFY(addTicket(tickets.constLast(), QVariant(), 0));
+        }
+        QProcess service;
+        service.start(QStringLiteral(CULVANE_SOURCE_DIR "/standin/sync-service"),
+                      {m_standin->databasePath(), QStringLiteral("--delay"), QStringLiteral("1-1"),
+                       QStringLiteral("--fail-every"), QStringLiteral("0"), QStringLiteral("--never-every"),
+                       QStringLiteral("0"), QStringLiteral("--concurrency"), QString::number(workers)});
+        QVERIFY(service.waitForStarted(5000));
+        ScriptedMessageBoxes boxes;
+        Module1::SyncTicketGroup group(Module1::SyncPollSchedule::fast());
+        for (const QString& ticket : std::as_const(tickets))
+            group.add(ticket);
+        QCOMPARE(group.waiting(), 4);
+        QElapsedTimer clock;
+        clock.start();
+        QHash<QString, qint64> endedAt;
+        while (!group.isEmpty()) {
+            for (const Module1::SyncTicketGroup::Ended& ended : group.next()) {
+                QVERIFY2(ended.outcome, qPrintable(ended.detail.result + ended.detail.failure));
+                QCOMPARE(ended.detail.ending, Module1::SyncWaitDetail::ResultRead);
+                endedAt.insert(ended.ticket, clock.elapsed());
+            }
+        }
+        service.terminate();
+        QVERIFY(service.waitForFinished(5000));
+        QCOMPARE(boxes.texts(), QStringList{});
+        for (const QString& ticket : std::as_const(tickets))
+            QCOMPARE(ticketRemovals(ticket), 1);
+        QList<qint64> times = endedAt.values();
+        std::sort(times.begin(), times.end());
+        QCOMPARE(times.size(), 4);
+        if (workers == 2)
+            QVERIFY2(times.at(2) - times.at(1) >= 600,
+                     qPrintable(QString::number(times.at(2) - times.at(1))));
+        else
+            QVERIFY2(times.at(3) - times.at(0) < 600, qPrintable(QString::number(times.at(3) - times.at(0))));
+        // One statement for every ticket at each poll: no more polls than one ticket's wait of that length.
+        int alone = 0;
+        qint64 waited = 0;
+        for (const int pause : Module1::SyncPollSchedule::fast().pauses()) {
+            if (waited >= times.constLast())
+                break;
+            waited += pause;
+            ++alone;
+        }
+        QVERIFY2(group.polls() <= alone, qPrintable(QStringLiteral("%1 > %2").arg(group.polls()).arg(alone)));
+    }
+}
+
 #include "test_syncwait.moc"

@@ -150,6 +150,8 @@ private slots:
     void aSubscriberNamedTwiceIsSelectedOnce();
     void quietOnSuccessWithQtsOwnWarningsPrefixed();
     void aRunCutShortIsResumedFromItsResultsFile();
+    void inFlightOverlapsTheWaitsWithEachSubscribersLinesTogether();
+    void inFlightStopsCtrlCTwiceServerLostAndKilled();
 
 private:
     Result run(const QStringList& arguments, const QProcessEnvironment& environment = {},
@@ -161,6 +163,9 @@ private:
     // finishes, and returns once that one's lines are in the run log: its wait takes 40 s x scale.
     bool startStudentsRun(QProcess& process, double scale);
     int deletions(StandinFixture& standin);
+    // Deletes the 17 students four at a time, every one's synchronisation never finishing, and returns
+    // once the four requests are in the run log: their waits take 40 s x scale.
+    bool startStudentsInFlight(QProcess& process, double scale);
 
     QTemporaryDir m_program;
     QString m_binary;
@@ -249,6 +254,28 @@ bool TestCulvaneRun::startStudentsRun(QProcess& process, double scale)
     waited.start();
     while (!readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")))
                 .contains(QStringLiteral("Alias=user00006"))) {
+        if (waited.elapsed() > 10000 || process.state() == QProcess::NotRunning)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+bool TestCulvaneRun::startStudentsInFlight(QProcess& process, double scale)
+{
+    if (!m_standin->exec(QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 1")))
+        return false;
+    process.setProcessEnvironment(environment(scale));
+    process.start(m_binary, {QStringLiteral("delete"), QStringLiteral("--cos"), kStudents,
+                             QStringLiteral("--mode"), QStringLiteral("data"), QStringLiteral("--yes"),
+                             QStringLiteral("--in-flight"), QStringLiteral("4")});
+    process.closeWriteChannel();
+    if (!process.waitForStarted(5000))
+        return false;
+    QElapsedTimer waited;
+    waited.start();
+    while (readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")))
+               .count(QStringLiteral("    Request sent for alias= ")) < 4) {
         if (waited.elapsed() > 10000 || process.state() == QProcess::NotRunning)
             return false;
         QTest::qWait(10);
@@ -1377,6 +1404,257 @@ void TestCulvaneRun::aRunCutShortIsResumedFromItsResultsFile()
              QStringLiteral("culvane-run: 1 row left out, only rows not attempted or not sent are "
                             "taken again: 1 would delete\nculvane-run: nothing left to do: no row of "
                             "the results file waits for its request\n"));
+}
+
+namespace {
+
+// A subscriber's block in the run log: its three lines, then what became of it, up to the next block or
+// request line.
+QString blockOf(const QString& log, const QString& alias)
+{
+    const QString heading =
+        QStringLiteral("** Deleting Subscriber **\r\n    Alias=") + alias + QStringLiteral("\r\n");
+    const qsizetype at = log.indexOf(heading);
+    if (at < 0)
+        return QString();
+    qsizetype end = log.size();
+    for (const QString& next : {QStringLiteral("** Deleting Subscriber **"),
+                                QStringLiteral("    Request sent"), QStringLiteral("**** Run stopped")}) {
+        const qsizetype found = log.indexOf(next, at + heading.size());
+        if (found >= 0)
+            end = std::min(end, found);
+    }
+    return log.mid(at, end - at);
+}
+
+QStringList aliasesOf(const QStringList& csvLines)
+{
+    QStringList aliases;
+    for (const QString& line : csvLines.mid(1))
+        aliases.append(line.section(QLatin1Char(','), 0, 0));
+    return aliases;
+}
+
+} // namespace
+
+void TestCulvaneRun::inFlightOverlapsTheWaitsWithEachSubscribersLinesTogether()
+{
+    QVERIFY(
+        run({QStringLiteral("--help")}).out.contains("--in-flight N       wait for up to N subscribers'"));
+    for (const QString& count : {QStringLiteral("0"), QStringLiteral("17"), QStringLiteral("four")}) {
+        const Result wrong =
+            run({QStringLiteral("delete"), QStringLiteral("--cos"), kStudents, QStringLiteral("--mode"),
+                 QStringLiteral("data"), QStringLiteral("--yes"), QStringLiteral("--in-flight"), count});
+        QCOMPARE(wrong.status, 64);
+        QVERIFY2(wrong.err.startsWith(
+                     QStringLiteral("culvane-run: --in-flight takes a whole number from 1 to 16\n")),
+                 qPrintable(wrong.err));
+    }
+    QCOMPARE(deletions(*m_standin), 0);
+
+    // The first student's synchronisation never finishes, user00013's fails, the rest are there at once:
+    // four at a time, the others pass the first while it waits, and its time-out comes last.
+    setSyncMarks(*m_standin);
+    QVERIFY(m_standin->exec(
+        QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 1 WHERE Alias = 'user00006'")));
+    QVERIFY(m_standin->exec(
+        QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 0 WHERE Alias = 'user00027'")));
+    const Result selected = run({QStringLiteral("select"), QStringLiteral("--cos"), kStudents});
+    QCOMPARE(selected.status, 0);
+    const QStringList selection =
+        aliasesOf(QString::fromUtf8(selected.out).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts));
+    QCOMPARE(selection.size(), 17);
+    QCOMPARE(selection.constFirst(), QStringLiteral("user00006"));
+
+    const Result result =
+        run({QStringLiteral("delete"), QStringLiteral("--cos"), kStudents, QStringLiteral("--mode"),
+             QStringLiteral("data"), QStringLiteral("--yes"), QStringLiteral("--in-flight"),
+             QStringLiteral("4"), QStringLiteral("--verbose")},
+            environment(0.01));
+    QVERIFY2(result.status == 1, qPrintable(result.err));
+    QCOMPARE(deletions(*m_standin), 17);
+    QVERIFY2(
+        result.out.endsWith("\nSummary: selected=17 processed=17 deleted=15 sync-failed=1 sync-timed-out=1 "
+                            "rejected=0 request-failed=0 not-sent=0 outcome-unknown=0 not-attempted=0 "
+                            "errors=2 ended=completed\n"),
+        result.out.constData());
+
+    const QString log = readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")));
+    // Every request is named once, when it goes out, in the order of the selection.
+    QCOMPARE(log.count(QStringLiteral("    Request sent for alias= ")), 17);
+    QVERIFY(log.contains(QRegularExpression(
+        QStringLiteral("\r\n    Request sent for alias= user00006, waiting for directory sync \\(ticket "
+                       "\\{[0-9A-F-]{36}\\}\\)\r\n"))));
+    qsizetype previous = -1;
+    for (const QString& alias : selection) {
+        const qsizetype sent =
+            log.indexOf(QStringLiteral("Request sent for alias= ") + alias + QLatin1Char(','));
+        QVERIFY2(sent > previous, qPrintable(alias));
+        previous = sent;
+    }
+    // Each block stands together, whole, with its outcome.
+    for (const QString& alias : selection) {
+        const QString block = blockOf(log, alias);
+        QVERIFY2(block.contains(QStringLiteral("\r\n    ObjectID={")), qPrintable(alias + block));
+        if (alias == QLatin1String("user00006"))
+            QVERIFY2(block.endsWith(QStringLiteral(
+                         "\r\nSyncronization process failed to complete in a timely fashion.  Check the "
+                         "ZAVEvedUda "
+                         "logs in the \\Orvane\\Logs directory\r\n(error)SQL Sync to directory failed when "
+                         "deleting subscriber with alias= user00006\r\nYou can check the ZAVEvedUda logs in "
+                         "the \\Orvane\\logs directory for more details\r\n")),
+                     qPrintable(block));
+        else if (alias == QLatin1String("user00013"))
+            QVERIFY2(block.endsWith(QStringLiteral("\r\n(error)SQL Sync to directory failed when deleting "
+                                                   "subscriber with alias= user00013\r\nYou can check the "
+                                                   "ZAVEvedUda logs in the \\Orvane\\logs directory for more "
+                                                   "details\r\n")),
+                     qPrintable(block));
+        else
+            QVERIFY2(block.endsWith(QStringLiteral("}\r\n    Directory sync complete for subscriber\r\n")),
+                     qPrintable(block));
+    }
+    // The outcomes came out of order: the time-out, among fast tickets, last.
+    QVERIFY(log.indexOf(QStringLiteral("Alias=user00006\r\n")) >
+            log.indexOf(QStringLiteral("Alias=user00118\r\n")));
+
+    // The results file is in the order of the selection once the run has ended.
+    const QStringList lines = readText(onlyFile(logFolder(), QStringLiteral("Culvane_Results_")))
+                                  .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(aliasesOf(lines), selection);
+    QVERIFY2(lines.at(1).contains(QStringLiteral(",sync timed out,,{")), qPrintable(lines.at(1)));
+    QVERIFY2(lines.at(0).endsWith(
+                 QStringLiteral("Alias,ObjectID,Extension,Outcome,Detail,Ticket,Started,Finished")),
+             qPrintable(lines.at(0)));
+
+    // One statement polls every ticket waiting: the time-out's twenty polls carry the other sixteen.
+    static const QRegularExpression statements(QStringLiteral(
+        "culvane-run: (\\d+) statements in [0-9.]+ s, [0-9.]+ a second: 17 deletion requests, (\\d+) "
+        "ticket polls \\([0-9.]+ a second\\), 16 ticket removals\n"));
+    const QRegularExpressionMatch counted = statements.match(result.err);
+    QVERIFY2(counted.hasMatch(), qPrintable(result.err));
+    QVERIFY2(counted.captured(2).toInt() <= 21, qPrintable(counted.captured(0)));
+}
+
+void TestCulvaneRun::inFlightStopsCtrlCTwiceServerLostAndKilled()
+{
+    const auto lines = [&](const QString& prefix) {
+        return readText(onlyFile(logFolder(), prefix)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    };
+    // Ctrl-C: no further request; the four in flight are waited for, here to their time-outs.
+    {
+        QProcess process;
+        QVERIFY(startStudentsInFlight(process, 0.05));
+        QVERIFY(::kill(static_cast<pid_t>(process.processId()), SIGINT) == 0);
+        QVERIFY(process.waitForFinished(15000));
+        QCOMPARE(process.exitCode(), 1);
+        const QString errors = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(errors.contains(QStringLiteral("culvane-run: Ctrl-C: no further request; stopping once the "
+                                                "subscribers in flight are done")),
+                 qPrintable(errors));
+        QVERIFY2(process.readAllStandardOutput().endsWith(
+                     " sync-timed-out=4 rejected=0 request-failed=0 not-sent=0 outcome-unknown=0 "
+                     "not-attempted=13 errors=4 ended=ctrl-c\n"),
+                 qPrintable(errors));
+        QCOMPARE(deletions(*m_standin), 4);
+        const QString log = readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")));
+        QCOMPARE(log.count(QStringLiteral("    Request sent for alias= ")), 4);
+        QCOMPARE(log.count(QStringLiteral("Syncronization process failed to complete")), 4);
+        QVERIFY2(
+            log.endsWith(QStringLiteral("**** Run stopped by the user after 4 of 17 subscribers ****\r\n")),
+            qPrintable(log));
+        const QStringList results = lines(QStringLiteral("Culvane_Results_"));
+        QCOMPARE(results.size(), 18);
+        for (const QString& line : results.mid(1, 4))
+            QVERIFY2(line.contains(QStringLiteral(",sync timed out,,{")), qPrintable(line));
+        for (const QString& line : results.mid(5))
+            QVERIFY2(line.endsWith(QStringLiteral(",not attempted,,,,")), qPrintable(line));
+    }
+
+    // Ctrl-C twice: every wait in flight ends at once, its outcome unknown.
+    cleanup();
+    init();
+    {
+        QProcess process;
+        QVERIFY(startStudentsInFlight(process, 0.5));
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(::kill(static_cast<pid_t>(process.processId()), SIGINT) == 0);
+        QTest::qWait(200);
+        QVERIFY(::kill(static_cast<pid_t>(process.processId()), SIGINT) == 0);
+        QVERIFY(process.waitForFinished(15000));
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY(process.readAllStandardOutput().endsWith(
+            " outcome-unknown=4 not-attempted=13 errors=4 ended=ctrl-c\n"));
+        const QString log = readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")));
+        QCOMPARE(
+            log.count(QStringLiteral("The wait for the directory synchronisation was ended by the user")), 4);
+        const QStringList results = lines(QStringLiteral("Culvane_Results_"));
+        QCOMPARE(results.size(), 18);
+        for (const QString& line : results.mid(1, 4))
+            QVERIFY2(line.contains(QStringLiteral(
+                         ",outcome unknown,outcome unknown: the wait was ended by the user,{")),
+                     qPrintable(line));
+    }
+
+    // The server lost with four in flight: the poll that fails ends their waits, and the run stops with 75.
+    cleanup();
+    init();
+    {
+        QVERIFY(m_standin->exec(QStringLiteral("PRAGMA journal_mode=DELETE")));
+        const QString file = m_standin->databasePath();
+        const QString aside = file + QStringLiteral(".aside");
+        QProcess process;
+        QVERIFY(startStudentsInFlight(process, 0.05));
+        QVERIFY(QFile::rename(file, aside));
+        QVERIFY(process.waitForFinished(20000));
+        QVERIFY(QFile::rename(aside, file));
+        const QString errors = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(process.exitCode() == 75, qPrintable(errors));
+        const QByteArray out = process.readAllStandardOutput();
+        QVERIFY2(out.endsWith("\nSummary: selected=17 processed=4 deleted=0 sync-failed=4 sync-timed-out=0 "
+                              "rejected=0 request-failed=0 not-sent=0 outcome-unknown=0 not-attempted=13 "
+                              "errors=4 ended=unreachable\n"),
+                 out.constData());
+        QCOMPARE(deletions(*m_standin), 4);
+        const QString log = readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")));
+        QCOMPARE(log.count(QStringLiteral("Directory sync status could not be read from the database")), 4);
+        // The third in a row stops the run; the fourth, ended by the same poll, is recorded with them.
+        QVERIFY2(
+            log.contains(QStringLiteral("**** Run stopped after 4 of 17 subscribers, at the subscriber with "
+                                        "alias= user00020: the database could not be reached for 3 "
+                                        "subscribers in a row (")),
+            qPrintable(log));
+    }
+
+    // Killed while waiting: the log names every request sent and holds every block ended; the results file
+    // holds every outcome read, as they came.
+    cleanup();
+    init();
+    {
+        QVERIFY(m_standin->exec(
+            QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 1 WHERE Alias = 'user00006'")));
+        QProcess process;
+        process.setProcessEnvironment(environment(0.5));
+        process.start(m_binary, {QStringLiteral("delete"), QStringLiteral("--cos"), kStudents,
+                                 QStringLiteral("--mode"), QStringLiteral("data"), QStringLiteral("--yes"),
+                                 QStringLiteral("--in-flight"), QStringLiteral("4")});
+        process.closeWriteChannel();
+        QVERIFY(process.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(lines(QStringLiteral("Culvane_Results_")).size() == 17, 10000);
+        process.kill();
+        QVERIFY(process.waitForFinished(5000));
+        const QString log = readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")));
+        QVERIFY(log.endsWith(QStringLiteral("\r\n")));
+        QCOMPARE(log.count(QStringLiteral("    Request sent for alias= ")), 17);
+        QCOMPARE(log.count(QStringLiteral("    Directory sync complete for subscriber\r\n")), 16);
+        QVERIFY(blockOf(log, QStringLiteral("user00006")).isEmpty());
+        const QStringList results = lines(QStringLiteral("Culvane_Results_"));
+        for (const QString& line : results.mid(1))
+            QVERIFY2(line.contains(QStringLiteral(",deleted,,{")), qPrintable(line));
+        QVERIFY(!aliasesOf(results).contains(QStringLiteral("user00006")));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCulvaneRun)

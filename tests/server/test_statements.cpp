@@ -118,7 +118,7 @@ void TestStatements::everyStatementRunsOnTheStandin()
     QVERIFY(standin.isValid());
     const Statements::SampleValues values;
     const QVector<Sample> samples = Statements::sampleStatements(values);
-    QCOMPARE(samples.size(), 21);
+    QCOMPARE(samples.size(), 22);
 
     QMap<QString, QVector<QVariantMap>> results;
     for (const Sample& sample : samples) {
@@ -241,6 +241,7 @@ void TestStatements::everySplicedValueIsAUnicodeLiteral()
     marked.remoteNode = QStringLiteral("VAL-NODE");
     marked.alias = QStringLiteral("VAL-ALIAS");
     marked.ticket = QStringLiteral("VAL-TICKET");
+    marked.secondTicket = QStringLiteral("VAL-SECOND-TICKET");
     int literals = 0;
     for (const Sample& sample : Statements::sampleStatements(marked)) {
         const QString& sql = sample.text;
@@ -257,7 +258,7 @@ void TestStatements::everySplicedValueIsAUnicodeLiteral()
             open = sql.indexOf(QLatin1Char('\''), close + 1);
         }
     }
-    QCOMPARE(literals, 13); // every value of every sample statement
+    QCOMPARE(literals, 15); // every value of every sample statement
 
     StandinFixture standin(300);
     QVERIFY(standin.isValid());
