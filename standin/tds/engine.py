@@ -4,6 +4,7 @@ describes the results in SQL Server's terms."""
 import re
 import sqlite3
 import time
+import uuid
 from dataclasses import dataclass
 
 from . import protocol as p
@@ -52,6 +53,9 @@ LOCK_SLICE = 0.1
 
 CURSOR_REFUSED = ('A server cursor is not allowed on a remote stored procedure or stored procedure with more '
                   'than one SELECT statement. Use a default result set or client cursor.')
+
+# The server-wide views that ask for VIEW SERVER STATE.
+SERVER_STATE = re.compile(r'\bsys\s*\.\s*dm_exec_', re.I)
 
 DECLARED_LENGTH = re.compile(r'\(\s*(\d+)')
 
@@ -110,6 +114,7 @@ class Engine:
                                   isolation_level=None, check_same_thread=False)
         self.cancelled = lambda: False
         self.execute('SELECT count(*) FROM sqlite_master').fetchone()  # a damaged file fails here
+        self._connection_view()
         self.translator = Translator(context)
         self.nocount = False
         self.textsize = 4096
@@ -118,6 +123,20 @@ class Engine:
         self.procedures = {}
         self.prepared = {}
         self.next_handle = 1
+
+    def _connection_view(self):
+        """sys.dm_exec_connections with this session's row: how it signed in and whether it is encrypted."""
+        c = self.context
+        self.db.execute("ATTACH DATABASE ':memory:' AS sys")
+        self.db.execute('CREATE TABLE sys.dm_exec_connections (session_id int, most_recent_session_id int, '
+                        'connect_time nvarchar(23), net_transport nvarchar(40), protocol_type nvarchar(40), '
+                        'protocol_version int, encrypt_option nvarchar(40), auth_scheme nvarchar(40), '
+                        'net_packet_size int, client_net_address nvarchar(48), client_tcp_port int, '
+                        'local_net_address nvarchar(48), local_tcp_port int, connection_id nvarchar(36))')
+        self.db.execute("INSERT INTO sys.dm_exec_connections VALUES (?, ?, strftime('%Y-%m-%d %H:%M:%f', 'now', "
+                        "'localtime'), 'TCP', 'TSQL', ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                        (c.spid, c.spid, p.TDS74, c.encrypt_option, c.auth_scheme, c.packet_size, c.peer[0],
+                         c.peer[1], c.local[0], c.local[1], str(uuid.uuid4()).upper()))
 
     def close(self):
         try:
@@ -212,6 +231,11 @@ class Engine:
                 self.execute(st.sql)
             yield Count(None, p.CMD_OTHER)
         else:
+            if self.config.deny_view_server_state and SERVER_STATE.search(st.text):
+                yield Failure(300, 14, 1, "VIEW SERVER STATE permission was denied on object 'server', "
+                                          "database 'master'.")
+                yield Failure(297, 16, 1, 'The user does not have permission to perform this action.')
+                return
             args = [self._value(name, values) for name in st.params]
             yield self._query(st.sql, args, st.text, st.unnamed)
 

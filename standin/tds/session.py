@@ -2,11 +2,14 @@
 
 import queue
 import re
+import ssl
 import struct
 import threading
 
+from . import ntlm
 from . import protocol as p
 from .engine import CURSOR_REFUSED, Cancelled, Count, Engine, EnvChange, Failure, ProcedureDone, Rows
+from .secure import TlsChannel
 from .translate import TsqlError
 
 PROCEDURE_IDS = {'sp_cursor': 1, 'sp_cursoropen': 2, 'sp_cursorprepare': 3, 'sp_cursorexecute': 4,
@@ -18,18 +21,28 @@ PROCEDURE_NAMES = {number: name for name, number in PROCEDURE_IDS.items()}
 FETCH_FIRST, FETCH_NEXT, FETCH_PREV, FETCH_LAST = 0x01, 0x02, 0x04, 0x08
 FETCH_ABSOLUTE, FETCH_RELATIVE, FETCH_REFRESH, FETCH_INFO = 0x10, 0x20, 0x80, 0x100
 SCROLL_STATIC, CONCURRENCY_READ_ONLY = 0x0008, 0x0001
+# PRELOGIN's encryption option, and what the two sides agree on.
+ENCRYPT_OFF, ENCRYPT_ON, ENCRYPT_NOT_SUP, ENCRYPT_REQ = 0, 1, 2, 3
+ENCRYPTION_NAMES = {0: 'OFF', 1: 'ON', 2: 'NOT_SUP', 3: 'REQ'}
+NO_TLS, LOGIN_TLS, FULL_TLS, REFUSED = 'none', 'sign-in', 'session', 'refused'
 
 
 class Context:
     """What a statement may ask of its session: @@ variables, the login, the database."""
 
     def __init__(self, config, spid, login):
+        self.config = config
         self.database = config.database
         self.server_name = config.server_name
         self.product_version = config.product_version
         self.version_text = config.version_text
         self.spid = spid
         self.login = login
+        self.auth_scheme = 'SQL'
+        self.encrypt_option = 'FALSE'
+        self.packet_size = 4096
+        self.peer = ('', 0)
+        self.local = ('', 0)
         self.engine = None
 
     @property
@@ -47,6 +60,7 @@ class LoginRefused(Exception):
 class Session:
     def __init__(self, sock, peer, config, spid):
         self.sock = sock
+        self.channel = sock  # a TlsChannel once the session is encrypted
         self.peer = peer
         self.config = config
         self.spid = spid
@@ -58,12 +72,16 @@ class Session:
         self.busy = False
         self.cursors = {}  # handle -> [columns, rows, position before the current block, block size]
         self.next_cursor = 180150000
+        # How the client signed in, as sys.dm_exec_connections and SUSER_SNAME() report it.
+        self.login_name = None
+        self.auth_scheme = None
+        self.encrypt_option = 'FALSE'
 
     def trace(self, text):
         self.config.trace('spid %d %s' % (self.spid, text))
 
     def writer(self):
-        return p.MessageWriter(self.sock, self.lock, self.packet_size, self.spid)
+        return p.MessageWriter(self.channel, self.lock, self.packet_size, self.spid)
 
     def run(self):
         try:
@@ -86,9 +104,31 @@ class Session:
 
     def handshake(self):
         kind, _, payload = p.read_message(self.sock)
+        mode = NO_TLS
         if kind == p.PRELOGIN:
-            self.prelogin(payload)
-            kind, _, payload = p.read_message(self.sock)
+            mode = self.prelogin(payload)
+            if mode == REFUSED:
+                return False
+            if mode != NO_TLS:
+                tls = TlsChannel(self.sock, self.config.tls)
+                try:
+                    tls.handshake(self.spid)
+                except ssl.SSLError as e:
+                    self.trace('TLS handshake failed: %s' % e)
+                    return False
+                except p.ConnectionClosed:
+                    self.trace('TLS handshake failed: the client left (it trusts neither the certificate nor '
+                               'the name in it?)')
+                    return False
+                self.trace('%s, %s' % (tls.version, 'whole session' if mode == FULL_TLS else 'sign-in only'))
+                self.channel = tls
+            kind, _, payload = p.read_message(self.channel)
+        elif self.config.force_encryption:
+            self.trace('a client without PRELOGIN cannot encrypt, and this server requires it')
+            return False
+        if mode == LOGIN_TLS:
+            self.channel = self.sock  # the client drops TLS once its LOGIN7 is through
+        self.encrypt_option = 'TRUE' if mode == FULL_TLS else 'FALSE'
         if kind != p.LOGIN7:
             raise p.ProtocolError('expected a LOGIN7 message, got type %d' % kind)
         try:
@@ -99,15 +139,32 @@ class Session:
         return True
 
     def prelogin(self, payload):
+        """Answers the client's PRELOGIN as SQL Server does; the encryption the two agreed on."""
         r = p.Reader(payload)
+        asked = ENCRYPT_OFF
         while True:
             token = r.u8()
             if token == 0xFF:
                 break
-            r.unpack('>HH')
+            offset, length = r.unpack('>HH')
+            if token == 0x01 and length >= 1 and offset < len(payload):
+                asked = payload[offset]
+        mode = NO_TLS
+        if self.config.tls is None:
+            answer = ENCRYPT_NOT_SUP
+        elif asked == ENCRYPT_NOT_SUP:
+            answer = ENCRYPT_REQ if self.config.force_encryption else ENCRYPT_NOT_SUP
+            if self.config.force_encryption:
+                mode = REFUSED
+        elif self.config.force_encryption or asked in (ENCRYPT_ON, ENCRYPT_REQ):
+            answer, mode = ENCRYPT_ON, FULL_TLS
+        else:
+            answer, mode = ENCRYPT_OFF, LOGIN_TLS
+        self.trace('pre-login: client encryption %s, answered %s' % (ENCRYPTION_NAMES.get(asked, asked),
+                                                                   ENCRYPTION_NAMES[answer]))
         major, minor, build = self.config.product_version
         options = [(0x00, bytes([major, minor]) + struct.pack('>HH', build, 0)),
-                   (0x01, b'\x02'),  # ENCRYPT_NOT_SUP: the client goes on unencrypted
+                   (0x01, bytes([answer])),
                    (0x02, b'\x00'),
                    (0x03, b''),
                    (0x04, b'\x00')]
@@ -120,6 +177,9 @@ class Session:
         w = self.writer()
         w.write(bytes(head) + b'\xFF' + bytes(body))
         w.end()
+        if mode == REFUSED:
+            self.trace('the client refuses encryption, which this server requires')
+        return mode
 
     def refuse(self, errors):
         w = self.writer()
@@ -141,27 +201,45 @@ class Session:
 
         # FreeTDS's SQLConnectW counts a closing NUL into the name and password; SQL Server ignores it too.
         user = field(40).decode('utf-16-le', 'replace').rstrip('\0')
-        secret = bytes(((b ^ 0xA5) << 4 & 0xF0) | ((b ^ 0xA5) >> 4) for b in field(44))
-        password = secret.decode('utf-16-le', 'replace').rstrip('\0')
         application = field(48).decode('utf-16-le', 'replace')
         database = field(68).decode('utf-16-le', 'replace')
-        sspi_length = struct.unpack('<H', payload[80:82])[0]
+        sspi_offset, sspi_length = struct.unpack('<HH', payload[78:82])
+        if sspi_length == 0xFFFF:
+            sspi_length = struct.unpack('<I', payload[90:94])[0]
+        sspi = payload[sspi_offset:sspi_offset + sspi_length]
         self.packet_size = packet_size if 512 <= packet_size <= 32767 else 4096
-        self.trace('sign-in from %s: user %r, application %r, database %r, TDS 0x%08X, packet size %d'
-                   % (self.peer, user, application, database, version, packet_size))
+        integrated = bool(flags2 & 0x80 or sspi)
+        self.trace('sign-in from %s: %s, application %r, database %r, TDS 0x%08X, packet size %d'
+                   % (self.peer, 'integrated' if integrated else 'user %r' % user, application, database,
+                      version, packet_size))
         if version < p.TDS72:
             self.refuse([(18456, 14, "Login failed for user '%s'. The stand-in speaks TDS 7.2 to 7.4 "
                                      "(TDS_Version=7.4)." % user)])
         self.tds_version = min(version, p.TDS74)
-        if flags2 & 0x80 or sspi_length:
-            self.refuse([(18456, 14, "Login failed for user '%s'. Integrated (Windows) sign-in is not "
-                                     "offered here; use the SQL login." % user)])
-        if user.lower() != self.config.login.lower() or password != self.config.password:
-            self.refuse([(18456, 14, "Login failed for user '%s'." % user)])
+        mutual = None
+        if not integrated:
+            password = bytes(((b ^ 0xA5) << 4 & 0xF0) | ((b ^ 0xA5) >> 4) for b in field(44)) \
+                .decode('utf-16-le', 'replace').rstrip('\0')
+            if self.config.password is None or user.lower() != self.config.login.lower() \
+                    or password != self.config.password:
+                self.refuse([(18456, 14, "Login failed for user '%s'." % user)])
+            self.login_name, self.auth_scheme = self.config.login, 'SQL'
+        elif sspi.startswith(ntlm.SIGNATURE):
+            self.login_name, self.auth_scheme = self.ntlm_sign_in(sspi), 'NTLM'
+        else:
+            self.login_name, mutual = self.kerberos_sign_in(sspi)
+            self.auth_scheme = 'KERBEROS'
+        user = self.login_name
+        self.trace('signed in: %s by %s, encryption %s' % (user, self.auth_scheme, self.encrypt_option))
         if database and database.lower() != self.config.database.lower():
             self.refuse([(4060, 11, 'Cannot open database "%s" requested by the login. The login failed.'
                           % database), (18456, 14, "Login failed for user '%s'." % user)])
-        context = Context(self.config, self.spid, self.config.login)
+        context = Context(self.config, self.spid, self.login_name)
+        context.auth_scheme = self.auth_scheme
+        context.encrypt_option = self.encrypt_option
+        context.packet_size = self.packet_size
+        context.peer = self.sock.getpeername()[:2]
+        context.local = self.sock.getsockname()[:2]
         try:
             self.engine = Engine(self.config, context)
         except Exception as e:  # the stand-in file is missing, locked away or damaged
@@ -173,6 +251,8 @@ class Session:
         name = self.config.database
         server = self.config.server_name
         w = self.writer()
+        if mutual:
+            w.write(sspi_token(mutual))
         w.write(p.envchange(1, name, 'master'))
         w.write(p.message(p.INFO, 5701, 2, 0, "Changed database context to '%s'." % name, server))
         w.write(p.envchange(7, p.COLLATION, b''))
@@ -184,6 +264,46 @@ class Session:
         w.write(p.envchange(4, str(self.packet_size), '4096'))
         w.write(p.done(p.DONE, p.DONE_FINAL))
         w.end()
+
+    def ntlm_sign_in(self, negotiate):
+        """NEGOTIATE in LOGIN7 -> CHALLENGE in an SSPI token -> AUTHENTICATE in an SSPI message: the account
+        signed in, or 18456."""
+        config = self.config
+        exchange = ntlm.Server(config.ntlm_domain, config.server_name, config.ntlm_dns_domain)
+        try:
+            challenge = exchange.challenge(negotiate)
+        except ntlm.NtlmError as e:
+            raise p.ProtocolError(str(e))
+        w = self.writer()
+        w.write(sspi_token(challenge))
+        w.end()
+        kind, _, message = p.read_message(self.channel)
+        if kind != p.SSPI:
+            raise p.ProtocolError('expected an SSPI message, got type %d' % kind)
+        try:
+            return exchange.verify(message, config.ntlm_account, config.ntlm_password)
+        except ntlm.NtlmError as e:
+            self.refuse([(18456, 14, "Login failed for user '%s'." % e)])
+
+    def kerberos_sign_in(self, token):
+        """A raw Kerberos 5 AP-REQ (FreeTDS sends no SPNEGO): (the client's principal, the AP-REP for mutual
+        authentication or None), or 18452."""
+        untrusted = [(18452, 14, 'Login failed. The login is from an untrusted domain and cannot be used with '
+                                 'Integrated authentication.')]
+        if self.config.acceptor is None:
+            self.trace('Kerberos sign-in without a keytab (--keytab)')
+            self.refuse(untrusted)
+        import gssapi
+        try:
+            context = gssapi.SecurityContext(creds=self.config.acceptor(), usage='accept')
+            reply = context.step(token)
+            if not context.complete:
+                self.trace('Kerberos sign-in wants another round, which FreeTDS never sends')
+                self.refuse(untrusted)
+            return str(context.initiator_name), reply
+        except gssapi.exceptions.GSSError as e:
+            self.trace('Kerberos token refused: %s' % ' '.join(str(e).split()))
+            self.refuse(untrusted)
 
     # --- requests ----------------------------------------------------------------------------------------
 
@@ -237,7 +357,7 @@ class Session:
     def read_requests(self, requests):
         try:
             while True:
-                request = p.read_message(self.sock)
+                request = p.read_message(self.channel)
                 if request[0] == p.ATTENTION:
                     self.attention.set()
                     if self.busy:
@@ -517,6 +637,10 @@ class Session:
             w.write(p.done(p.DONE, p.DONE_ERROR))
             return
         w.write(p.done(p.DONE, 0))
+
+
+def sspi_token(data):
+    return bytes([0xED]) + struct.pack('<H', len(data)) + data
 
 
 def bare_name(name):
