@@ -4,7 +4,6 @@ driver), in the C locale, against one realm, set of certificates and host names 
 for this process; and its MD4 and NTLMv2 against published test vectors."""
 
 import os
-import re
 import signal
 import socket
 import subprocess
@@ -50,18 +49,27 @@ world = World()
 def setUpModule():
     if not os.path.exists('/usr/sbin/krb5kdc') or not any(os.path.exists(d) for d in TDS_DRIVERS):
         raise unittest.SkipTest('krb5-kdc or tdsodbc missing; run scripts/install-deps')
+    try:
+        set_up()
+    except BaseException:
+        tearDownModule()  # unittest skips it when this fails; the KDC and servers must not outlive the test
+        raise
+
+
+def set_up():
     w = world
+    w.servers = {}
     w.work = tempfile.TemporaryDirectory(prefix='tds-signin-test.')
     w.folder = w.work.name
     w.ports = {name: free_port() for name in ('main', 'forced', 'rogue', 'foreign', 'denying')}
     realm_dir = os.path.join(w.folder, 'realm')
+    w.realm_dir = realm_dir
     started = subprocess.run([REALM, 'start', realm_dir, '--service', 'sql.culvane.test:%d' % w.ports['main'],
                               '--service', 'sql.culvane.test:%d' % w.ports['forced'],
                               '--service', 'sql.culvane.test:%d' % w.ports['foreign']],
                              capture_output=True, text=True)
     if started.returncode != 0:
         raise AssertionError('test-realm: %s' % started.stderr)
-    w.realm_dir = realm_dir
     w.realm = dict(line.split('=', 1) for line in started.stdout.splitlines())
     r = w.realm
     w.env = dict(os.environ, LC_ALL='C', LANG='C', FREETDSCONF=os.path.join(w.folder, 'freetds.conf'),
@@ -86,13 +94,13 @@ def setUpModule():
     everyone = ['--password-file', w.password_file, '--ntlm-user', r['TEST_NTLM_USER'], '--ntlm-password-file',
                 r['TEST_NTLM_PASSWORD_FILE'], '--keytab', r['KRB5_KTNAME']]
     certificate = ['--cert', r['TEST_REALM_CERT'], '--key', r['TEST_REALM_KEY']]
-    w.servers = {
-        'main': Server('main', *everyone, *certificate, '--service-host', 'sql.culvane.test'),
-        'forced': Server('forced', *everyone, *certificate, '--force-encryption'),
-        'rogue': Server('rogue', *everyone, '--cert', r['TEST_REALM_ROGUE_CERT'], '--key', r['TEST_REALM_ROGUE_KEY']),
-        'foreign': Server('foreign', '--keytab', w.foreign_keytab),
-        'denying': Server('denying', '--password-file', w.password_file, '--deny-view-server-state'),
-    }
+    for name, options in (
+        ('main', everyone + certificate + ['--service-host', 'sql.culvane.test']),
+        ('forced', everyone + certificate + ['--force-encryption']),
+        ('rogue', everyone + ['--cert', r['TEST_REALM_ROGUE_CERT'], '--key', r['TEST_REALM_ROGUE_KEY']]),
+        ('foreign', ['--keytab', w.foreign_keytab]),
+        ('denying', ['--password-file', w.password_file, '--deny-view-server-state'])):
+        w.servers[name] = Server(name, *options)
 
     sections = {'plain': ('main', 'off'), 'login': ('main', 'request'), 'full': ('main', 'require'),
                 'forced-off': ('forced', 'off'), 'forced-request': ('forced', 'request'),
@@ -103,7 +111,8 @@ def setUpModule():
             f.write('[%s]\n\thost = %s\n\tport = %d\n\tencryption = %s\n\tca file = %s\n'
                     % (name, r['TEST_REALM_HOST'], w.ports[server], encryption, r['TEST_REALM_CA']))
         # Names the realm and the certificate do not know.
-        f.write('[stray]\n\thost = %s\n\tport = %d\n\tencryption = off\n' % (r['TEST_REALM_STRAY_HOST'], w.ports['main']))
+        f.write('[stray]\n\thost = %s\n\tport = %d\n\tencryption = off\n'
+                % (r['TEST_REALM_STRAY_HOST'], w.ports['main']))
         f.write('[stray-tls]\n\thost = %s\n\tport = %d\n\tencryption = require\n\tca file = %s\n'
                 % (r['TEST_REALM_STRAY_HOST'], w.ports['main'], r['TEST_REALM_CA']))
     with open(os.path.join(w.folder, 'odbcinst.ini'), 'w') as f:
@@ -201,8 +210,9 @@ class SignInTest(unittest.TestCase):
                                               (r['TEST_NTLM_USER'], world.ntlm_password, r['TEST_NTLM_USER'], 'NTLM'),
                                               ('', '', r['TEST_REALM_USER'], 'KERBEROS')):
             with self.subTest(scheme=scheme):
-                run = subprocess.run(['isql', '-b', '-v', '-c', '-d,', 'Encrypted'] + ([user, password] if user else []),
-                                     input=WHO + '\n', capture_output=True, text=True, env=world.env, timeout=30)
+                command = ['isql', '-b', '-v', '-c', '-d,', 'Encrypted'] + ([user, password] if user else [])
+                run = subprocess.run(command, input=WHO + '\n', capture_output=True, text=True, env=world.env,
+                                     timeout=30)
                 self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
                 self.assertIn('%s,%s,TRUE' % (name, scheme), run.stdout)
 
@@ -214,8 +224,14 @@ class SignInTest(unittest.TestCase):
         self.assertIn('Msg 297 (severity 16, state 1)', output)
         self.assertIn(LOGIN, tsql('denying', LOGIN, PASSWORD, 'SELECT SUSER_SNAME()'))
 
-    def test_kerberos_failures(self):
+    def test_kerberos_names_and_failures(self):
         dump = os.path.join(world.folder, 'dump-kerberos')
+        # A host name without a dot: FreeTDS asks for the service of its canonical name.
+        port = world.ports['main']
+        run = subprocess.run(['tsql', '-H', 'sql', '-p', str(port)], input=WHO + '\ngo\nexit\n', capture_output=True,
+                             text=True, env=dict(world.env, TDSDUMP=dump), timeout=30)
+        self.assertEqual(row_of(run.stdout), (world.realm['TEST_REALM_USER'], 'KERBEROS', 'FALSE'))
+        self.assertIn('using kerberos name MSSQLSvc/sql.culvane.test:%d' % port, read(dump))
         # No ticket at all: FreeTDS gives up before it signs in.
         output = tsql('plain', env=dict(world.env, KRB5CCNAME='FILE:' + os.path.join(world.folder, 'none')),
                       dump=dump)
@@ -231,8 +247,8 @@ class SignInTest(unittest.TestCase):
         output = tsql('stray', dump=dump)
         self.assertIn('Error 20002 (severity 9):\n\t%s' % FAILED, output)
         dumped = read(dump)
-        self.assertIn('using kerberos name MSSQLSvc/%s:%d' % (world.realm['TEST_REALM_STRAY_HOST'], world.ports['main']),
-                      dumped)
+        stray = 'MSSQLSvc/%s:%d' % (world.realm['TEST_REALM_STRAY_HOST'], world.ports['main'])
+        self.assertIn('using kerberos name ' + stray, dumped)
         self.assertIn('min_stat 2529638919', dumped)
         # A ticket the server cannot read: 18452 from the server.
         output = tsql('foreign')
@@ -330,7 +346,7 @@ class NtlmVectorsTest(unittest.TestCase):
         flags = int.from_bytes(challenge[20:24], 'little')
         self.assertTrue(flags & ntlm.NEGOTIATE_TARGET_INFO)
         self.assertEqual(challenge[24:32], server.server_challenge)
-        length, _, offset = (int.from_bytes(challenge[40:42], 'little'), 0, int.from_bytes(challenge[44:48], 'little'))
+        length, offset = int.from_bytes(challenge[40:42], 'little'), int.from_bytes(challenge[44:48], 'little')
         info = challenge[offset:offset + length]
         pairs = {}
         while info:
