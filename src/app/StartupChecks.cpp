@@ -5,17 +5,29 @@
 #include "ports/MsgBox.h"
 #include "server/OrvaneVersion.h"
 #include "server/RegistryAPI.h"
+#include "server/SignInReport.h"
 #include "server/modOrvaneDB.h"
 #include "server/modSwitchInfo.h"
 
 #include <QDir>
 
+#include <cstdio>
 #include <variant>
 
 using modLocalize::mymyLoadString;
 
 namespace {
 const QString kDominoConnector = QStringLiteral("VCDsDomino.VcIDCDomino.1");
+
+void tell(const modOrvaneDB::ConnectionNote& note, const QString& text)
+{
+    if (note) {
+        note(text);
+        return;
+    }
+    std::fprintf(stderr, "Culvane: %s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
 } // namespace
 
 namespace StartupChecks {
@@ -79,6 +91,16 @@ Outcome run(const ErrorReport& report, const Steps& steps)
     if (!sharedListsOpen) {
         MsgBox::show(mymyLoadString(StringIds::CannotOpenDatabase), MsgBox::vbOKOnly, failure);
         return outcome;
+    }
+
+    // The administrator learns which account and which protection the server sees, never in a box: the
+    // program goes on whatever the answer.
+    if (const std::optional<SignInReport::Facts> signIn =
+            SignInReport::ask(modOrvaneDB::DbConnectionString())) {
+        tell(steps.connectionNote, SignInReport::line(*signIn));
+        const QString warning = SignInReport::warning(*signIn);
+        if (!warning.isEmpty())
+            tell(steps.connectionWarning, warning);
     }
 
     report.step([] { modSwitchInfo::InitalizeSwitchInfo(); });

@@ -18,8 +18,10 @@ struct Steps {
     std::function<void()> afterConnectorCheck;
     // Asked for the password of a data source that names its user but keeps none; nothing ends the start.
     modOrvaneDB::PasswordPrompt askPassword;
-    // Hears which connection is used; without it the line goes to standard error.
+    // Hears which connection is used and, once signed in, how; without it the lines go to standard error.
     modOrvaneDB::ConnectionNote connectionNote;
+    // Hears that the connection is not encrypted; without it the warning goes to standard error.
+    modOrvaneDB::ConnectionNote connectionWarning;
     // Hears the restricted-rights message (435); without it the message is shown as a box.
     std::function<void(const QString&)> restrictedRightsNote;
 };
@@ -32,8 +34,9 @@ struct Outcome {
 };
 
 // In order: the registry export file, the server version, the directory connector, the connection text
-// (modOrvaneDB::DbConnectionString), the shared recordsets, the switch integrations and the restricted
-// rights. A step that fails is shown through `report` and counts as a failed check where it decides one.
+// (modOrvaneDB::DbConnectionString), the shared recordsets and how the server signed the program in, the
+// switch integrations and the restricted rights. A step that fails is shown through `report` and counts as a
+// failed check where it decides one.
 Outcome run(const ErrorReport& report, const Steps& steps = Steps());
 
 } // namespace StartupChecks

@@ -493,6 +493,8 @@ int runCulvaneRun(int& argc, char** argv)
         if (options.verbose)
             console.message(note);
     };
+    // Something to act on, unlike the notes: shown whether or not --verbose is given.
+    steps.connectionWarning = [&](const QString& warning) { console.message(warning); };
     // Only full removal is touched by restricted rights, and that is refused below with its own message.
     steps.restrictedRightsNote = [&](const QString& note) {
         if (options.verbose)

@@ -27,6 +27,12 @@ inline const QString DistributionListsStatement =
     QStringLiteral("Select * from vw_DistributionList order by SystemDListObjectID");
 inline const QString CosStatement = QStringLiteral("Select * from vw_COS order by TextName ASC");
 
+// What the server says of the program's own session, asked once after signing in (SignInReport). Only a
+// SQL Server has them; the stand-in file is never asked, so they are not among the samples below.
+inline const QString SignedInLoginStatement = QStringLiteral("SELECT SUSER_SNAME()");
+inline const QString SignedInConnectionStatement = QStringLiteral(
+    "SELECT auth_scheme, encrypt_option FROM sys.dm_exec_connections WHERE session_id = @@SPID");
+
 // Criteria lists of the selection page (Q1 to Q4).
 inline const QString ArchivedCountStatement = QStringLiteral(
     "SELECT count(*) from vw_subscriber where subscribertype=0 and callhandlerobjectid IS NOT NULL");

@@ -8,6 +8,7 @@
 #include "common/RegFile.h"
 #include "common/ScriptedPorts.h"
 #include "common/StandinFixture.h"
+#include "common/TdsStandin.h"
 #include "common/TestChild.h"
 #include "deletion/DeletionRun.h"
 #include "deletion/DeletionTestSupport.h"
@@ -66,68 +67,6 @@ bool writeFile(const QString& path, const QByteArray& content)
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
 }
-
-// standin/tds-server on a free port of the loopback address, in front of the given stand-in file, for the
-// life of the object. It lands with the branch that brings it; without it the cases fail and say so.
-class TdsStandin {
-public:
-    // port 0: a free one; another: that one, as a server restarted in place takes it again.
-    TdsStandin(const QString& database, const QString& password, int wanted = 0)
-    {
-        const QString script = QStringLiteral(CULVANE_SOURCE_DIR "/standin/tds-server");
-        if (!QFile::exists(script) || !m_dir.isValid()) {
-            m_problem = script + QStringLiteral(" is missing");
-            return;
-        }
-        const QString passwordFile = m_dir.filePath(QStringLiteral("password"));
-        const QString portFile = m_dir.filePath(QStringLiteral("port"));
-        writeFile(passwordFile, password.toUtf8() + '\n');
-        m_server.setProcessChannelMode(QProcess::MergedChannels);
-        m_server.start(QStringLiteral("python3"),
-                       {script, QStringLiteral("--db"), database, QStringLiteral("--login"),
-                        QStringLiteral("culvane"), QStringLiteral("--password-file"), passwordFile,
-                        QStringLiteral("--port"), QString::number(wanted), QStringLiteral("--port-file"),
-                        portFile, QStringLiteral("--guid-columns")});
-        QElapsedTimer timer;
-        timer.start();
-        while (m_port == 0 && timer.elapsed() < 20000 && m_server.state() != QProcess::NotRunning) {
-            m_server.waitForReadyRead(100);
-            m_output += m_server.readAll();
-            if (m_output.contains("listening on")) {
-                QFile taken(portFile);
-                if (taken.open(QIODevice::ReadOnly))
-                    m_port = taken.readAll().trimmed().toInt();
-            }
-        }
-        if (m_port == 0)
-            m_problem = QStringLiteral("tds-server did not start: ") + QString::fromUtf8(m_output);
-    }
-    ~TdsStandin()
-    {
-        if (m_server.state() == QProcess::NotRunning)
-            return;
-        m_server.terminate();
-        if (!m_server.waitForFinished(10000))
-            m_server.kill();
-        m_server.waitForFinished(5000);
-    }
-    TdsStandin(const TdsStandin&) = delete;
-    TdsStandin& operator=(const TdsStandin&) = delete;
-
-    int port() const { return m_port; }
-    QString problem() const { return m_problem; }
-    bool running() const { return m_server.state() == QProcess::Running; }
-    qint64 pid() const { return m_server.processId(); }
-    // Whether the process has ended (or ends within seconds).
-    bool ended() { return m_server.state() == QProcess::NotRunning || m_server.waitForFinished(5000); }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_server;
-    QByteArray m_output;
-    QString m_problem;
-    int m_port = 0;
-};
 
 // An odbcinst.ini naming FreeTDS and a user odbc.ini whose OrvaneDb reaches the server with the given lines.
 bool writeDataSource(const QTemporaryDir& config, int port, const QByteArray& lines)
