@@ -252,8 +252,10 @@ bool TestCulvaneRun::startStudentsRun(QProcess& process, double scale)
         return false;
     QElapsedTimer waited;
     waited.start();
+    // The log names the subscriber just before its request goes out: wait for the request itself.
     while (!readText(onlyFile(logFolder(), QStringLiteral("Culvane_Log_")))
-                .contains(QStringLiteral("Alias=user00006"))) {
+                .contains(QStringLiteral("Alias=user00006")) ||
+           deletions(*m_standin) < 1) {
         if (waited.elapsed() > 10000 || process.state() == QProcess::NotRunning)
             return false;
         QTest::qWait(10);
