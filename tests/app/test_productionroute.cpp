@@ -316,6 +316,7 @@ private slots:
     void theServerEndedMidRunAndRestarted();
     void aServerThatStopsAnsweringEndsTheRun_data();
     void aServerThatStopsAnsweringEndsTheRun();
+    void culvaneRunOverlapsWaitsThroughFreeTds();
 
 private:
     // The locale of a case: LC_ALL=C, or German in ISO-8859-1 made with localedef into a folder of its own.
@@ -1199,6 +1200,96 @@ void TestProductionRoute::aServerThatStopsAnsweringEndsTheRun()
              onThePage ? QStringLiteral("user1") : QStringLiteral("user00006"));
 }
 
-QTEST_MAIN(TestProductionRoute)
-
 #include "test_productionroute.moc"
+
+// Several waits at once through FreeTDS: one statement polls every waiting ticket, the time-out among fast
+// tickets ends last, each subscriber's lines stand together and the results file keeps the selection order.
+void TestProductionRoute::culvaneRunOverlapsWaitsThroughFreeTds()
+{
+    // The 17 students of the generated subscribers: the first one's synchronisation never finishes, the
+    // second's fails, the others' are there at once.
+    StandinFixture standin(120);
+    QVERIFY(standin.isValid());
+    QVERIFY(standin.exec(QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 0, SyncResult = NULL")));
+    QVERIFY(standin.exec(
+        QStringLiteral("UPDATE subscriber SET SyncNeverFinishes = 1 WHERE Alias = 'user00006'")));
+    QVERIFY(standin.exec(QStringLiteral("UPDATE subscriber SET SyncResult = 5 WHERE Alias = 'user00013'")));
+    TdsStandin server(standin.databasePath(), kPassword);
+    QVERIFY2(server.port() > 0, qPrintable(server.problem()));
+
+    QTemporaryDir program;
+    QTemporaryDir config;
+    QVERIFY(program.isValid() && config.isValid());
+    const QString binary = program.filePath(QStringLiteral("culvane-run"));
+    QVERIFY(QFile::copy(QStringLiteral(CULVANE_RUN_BINARY), binary));
+    QVERIFY(QFile::setPermissions(binary, QFile::permissions(binary) | QFileDevice::ExeOwner));
+    QVERIFY(writeDataSource(config, server.port(), "UID=culvane\nPWD=" + kPassword.toUtf8() + "\n"));
+    RegFile registry;
+    writeServer(registry);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    environment.insert(QStringLiteral("ODBCSYSINI"), config.path());
+    environment.insert(QStringLiteral("ODBCINI"), config.filePath(QStringLiteral("odbc.ini")));
+    environment.insert(QStringLiteral("CULVANE_REGISTRY"), registry.path());
+    // The 40-second bound becomes 2 seconds.
+    environment.insert(QStringLiteral("CULVANE_RUN_PAUSE_SCALE"), QStringLiteral("0.05"));
+    QProcess run;
+    run.setProcessEnvironment(environment);
+    run.setWorkingDirectory(config.path());
+    run.start(binary, {QStringLiteral("delete"), QStringLiteral("--cos"), QStringLiteral("Students"),
+                       QStringLiteral("--mode"), QStringLiteral("data"), QStringLiteral("--yes"),
+                       QStringLiteral("--in-flight"), QStringLiteral("4"), QStringLiteral("--verbose")});
+    run.closeWriteChannel();
+    QVERIFY(run.waitForFinished(30000));
+    const QString errors = QString::fromUtf8(run.readAllStandardError());
+    const QByteArray out = run.readAllStandardOutput();
+    QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(run.exitCode() == 1, qPrintable(errors));
+    QVERIFY2(out.endsWith("\nSummary: selected=17 processed=17 deleted=15 sync-failed=1 sync-timed-out=1 "
+                          "rejected=0 request-failed=0 not-sent=0 outcome-unknown=0 not-attempted=0 errors=2 "
+                          "ended=completed\n"),
+             out.constData());
+    QVERIFY2(!errors.contains(kPassword), qPrintable(errors));
+    // Four tickets at once: the time-out's polls carried the others.
+    static const QRegularExpression statements(QStringLiteral(
+        "(\\d+) statements in [0-9.]+ s, [0-9.]+ a second: 17 deletion requests, (\\d+) ticket "
+        "polls \\([0-9.]+ a second\\), 16 ticket removals\n"));
+    const QRegularExpressionMatch counted = statements.match(errors);
+    QVERIFY2(counted.hasMatch(), qPrintable(errors));
+    QVERIFY2(counted.captured(2).toInt() <= 21, qPrintable(counted.captured(0)));
+
+    const QString logs = program.filePath(QStringLiteral("logs"));
+    const auto only = [&](const QString& prefix) {
+        const QStringList names = QDir(logs).entryList({prefix + QLatin1Char('*')}, QDir::Files);
+        return names.size() == 1 ? readFile(QDir(logs).filePath(names.constFirst())) : QString();
+    };
+    const QString log = only(QStringLiteral("Culvane_Log_"));
+    QCOMPARE(log.count(QStringLiteral("    Request sent for alias= ")), 17);
+    // The time-out's block, whole, comes after the others'.
+    const qsizetype silent = log.indexOf(QStringLiteral("    Alias=user00006\r\n"));
+    QVERIFY2(silent > log.indexOf(QStringLiteral("    Alias=user00013\r\n")), qPrintable(log));
+    QVERIFY2(log.indexOf(QStringLiteral("Syncronization process failed to complete in a timely fashion."),
+                         silent) > silent,
+             qPrintable(log));
+    const QStringList results = only(QStringLiteral("Culvane_Results_")).split(QStringLiteral("\r\n"));
+    QCOMPARE(results.size(), 1 + 17 + 1);
+    QStringList resultAliases;
+    for (const QString& row : results.mid(1, 17))
+        resultAliases.append(row.section(QLatin1Char(','), 0, 0));
+    const QStringList selected =
+        (QStringList() << standin.scalar(QStringLiteral("SELECT group_concat(Alias) FROM standin_deletions"))
+                              .toString()
+                              .split(QLatin1Char(',')));
+    // Requests went out one at a time in the order of the selection, which the file keeps.
+    QCOMPARE(resultAliases, selected);
+    QVERIFY2(results.at(1 + selected.indexOf(QStringLiteral("user00006")))
+                 .contains(QStringLiteral(",sync timed out,")),
+             qPrintable(results.join(QLatin1Char('\n'))));
+    QVERIFY2(results.at(1 + selected.indexOf(QStringLiteral("user00013")))
+                 .contains(QStringLiteral(",sync failed,5,")),
+             qPrintable(results.join(QLatin1Char('\n'))));
+    // Every ticket whose result was read was removed through the server; the time-out's stays.
+    QCOMPARE(standin.scalar(QStringLiteral("SELECT count(*) FROM standin_ticket_deletions")).toInt(), 16);
+}
+
+QTEST_MAIN(TestProductionRoute)
