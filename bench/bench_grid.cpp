@@ -1,5 +1,5 @@
 // Filling the subscriber grid against the least any fill can cost: decoding the driver's UTF-8 texts into
-// QStrings and keeping them. Exits non-zero when the grid costs more than three times that floor or
+// QStrings and keeping them. Exits non-zero when the grid costs more than twice that floor or
 // 100 ms for a full 16-bit page of rows, when "Select All" takes 10 ms or more, or when a batch reaches
 // the view as more than one notification.
 
@@ -28,8 +28,8 @@
 namespace {
 
 constexpr int kRows = 32767;
-constexpr int kRepetitions = 5;
-constexpr double kMaxRatio = 3.0;
+constexpr int kRepetitions = 9;
+constexpr double kMaxRatio = 2.0;
 constexpr double kMaxFillMs = 100.0;
 constexpr double kMaxSelectAllMs = 10.0;
 
@@ -137,6 +137,9 @@ int main(int argc, char** argv)
     int worstSelectAllSignals = 0;
     bool rowsOk = true;
 
+    // Each repetition's grid against the floor measured just before it: a machine busy with something else
+    // slows both alike, where the best of each, taken at different moments, need not be.
+    std::vector<double> ratios;
     std::vector<FloorRow> floorRows;
     // Repetition 0 warms the heap and is not counted.
     for (int rep = 0; rep <= kRepetitions; ++rep) {
@@ -159,10 +162,13 @@ int main(int argc, char** argv)
         const double appendedMs = msSince(timer);
         grid.setRedraw(true);
         view.viewport()->repaint();
-        if (rep > 0 && msSince(timer) < bestGrid) {
-            bestGrid = msSince(timer);
+        const double gridMs = msSince(timer);
+        if (rep > 0 && gridMs < bestGrid) {
+            bestGrid = gridMs;
             bestGridResume = bestGrid - appendedMs;
         }
+        if (rep > 0)
+            ratios.push_back(gridMs / floorMs);
         worstBatchSignals = std::max(worstBatchSignals, seen.structural + seen.dataChanged);
         rowsOk = rowsOk && grid.Rows() == kRows + 1 && grid.rowCount() == kRows;
 
@@ -176,12 +182,15 @@ int main(int argc, char** argv)
         rowsOk = rowsOk && grid.isChecked(1) && grid.isChecked(kRows);
     }
 
-    const double ratio = bestGrid / bestFloor;
+    std::sort(ratios.begin(), ratios.end());
+    const double ratio = ratios.at(ratios.size() / 2);
     std::printf("rows:                  %d\n", kRows);
     std::printf("floor (QStrings kept): %8.2f ms\n", bestFloor);
     std::printf("grid (AddUserToGridFAST, drawing suspended, one resume): %8.2f ms\n", bestGrid);
     std::printf("  of which resume + repaint: %8.2f ms\n", bestGridResume);
-    std::printf("ratio grid/floor:      %8.2f (limit %.1f)\n", ratio, kMaxRatio);
+    std::printf(
+        "ratio grid/floor:      %8.2f (limit %.1f; the median of %d repetitions, each from %.2f to %.2f)\n",
+        ratio, kMaxRatio, kRepetitions, ratios.front(), ratios.back());
     std::printf("Select All:            %8.3f ms (limit %.1f)\n", bestSelectAll, kMaxSelectAllMs);
     std::printf("notifications per batch: %d, per Select All: %d (limit 1)\n", worstBatchSignals,
                 worstSelectAllSignals);
@@ -194,7 +203,7 @@ int main(int argc, char** argv)
     if (!rowsOk)
         fail("the grid does not hold the rows it was given");
     if (ratio > kMaxRatio)
-        fail("grid fill exceeds three times the floor");
+        fail("grid fill exceeds twice the floor");
     if (bestGrid > kMaxFillMs)
         fail("grid fill exceeds 100 ms");
     if (bestSelectAll > kMaxSelectAllMs)
