@@ -3,6 +3,7 @@
 // refuses server cursors as a strict SQL Server does, under locales that are not UTF-8. unixODBC reads its
 // configuration and the locale is set once per process, so each case runs this test again in a process of
 // its own.
+#include "RouteSupport.h"
 #include "app/frmMain.h"
 #include "common/NamedChild.h"
 #include "common/RegFile.h"
@@ -51,23 +52,6 @@ const QByteArray kNoDatabase =
     "Unable to open OrvaneDB with necessary rights needed for this tool.  Make sure "
     "you are running this tool logged in as a member of the local admins group.";
 
-QString freeTdsLibrary()
-{
-    for (const QString& folder :
-         {QStringLiteral("/usr/lib/x86_64-linux-gnu/odbc"), QStringLiteral("/usr/lib/aarch64-linux-gnu/odbc"),
-          QStringLiteral("/usr/lib/odbc"), QStringLiteral("/usr/lib64")}) {
-        if (QFile::exists(folder + QStringLiteral("/libtdsodbc.so")))
-            return folder + QStringLiteral("/libtdsodbc.so");
-    }
-    return QStringLiteral("libtdsodbc.so");
-}
-
-bool writeFile(const QString& path, const QByteArray& content)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
-}
-
 // An odbcinst.ini naming FreeTDS and a user odbc.ini whose OrvaneDb reaches the server with the given lines.
 bool writeDataSource(const QTemporaryDir& config, int port, const QByteArray& lines)
 {
@@ -78,19 +62,44 @@ bool writeDataSource(const QTemporaryDir& config, int port, const QByteArray& li
                          "\nDatabase=OrvaneDb\nTDS_Version=7.4\n" + lines);
 }
 
-// A normal 5.0 installation with a switch and without restricted rights: the start-up shows no message.
-void writeServer(RegFile& reg)
-{
-    reg.currentVersion(5, 0, 1, 33);
-    reg.key(QStringLiteral("SOFTWARE\\Velcor\\SystemParameters\\1.0"))
-        .sz(QStringLiteral("IDCProgID"), QStringLiteral("VCDsExchange.VcIDCExchange.1"));
-    reg.key(QStringLiteral("Software\\Velcor\\PermissionsWizard\\1.0"))
-        .dword(QStringLiteral("Restricted Rights"), 0);
-    reg.key(QStringLiteral("Software\\Velcor\\MIU\\1.0\\initialization\\integrations\\Main PBX"))
-        .sz(QStringLiteral("DisplayName"), QStringLiteral("Main PBX"))
-        .dword(QStringLiteral("IntegrationID"), 1);
-    reg.save();
-}
+// culvane-run in a folder of its own, its run log and results there, reaching the server through the
+// route's data source in the C locale, its 40-second bound cut to 2 seconds.
+struct RouteRun {
+    QTemporaryDir program;
+    QTemporaryDir config;
+    RegFile registry;
+    QString binary;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+
+    bool prepare(int port)
+    {
+        binary = program.filePath(QStringLiteral("culvane-run"));
+        if (!program.isValid() || !config.isValid() ||
+            !QFile::copy(QStringLiteral(CULVANE_RUN_BINARY), binary) ||
+            !QFile::setPermissions(binary, QFile::permissions(binary) | QFileDevice::ExeOwner) ||
+            !writeDataSource(config, port, "UID=culvane\nPWD=" + kPassword.toUtf8() + "\n"))
+            return false;
+        writeServer(registry);
+        environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        environment.insert(QStringLiteral("ODBCSYSINI"), config.path());
+        environment.insert(QStringLiteral("ODBCINI"), config.filePath(QStringLiteral("odbc.ini")));
+        environment.insert(QStringLiteral("CULVANE_REGISTRY"), registry.path());
+        environment.insert(QStringLiteral("CULVANE_RUN_PAUSE_SCALE"), QStringLiteral("0.05"));
+        return true;
+    }
+    void setUp(QProcess& run) const
+    {
+        run.setProcessEnvironment(environment);
+        run.setWorkingDirectory(config.path());
+    }
+    // The one run log or results file (by its name's start) the run left, else nothing.
+    QString only(const QString& prefix) const
+    {
+        const QDir logs(program.filePath(QStringLiteral("logs")));
+        const QStringList names = logs.entryList({prefix + QLatin1Char('*')}, QDir::Files);
+        return names.size() == 1 ? readFile(logs.filePath(names.constFirst())) : QString();
+    }
+};
 
 // A row as the comparisons with the file read it: alias, object identifier and display name.
 QString rowKey(const SubscriberValues& row)
@@ -191,27 +200,6 @@ bool childPassed(const QByteArray& output, const char* function)
     // "function()", or "function(tag)" for a row of its data.
     return output.contains(QByteArray("PASS   : TestProductionRoute::") + function + "(") &&
            !output.contains("FAIL!");
-}
-
-// The deletion page's texts, as the SQLite route's tests read them.
-QString confirmOrvane(int checked)
-{
-    return QStringLiteral(
-               "Are you sure you want to remove the selected subscribers from the Orvane database and clean "
-               "all Orvane properties from their Active Directory accounts?  Press YES to continue the "
-               "removal process or NO to abort.\n\nSubscribers that will be deleted: ") +
-           QString::number(checked);
-}
-
-QString closingMessage(int processed, int errors)
-{
-    return QStringLiteral(
-               "Subscriber deletion process complete, removed %1 subscribers.  %2 error(s) "
-               "encountered.  It's HIGHLY recommended that you run the latest version of Ketrim to "
-               "check for any database inconsistencies at this point.  Press OK to view the output "
-               "log now.")
-        .arg(processed)
-        .arg(errors);
 }
 
 QString stoppedClosingMessage(int processed, int errors, int notAttempted)
@@ -1131,37 +1119,18 @@ void TestProductionRoute::aServerThatStopsAnsweringEndsTheRun()
             qWarning().noquote() << output; // whole, as a failure's message is cut short
         QVERIFY(childPassed(output, "aServerThatStopsAnsweringEndsTheRun"));
     } else {
-        // culvane-run in a folder of its own, its run log and results there, through the route's data source.
-        QTemporaryDir program;
-        QTemporaryDir config;
-        QVERIFY(program.isValid() && config.isValid());
-        const QString binary = program.filePath(QStringLiteral("culvane-run"));
-        QVERIFY(QFile::copy(QStringLiteral(CULVANE_RUN_BINARY), binary));
-        QVERIFY(QFile::setPermissions(binary, QFile::permissions(binary) | QFileDevice::ExeOwner));
-        QVERIFY(writeDataSource(config, server.port(), "UID=culvane\nPWD=" + kPassword.toUtf8() + "\n"));
-        RegFile registry;
-        writeServer(registry);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-        environment.insert(QStringLiteral("ODBCSYSINI"), config.path());
-        environment.insert(QStringLiteral("ODBCINI"), config.filePath(QStringLiteral("odbc.ini")));
-        environment.insert(QStringLiteral("CULVANE_REGISTRY"), registry.path());
-        environment.insert(QStringLiteral("CULVANE_RUN_PAUSE_SCALE"), QStringLiteral("0.05"));
-        environment.insert(
+        RouteRun route;
+        QVERIFY(route.prepare(server.port()));
+        route.environment.insert(
             QStringLiteral("CULVANE_RUN_TIMEOUTS"),
             QStringLiteral("%1,%2").arg(kShortTimeouts.connectSeconds).arg(kShortTimeouts.commandSeconds));
         QProcess run;
-        run.setProcessEnvironment(environment);
-        run.setWorkingDirectory(config.path());
-        run.start(binary, {QStringLiteral("delete"), QStringLiteral("--cos"), QStringLiteral("Students"),
-                           QStringLiteral("--mode"), QStringLiteral("data"), QStringLiteral("--yes")});
+        route.setUp(run);
+        run.start(route.binary,
+                  {QStringLiteral("delete"), QStringLiteral("--cos"), QStringLiteral("Students"),
+                   QStringLiteral("--mode"), QStringLiteral("data"), QStringLiteral("--yes")});
         run.closeWriteChannel();
         QVERIFY(run.waitForStarted(5000));
-        const QString logs = program.filePath(QStringLiteral("logs"));
-        const auto only = [&](const QString& prefix) {
-            const QStringList names = QDir(logs).entryList({prefix + QLatin1Char('*')}, QDir::Files);
-            return names.size() == 1 ? readFile(QDir(logs).filePath(names.constFirst())) : QString();
-        };
         // Stopped during the first subscriber's wait, once its request has gone through.
         QTRY_VERIFY_WITH_TIMEOUT(
             standin.scalar(QStringLiteral("SELECT count(*) FROM standin_deletions")).toInt() == 1, 20000);
@@ -1187,7 +1156,8 @@ void TestProductionRoute::aServerThatStopsAnsweringEndsTheRun()
                          .arg(selected - 3)
                          .toUtf8()),
                  out.constData());
-        const QStringList results = only(QStringLiteral("Culvane_Results_")).split(QStringLiteral("\r\n"));
+        const QStringList results =
+            route.only(QStringLiteral("Culvane_Results_")).split(QStringLiteral("\r\n"));
         QCOMPARE(results.size(), 1 + selected + 1);
         for (int n = 2; n <= 3; ++n)
             QVERIFY2(results.at(n).contains(QStringLiteral(",not sent,[FreeTDS]")),
@@ -1217,28 +1187,14 @@ void TestProductionRoute::culvaneRunOverlapsWaitsThroughFreeTds()
     TdsStandin server(standin.databasePath(), kPassword);
     QVERIFY2(server.port() > 0, qPrintable(server.problem()));
 
-    QTemporaryDir program;
-    QTemporaryDir config;
-    QVERIFY(program.isValid() && config.isValid());
-    const QString binary = program.filePath(QStringLiteral("culvane-run"));
-    QVERIFY(QFile::copy(QStringLiteral(CULVANE_RUN_BINARY), binary));
-    QVERIFY(QFile::setPermissions(binary, QFile::permissions(binary) | QFileDevice::ExeOwner));
-    QVERIFY(writeDataSource(config, server.port(), "UID=culvane\nPWD=" + kPassword.toUtf8() + "\n"));
-    RegFile registry;
-    writeServer(registry);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-    environment.insert(QStringLiteral("ODBCSYSINI"), config.path());
-    environment.insert(QStringLiteral("ODBCINI"), config.filePath(QStringLiteral("odbc.ini")));
-    environment.insert(QStringLiteral("CULVANE_REGISTRY"), registry.path());
-    // The 40-second bound becomes 2 seconds.
-    environment.insert(QStringLiteral("CULVANE_RUN_PAUSE_SCALE"), QStringLiteral("0.05"));
+    RouteRun route;
+    QVERIFY(route.prepare(server.port()));
     QProcess run;
-    run.setProcessEnvironment(environment);
-    run.setWorkingDirectory(config.path());
-    run.start(binary, {QStringLiteral("delete"), QStringLiteral("--cos"), QStringLiteral("Students"),
-                       QStringLiteral("--mode"), QStringLiteral("data"), QStringLiteral("--yes"),
-                       QStringLiteral("--in-flight"), QStringLiteral("4"), QStringLiteral("--verbose")});
+    route.setUp(run);
+    run.start(route.binary,
+              {QStringLiteral("delete"), QStringLiteral("--cos"), QStringLiteral("Students"),
+               QStringLiteral("--mode"), QStringLiteral("data"), QStringLiteral("--yes"),
+               QStringLiteral("--in-flight"), QStringLiteral("4"), QStringLiteral("--verbose")});
     run.closeWriteChannel();
     QVERIFY(run.waitForFinished(30000));
     const QString errors = QString::fromUtf8(run.readAllStandardError());
@@ -1258,12 +1214,7 @@ void TestProductionRoute::culvaneRunOverlapsWaitsThroughFreeTds()
     QVERIFY2(counted.hasMatch(), qPrintable(errors));
     QVERIFY2(counted.captured(2).toInt() <= 21, qPrintable(counted.captured(0)));
 
-    const QString logs = program.filePath(QStringLiteral("logs"));
-    const auto only = [&](const QString& prefix) {
-        const QStringList names = QDir(logs).entryList({prefix + QLatin1Char('*')}, QDir::Files);
-        return names.size() == 1 ? readFile(QDir(logs).filePath(names.constFirst())) : QString();
-    };
-    const QString log = only(QStringLiteral("Culvane_Log_"));
+    const QString log = route.only(QStringLiteral("Culvane_Log_"));
     QCOMPARE(log.count(QStringLiteral("    Request sent for alias= ")), 17);
     // The time-out's block, whole, comes after the others'.
     const qsizetype silent = log.indexOf(QStringLiteral("    Alias=user00006\r\n"));
@@ -1271,7 +1222,7 @@ void TestProductionRoute::culvaneRunOverlapsWaitsThroughFreeTds()
     QVERIFY2(log.indexOf(QStringLiteral("Syncronization process failed to complete in a timely fashion."),
                          silent) > silent,
              qPrintable(log));
-    const QStringList results = only(QStringLiteral("Culvane_Results_")).split(QStringLiteral("\r\n"));
+    const QStringList results = route.only(QStringLiteral("Culvane_Results_")).split(QStringLiteral("\r\n"));
     QCOMPARE(results.size(), 1 + 17 + 1);
     QStringList resultAliases;
     for (const QString& row : results.mid(1, 17))
