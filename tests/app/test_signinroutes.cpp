@@ -309,7 +309,8 @@ QProcessEnvironment TestSignInRoutes::clientEnvironment(const QString& ticketCac
     for (const char* name : {"LC_MESSAGES", "LC_CTYPE", "LANG"})
         environment.remove(QString::fromLatin1(name));
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-    for (const char* name : {"KRB5_CONFIG", "LD_PRELOAD", "NSS_WRAPPER_HOSTS"})
+    for (const char* name :
+         {"KRB5_CONFIG", "LD_PRELOAD", "NSS_WRAPPER_HOSTS", "NSS_WRAPPER_DISABLE_DEEPBIND"})
         environment.insert(QString::fromLatin1(name), m_realm.value(QString::fromLatin1(name)));
     environment.insert(QStringLiteral("KRB5CCNAME"),
                        QStringLiteral("FILE:") + m_world->filePath(ticketCache));
