@@ -7,12 +7,15 @@
 
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QScreen>
 #include <QTextBrowser>
 #include <QUrl>
 
 #include <algorithm>
 
 namespace {
+constexpr int DesignedWidth = 720;
+constexpr int DesignedHeight = 640;
 constexpr int MinimumWidth = 2500;
 constexpr int MinimumHeight = 2400;
 constexpr int BrowserLeft = 100;
@@ -33,7 +36,15 @@ frmHelp::frmHelp() : QWidget(nullptr)
     browserHelp->setOpenExternalLinks(true);
     // The page can be scrolled by keys as soon as the window shows.
     browserHelp->setFocus();
-    resize(720, 640);
+    const QScreen* shownOn = screen();
+    resize(shownOn ? startSize(shownOn->availableGeometry().size()) : QSize(DesignedWidth, DesignedHeight));
+}
+
+QSize frmHelp::startSize(const QSize& available)
+{
+    // Room for a title bar and borders, which are not known before the window first shows.
+    const QSize frame(16, 48);
+    return QSize(DesignedWidth, DesignedHeight).boundedTo(available - frame);
 }
 
 frmHelp* frmHelp::showHelp()

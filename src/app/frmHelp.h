@@ -24,6 +24,10 @@ public:
 
     QTextBrowser* browser() const { return browserHelp; }
 
+    // The size the window starts at on a screen whose available area is `available`: the designed size
+    // where it fits, else what the area leaves beside the window manager's frame.
+    static QSize startSize(const QSize& available);
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;

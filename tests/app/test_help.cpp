@@ -157,6 +157,13 @@ void TestHelp::oneModelessWindowForEveryHelpButton()
 
 void TestHelp::resizingClampsAndPlacesTheBrowser()
 {
+    // It starts at its designed size where the screen has room, else within the screen: 1366x768 at 1.5
+    // times the pixels is 911x512.
+    QCOMPARE(frmHelp::startSize(QSize(1280, 984)), QSize(720, 640));
+    const QSize small = frmHelp::startSize(QSize(911, 512));
+    QVERIFY2(small.width() == 720 && small.height() + 40 <= 512,
+             qPrintable(QStringLiteral("%1x%2").arg(small.width()).arg(small.height())));
+
     frmHelp* window = frmHelp::showHelp();
     const Twips twips(*window);
     QTextBrowser* browser = window->browser();
