@@ -4,6 +4,9 @@
 
 #include <QFile>
 #include <QProcessEnvironment>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QUuid>
 
 #include <optional>
 
@@ -19,4 +22,23 @@ inline std::optional<QProcessEnvironment> culvaneRunEnvironment(const StandinFix
     environment.insert(QStringLiteral("ODBCSYSINI"), qEnvironmentVariable("ODBCSYSINI"));
     environment.insert(QStringLiteral("HOME"), standin.folder());
     return environment;
+}
+
+// Runs `use` on a connection of its own to the stand-in file at `path`, as a thread of a benchmark that
+// plays the directory synchronisation needs; answers why the connection could not be opened, else nothing.
+template <typename Use> QString onConnectionOfItsOwn(const QString& path, const QString& namePrefix, Use use)
+{
+    const QString name = namePrefix + QUuid::createUuid().toString(QUuid::Id128);
+    QString failure;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
+        db.setDatabaseName(QStringLiteral("Driver={SQL Server};database=") + path);
+        if (!db.open())
+            failure = db.lastError().text();
+        else
+            use(db);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return failure;
 }

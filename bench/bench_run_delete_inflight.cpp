@@ -70,17 +70,10 @@ public:
 private:
     void run()
     {
-        const QString name = QStringLiteral("sync-service-") + QUuid::createUuid().toString(QUuid::Id128);
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), name);
-            db.setDatabaseName(QStringLiteral("Driver={SQL Server};database=") + m_path);
-            if (!db.open())
-                m_failure = db.lastError().text();
-            else
-                watch(db);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(name);
+        const QString failure = onConnectionOfItsOwn(m_path, QStringLiteral("sync-service-"),
+                                                     [this](QSqlDatabase& db) { watch(db); });
+        if (!failure.isEmpty())
+            m_failure = failure;
     }
 
     void watch(QSqlDatabase& db)
